@@ -1,0 +1,68 @@
+# Test infrastructure shared by every subsystem.
+#
+#   vx_add_gtest(NAME name SOURCES ... [LIBS ...])
+#       a GoogleTest program, registered with CTest as one test; under the
+#       ARM preset CTest runs it through qemu-arm (CMAKE_CROSSCOMPILING_EMULATOR).
+#   vx_add_script_test(NAME name SCRIPT file.py [ARGS ...])
+#       a host-side Python test that starts product programs as real processes.
+#       It receives "--emulator <prefix>" (empty natively) before ARGS, so that
+#       it can run ARM binaries through qemu-arm.
+#   vx_add_benchmark(NAME name SOURCES ... [LIBS ...])
+#       a Google Benchmark program (native, non-sanitizer builds only).
+#   VX_EMULATOR  the emulator prefix as a list (empty natively).
+include(CTest)
+enable_testing()
+
+# GoogleTest is built from Debian's source package so that every preset (host,
+# sanitizers, ARM) compiles it with its own compiler and flags.
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+if(EXISTS /usr/src/googletest/CMakeLists.txt)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/_googletest EXCLUDE_FROM_ALL SYSTEM)
+else()
+  message(FATAL_ERROR "GoogleTest sources missing: run tools/setup-deps.sh")
+endif()
+
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+
+set(VX_EMULATOR "")
+if(CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR)
+  set(VX_EMULATOR ${CMAKE_CROSSCOMPILING_EMULATOR})
+endif()
+string(JOIN " " VX_EMULATOR_STRING ${VX_EMULATOR})
+
+set(VX_BUILD_BENCHMARKS OFF)
+if(VX_BENCHMARKS AND NOT CMAKE_CROSSCOMPILING AND NOT VX_SANITIZE)
+  find_package(benchmark QUIET)
+  if(benchmark_FOUND)
+    set(VX_BUILD_BENCHMARKS ON)
+  endif()
+endif()
+
+function(vx_add_gtest)
+  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
+  add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  if(T_TIMEOUT)
+    set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  endif()
+endfunction()
+
+function(vx_add_script_test)
+  cmake_parse_arguments(T "" "NAME;SCRIPT;TIMEOUT" "ARGS" ${ARGN})
+  add_test(NAME ${T_NAME}
+           COMMAND ${Python3_EXECUTABLE} ${T_SCRIPT} --emulator "${VX_EMULATOR_STRING}" ${T_ARGS})
+  if(T_TIMEOUT)
+    set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  endif()
+endfunction()
+
+function(vx_add_benchmark)
+  if(NOT VX_BUILD_BENCHMARKS)
+    return()
+  endif()
+  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} benchmark::benchmark)
+endfunction()

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests and the benchmarks need,
+# for the host (x86_64) and for the device target (armhf, cross-compiled and
+# run under qemu-arm). Safe to run any number of times: it does nothing when
+# everything is already present.
+set -euo pipefail
+
+host_pkgs=(
+  build-essential cmake ninja-build pkg-config git python3
+  libgtest-dev googletest libbenchmark-dev libfftw3-dev
+  libudev-dev libunwind-dev
+  umockdev libumockdev-dev
+  gdb gdb-multiarch clang libclang-rt-14-dev
+  util-linux procps
+  alsa-utils sox python3-numpy python3-scipy
+  g++-arm-linux-gnueabihf qemu-user
+)
+arm_pkgs=(libudev-dev:armhf libunwind-dev:armhf libc6:armhf libstdc++6:armhf)
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+
+missing=()
+dpkg --print-foreign-architectures | grep -qx armhf || missing+=(arch:armhf)
+for p in "${host_pkgs[@]}" "${arm_pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ "${#missing[@]}" -eq 0 ]; then
+  echo "setup-deps: all packages present"
+  exit 0
+fi
+echo "setup-deps: installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO dpkg --add-architecture armhf
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${host_pkgs[@]}" "${arm_pkgs[@]}"
