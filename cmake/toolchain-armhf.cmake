@@ -17,8 +17,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE BOTH)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
 set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/arm-linux-gnueabihf/pkgconfig:/usr/share/pkgconfig")
 
-# The armhf libraries live in the multiarch folders, not under the cross
-# sysroot, so the emulated dynamic loader is told where to find them.
-set(CMAKE_CROSSCOMPILING_EMULATOR
-    qemu-arm -L /usr/arm-linux-gnueabihf
-    -E LD_LIBRARY_PATH=/usr/lib/arm-linux-gnueabihf:/lib/arm-linux-gnueabihf)
+# The emulated programs use the armhf multiarch C library and loader
+# (libc6:armhf, /lib/ld-linux-armhf.so.3), not the cross sysroot's copy: with
+# the latter, a fork()ed child crashes under qemu-arm.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L /)

@@ -3,6 +3,7 @@
 # device target (ARM, cross-compiled, run under qemu-arm).
 # Usage: tools/test-all.sh [preset ...]   (default: native sanitize arm)
 set -euo pipefail
+ulimit -S -c 0   # no core files from death tests; tests that need cores raise their own limit
 cd "$(dirname "$0")/.."
 bash tools/setup-deps.sh
 presets=("$@")
