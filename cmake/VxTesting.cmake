@@ -64,5 +64,23 @@ function(vx_add_benchmark)
   endif()
   cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
-  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} benchmark::benchmark)
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} benchmark::benchmark_main)
+endfunction()
+
+# Every <stem>_test.cpp of a folder becomes the GoogleTest program
+# <prefix>_<stem>_test.
+function(vx_add_gtests_in_folder prefix folder)
+  cmake_parse_arguments(T "" "" "LIBS" ${ARGN})
+  file(GLOB tests CONFIGURE_DEPENDS ${folder}/*_test.cpp)
+  foreach(t ${tests})
+    get_filename_component(stem ${t} NAME_WE)
+    vx_add_gtest(NAME ${prefix}_${stem} SOURCES ${t} LIBS ${T_LIBS})
+  endforeach()
+endfunction()
+
+# The product sources of a folder: every .cpp but tests, benchmarks and fuzzers.
+function(vx_product_sources out folder)
+  file(GLOB srcs CONFIGURE_DEPENDS ${folder}/*.cpp)
+  list(FILTER srcs EXCLUDE REGEX "_(test|bench|fuzz)\\.cpp$")
+  set(${out} ${srcs} PARENT_SCOPE)
 endfunction()
