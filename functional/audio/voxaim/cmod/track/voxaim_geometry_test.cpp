@@ -43,7 +43,9 @@ TEST(SampleDelay, EveryDifferenceOfAnArrayMapsIntoTheCorrelation) {
     // except where rounding sits on a half.
     const int opposite = voxaim_distanceToSampleDelay(-d);
     const float frac = std::fabs(d * kLagsPerMetre) - std::floor(std::fabs(d * kLagsPerMetre));
-    if (std::fabs(frac - 0.5f) > 5e-3f) ASSERT_EQ((lag + opposite) % 16384, 0) << d;
+    if (std::fabs(frac - 0.5f) > 5e-3f) {
+      ASSERT_EQ((lag + opposite) % 16384, 0) << d;
+    }
   }
 }
 
