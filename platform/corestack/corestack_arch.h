@@ -41,11 +41,11 @@ static_assert(sizeof(Address) == 8);
 #define CORESTACK_SCNxADDR SCNx64
 #define CORESTACK_PRIxADDR PRIx64
 
-inline constexpr std::array<RegisterName, 17> GeneralRegisters{{
+// Debian's libunwind 1.6 reads r8-r14 of an x86_64 core as r15 (its register
+// table lacks them), so only the registers it reads faithfully are shown.
+inline constexpr std::array<RegisterName, 9> GeneralRegisters{{
     {"RAX:", UNW_X86_64_RAX}, {"RBX:", UNW_X86_64_RBX}, {"RCX:", UNW_X86_64_RCX}, {"RDX:", UNW_X86_64_RDX},
     {"RSI:", UNW_X86_64_RSI}, {"RDI:", UNW_X86_64_RDI}, {"RBP:", UNW_X86_64_RBP}, {"RSP:", UNW_X86_64_RSP},
-    {"R8:", UNW_X86_64_R8},   {"R9:", UNW_X86_64_R9},   {"R10:", UNW_X86_64_R10}, {"R11:", UNW_X86_64_R11},
-    {"R12:", UNW_X86_64_R12}, {"R13:", UNW_X86_64_R13}, {"R14:", UNW_X86_64_R14}, {"R15:", UNW_X86_64_R15},
     {"RIP:", UNW_X86_64_RIP},
 }};
 
