@@ -2,7 +2,8 @@
 //
 //   corestack_crasher <info file>
 //
-// Starts two worker threads that block in known functions, writes its thread
+// Starts two worker threads that block in known functions (reading a pipe that
+// never delivers), waits until both sleep there, writes its thread
 // ids and names and its memory map to the info file, then dies of SIGSEGV in
 // a C function called from C++ member functions:
 //
@@ -17,6 +18,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace crashtest {
 
@@ -69,6 +71,24 @@ public:
     }
 };
 
+// Waits (at most five seconds) until the thread sleeps in its read of the
+// pipe, so that its stack is the one the tests expect.
+void waitUntilBlocked(long tid)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/self/task/%ld/wchan", tid);
+    for (int i = 0; i < 500; ++i) {
+        char wchan[64] = "";
+        if (FILE* f = std::fopen(path, "r")) {
+            const bool got = std::fgets(wchan, sizeof wchan, f) != nullptr;
+            std::fclose(f);
+            if (got && std::strstr(wchan, "pipe_read"))
+                return;
+        }
+        usleep(10000);
+    }
+}
+
 void writeInfo(const char* path)
 {
     FILE* info = std::fopen(path, "w");
@@ -109,6 +129,8 @@ int main(int argc, char** argv)
     }
     pthread_setname_np(pthread_self(), "crash-main");
     pthread_barrier_wait(&Ready);
+    for (long tid : WorkerTids)
+        waitUntilBlocked(tid);
     writeInfo(argv[1]);
     Crasher().fire(2);
     return 0;
