@@ -307,6 +307,8 @@ class CoreFile(unittest.TestCase):
                       *padding_names, *names)
         self.assertEqual(r.stderr.count("No more than 128 process map entries\n"), len(others))
         self.assertEqual(r.stderr.count("No more than 200 thread names\n"), 2)
+        # No segment of the core starts at a padding entry's address.
+        self.assertRegex(r.stderr, r"(^|\n)Failed to add backing file /pad0@0x10: [^\n]+\n")
         report = parse_report(r.stdout)
         for frame in report["signalled"]["frames"]:
             self.assertEqual(frame["module"], self.crash.module_of(frame["pc"], crasher), frame)
