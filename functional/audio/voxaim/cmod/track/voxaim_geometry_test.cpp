@@ -147,9 +147,6 @@ TEST_F(TablesTest, PairsSuppressTheLoudspeakerOnlyWhereTheVariantAsksForIt) {
 
 TEST_F(TablesTest, GridsAreUniformInTheSineOfTheAngle) {
   voxaim_initialize(0);  // mirel
-  EXPECT_EQ(Ranges.size(), 48u);
-  EXPECT_EQ(AzimuthAngles.size(), 227u);
-  EXPECT_EQ(ElevationAngles.size(), 131u);
   EXPECT_FLOAT_EQ(Ranges[0], 0.5f);
   EXPECT_FLOAT_EQ(Ranges[1], 0.7f);
   EXPECT_FLOAT_EQ(Ranges[47], 9.9f);
