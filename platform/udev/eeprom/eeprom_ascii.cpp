@@ -99,7 +99,7 @@ extern "C" int eeprom_ascii_append(char *buffer, size_t size, const char *key, c
 
 extern "C" int eeprom_ascii_update(char *image, size_t size, const char *key, const char *value)
 {
-    if (!key || std::strchr(key, '=') || (value && std::strchr(value, '=')) || size == 0)
+    if (!key || std::strpbrk(key, "=\n") || (value && std::strchr(value, '=')) || size == 0)
         return 0;
     char *nul = static_cast<char *>(std::memchr(image, '\0', size));
     if (!nul) {

@@ -41,7 +41,8 @@ int eeprom_ascii_append(char *buffer, size_t size, const char *key, const char *
  * last line feed (never a record, and it would swallow an appended one),
  * removes every record for key and, when value is not NULL, appends
  * key=value. Returns 1, or 0 when the image is invalid (no NUL and not
- * blank), key or value contains "=", or the record does not fit; the image
+ * blank), key or value contains "=", key contains a line feed (no lookup
+ * could find that record), or the record does not fit; the image
  * may be changed also on failure.
  */
 int eeprom_ascii_update(char *image, size_t size, const char *key, const char *value);

@@ -116,6 +116,7 @@ TEST(EepromAsciiUpdate, RefusesEqualsSignsAndOversizedValues)
     EXPECT_EQ(eeprom_ascii_update(buffer.data(), buffer.size(), "key", "a=b"), 0);
     EXPECT_EQ(eeprom_ascii_update(buffer.data(), buffer.size(), "k=y", "v"), 0);
     EXPECT_EQ(eeprom_ascii_update(buffer.data(), buffer.size(), nullptr, "v"), 0);
+    EXPECT_EQ(eeprom_ascii_update(buffer.data(), buffer.size(), "k\ny", "v"), 0);
     EXPECT_EQ(buffer, image("key=old\n"));
     EXPECT_EQ(eeprom_ascii_update(buffer.data(), buffer.size(), "key", std::string(251, 'v').c_str()), 0);
 }
