@@ -21,82 +21,16 @@ import tempfile
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "test"))
+from fake_platform import (CRYPTO, CRYPTO_LINE, EEPROM_SIZE, GPIO_CLASS, PROD_LINE,  # noqa: E402
+                           PRODUCTION, Platform)
+
 ARGS = None
-EEPROM_SIZE = 65536
-CRYPTO = "sys/class/i2c-adapter/i2c-1/1-0050/eeprom"
-PRODUCTION = "sys/class/i2c-adapter/i2c-1/1-0054/eeprom"
-GPIO_CLASS = "sys/class/gpio"
-CRYPTO_LINE = 498  # base 480 + offset 18
-PROD_LINE = 499    # base 480 + offset 19
 ERASED = b"\x00" + b"\xff" * 255
 
 
 def usage_line(program):
     return "usage: %s set | get | delete\n" % program
-
-
-class Platform:
-    """A testbed directory laid out like the board's sysfs."""
-
-    def __init__(self, root):
-        self.root = root
-        # Another controller first, so that the label really selects.
-        self.add_gpio_chip("platform/soc/ffc03000.gpio", "ffc03000.gpio", 448)
-        self.add_gpio_chip("platform/ffc02a00.gpio", "ffc02a00.gpio", 480)
-        for name in ("export", "unexport"):
-            self.write(os.path.join(GPIO_CLASS, name), b"")
-        i2c = "sys/devices/platform/ffc06000.i2c/i2c-1"
-        os.makedirs(self.path(i2c + "/1-0050"))
-        os.makedirs(self.path(i2c + "/1-0054"))
-        os.makedirs(self.path("sys/class/i2c-adapter"))
-        os.symlink("../../devices/platform/ffc06000.i2c/i2c-1", self.path("sys/class/i2c-adapter/i2c-1"))
-        self.write(CRYPTO, b"\xff" * EEPROM_SIZE)
-        production = bytearray(b"\xff" * EEPROM_SIZE)
-        production[0:20] = b"serial=A1234\n\x00" + b"\xff" * 6
-        self.write(PRODUCTION, bytes(production))
-        self.log = os.path.join(root, "sysfs.log")
-        self.lock = os.path.join(root, "eeprom.lock")
-
-    def add_gpio_chip(self, parent, label, base):
-        chip = "gpiochip%d" % base
-        device = os.path.join("sys/devices", parent, "gpio", chip)
-        os.makedirs(self.path(device))
-        for name, value in (("base", "%d\n" % base), ("label", label + "\n"), ("ngpio", "32\n"),
-                            ("uevent", "")):
-            self.write(os.path.join(device, name), value.encode())
-        os.makedirs(self.path(GPIO_CLASS), exist_ok=True)
-        depth = device.count("/")
-        os.symlink("../" * depth + GPIO_CLASS, self.path(os.path.join(device, "subsystem")))
-        os.symlink("../../" + device[len("sys/"):], self.path(os.path.join(GPIO_CLASS, chip)))
-
-    def path(self, relative):
-        return os.path.join(self.root, relative)
-
-    def write(self, relative, data):
-        with open(self.path(relative), "wb") as f:
-            f.write(data)
-
-    def read(self, relative):
-        with open(self.path(relative), "rb") as f:
-            return f.read()
-
-    def key_partition(self):
-        return self.read(CRYPTO)[:256]
-
-    def set_key_partition(self, image):
-        data = bytearray(self.read(CRYPTO))
-        data[:len(image)] = image
-        self.write(CRYPTO, bytes(data))
-
-    def log_lines(self):
-        if not os.path.exists(self.log):
-            return []
-        with open(self.log) as f:
-            return f.read().splitlines()
-
-    def clear_log(self):
-        if os.path.exists(self.log):
-            os.unlink(self.log)
 
 
 def emulator():

@@ -23,8 +23,9 @@ struct udev_match {
 
 /*
  * Copies the sysfs path of the first initialised device of subsystem that
- * carries every property of match[0 .. match_length) and, when attr and
- * attr_value are both given, the sysfs attribute attr = attr_value.
+ * carries one of the properties of match[0 .. match_length) (libudev joins
+ * property matches with "or") and, when attr and attr_value are both given,
+ * the sysfs attribute attr = attr_value.
  * Preconditions (fatal): size > 0, and a non-empty match array or both attr
  * and attr_value. Returns 0 when a path was copied (with its NUL, so it must
  * be shorter than size), -1 otherwise.
