@@ -1,15 +1,13 @@
 #!/usr/bin/env python3
 """End-to-end tests of the keyprom program.
 
-The program runs against a fake platform: a sysfs tree in a umockdev testbed
-(its preload library redirects /sys there, so libudev really enumerates the
-GPIO controllers and finds the write-protect controller by its label and
-base), 65536-byte EEPROM files at the board's sysfs paths, and a test preload
-(fake_gpio_sysfs) that does what the kernel does on writes to the GPIO files
-and keeps a protected EEPROM from storing data.
-
-Under an emulator (the ARM preset) umockdev's x86_64 preload cannot be loaded
-into the emulated program, so only the cases that need no platform run.
+The program runs against a fake platform (test/fake_platform.py): a sysfs
+tree in which libudev really enumerates the GPIO controllers and finds the
+write-protect controller by its label and base, 65536-byte EEPROM files at
+the board's sysfs paths, and a test preload (fake_gpio_sysfs) that does what
+the kernel does on writes to the GPIO files and keeps a protected EEPROM from
+storing data. Natively /sys is redirected by umockdev's preload; under the
+emulator by a private mount namespace.
 """
 import argparse
 import fcntl
@@ -22,19 +20,16 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "test"))
-from fake_platform import (CRYPTO, CRYPTO_LINE, EEPROM_SIZE, GPIO_CLASS, PROD_LINE,  # noqa: E402
-                           PRODUCTION, Platform)
+from fake_platform import (CRYPTO, CRYPTO_LINE, GPIO_CLASS, PROD_LINE,  # noqa: E402
+                           PRODUCTION, Launcher, Platform)
 
 ARGS = None
+LAUNCHER = None
 ERASED = b"\x00" + b"\xff" * 255
 
 
 def usage_line(program):
     return "usage: %s set | get | delete\n" % program
-
-
-def emulator():
-    return shlex.split(ARGS.emulator) if ARGS.emulator else []
 
 
 class KeypromCase(unittest.TestCase):
@@ -47,24 +42,16 @@ class KeypromCase(unittest.TestCase):
         self.lock = os.path.join(self.tmp.name, "eeprom.lock")
 
     def environment(self):
-        env = dict(os.environ)
+        env = LAUNCHER.environment(self.platform)
         env["EEPROM_LOCK_FILE"] = self.lock
-        env.pop("LD_PRELOAD", None)
         if self.platform:
-            env["UMOCKDEV_DIR"] = self.platform.root
-            env["LD_PRELOAD"] = ARGS.shim + ":" + ARGS.umockdev_preload
             env["FAKE_SYSFS_WP"] = "1-0050/eeprom=%d,1-0054/eeprom=%d" % (CRYPTO_LINE, PROD_LINE)
-            env["FAKE_SYSFS_LOG"] = self.platform.log
-            # The preloads come before the sanitizer runtime.
-            env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"),
-                                                          "verify_asan_link_order=0"]))
         return env
 
-    def start(self, *args, stdin=b""):
-        process = subprocess.Popen(emulator() + [ARGS.keyprom] + list(args),
-                                   stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                   stderr=subprocess.PIPE, env=self.environment())
-        return process
+    def start(self, *args):
+        return subprocess.Popen(LAUNCHER.command(self.platform, [ARGS.keyprom] + list(args)),
+                                stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, env=self.environment())
 
     def run_keyprom(self, *args, stdin=b""):
         process = self.start(*args)
@@ -258,19 +245,20 @@ class KeyTest(KeypromCase):
 
 
 def main():
-    global ARGS
+    global ARGS, LAUNCHER
     parser = argparse.ArgumentParser()
     parser.add_argument("--emulator", default="")
     parser.add_argument("--keyprom", required=True)
     parser.add_argument("--shim", required=True)
     parser.add_argument("--umockdev-preload", default="libumockdev-preload.so.0")
-    ARGS, rest = parser.parse_known_args()
+    ARGS = parser.parse_args()
+    LAUNCHER = Launcher(shlex.split(ARGS.emulator), ARGS.shim, ARGS.umockdev_preload)
     loader = unittest.TestLoader()
     suite = unittest.TestSuite()
     suite.addTests(loader.loadTestsFromTestCase(CommandLineTest))
-    if ARGS.emulator:
-        print("keyprom_test: platform cases skipped under the emulator "
-              "(no umockdev preload for the emulated target)")
+    missing = LAUNCHER.available()
+    if missing:
+        print("keyprom_test: platform cases skipped: " + missing)
     else:
         suite.addTests(loader.loadTestsFromTestCase(KeyTest))
     result = unittest.TextTestRunner(verbosity=2).run(suite)

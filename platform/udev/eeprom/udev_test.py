@@ -1,20 +1,20 @@
 #!/usr/bin/env python3
-"""Tests of the udev helpers and the GPIO write protection against a fake
-sysfs: a umockdev testbed (libudev really enumerates it) with the kernel's
-part on the GPIO files played by the fake_gpio_sysfs preload. They need
-umockdev's preload for the program's architecture, so under an emulator
-(the ARM preset) they are skipped."""
+"""Tests of the udev helpers and the GPIO write protection against the fake
+sysfs of test/fake_platform.py (libudev really enumerates it), with the
+kernel's part on the GPIO files played by the fake_gpio_sysfs preload."""
 import argparse
 import os
+import shlex
 import subprocess
 import sys
 import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "test"))
-from fake_platform import GPIO_CLASS, GPIO_CONTROLLER, I2C_BUS, Platform  # noqa: E402
+from fake_platform import GPIO_CLASS, GPIO_CONTROLLER, I2C_BUS, Launcher, Platform  # noqa: E402
 
 ARGS = None
+LAUNCHER = None
 
 
 class UdevTest(unittest.TestCase):
@@ -24,14 +24,9 @@ class UdevTest(unittest.TestCase):
         self.platform = Platform(self.tmp.name)
 
     def probe(self, *args):
-        env = dict(os.environ)
-        env["UMOCKDEV_DIR"] = self.platform.root
-        env["LD_PRELOAD"] = ARGS.shim + ":" + ARGS.umockdev_preload
-        env["FAKE_SYSFS_LOG"] = self.platform.log
-        env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"),
-                                                      "verify_asan_link_order=0"]))
-        result = subprocess.run([ARGS.probe] + [str(a) for a in args], env=env,
-                                capture_output=True, timeout=60)
+        result = subprocess.run(
+            LAUNCHER.command(self.platform, [ARGS.probe] + [str(a) for a in args]),
+            env=LAUNCHER.environment(self.platform), capture_output=True, timeout=60)
         return result.returncode, result.stdout.decode(), result.stderr.decode()
 
     def test_path_by_attribute(self):
@@ -128,9 +123,11 @@ def main():
     parser.add_argument("--shim", required=True)
     parser.add_argument("--umockdev-preload", default="libumockdev-preload.so.0")
     ARGS = parser.parse_args()
-    if ARGS.emulator:
-        print("udev_test: skipped under the emulator (no umockdev preload for the target)")
-        print("0 passed, 0 failed, 1 skipped")
+    global LAUNCHER
+    LAUNCHER = Launcher(shlex.split(ARGS.emulator), ARGS.shim, ARGS.umockdev_preload)
+    missing = LAUNCHER.available()
+    if missing:
+        print("udev_test: skipped: " + missing)
         return 0
     result = unittest.TextTestRunner(verbosity=2).run(
         unittest.TestLoader().loadTestsFromTestCase(UdevTest))

@@ -1,8 +1,11 @@
 /*
- * Test preload standing in for the kernel behind a fake sysfs tree (the
- * umockdev testbed in $UMOCKDEV_DIR): what the kernel does synchronously
- * inside write() on the GPIO and EEPROM files, this library does in its
- * write() wrapper.
+ * Test preload standing in for the kernel behind a fake sysfs tree: what the
+ * kernel does synchronously inside write() on the GPIO and EEPROM files,
+ * this library does in its write() wrapper. The tree is the umockdev testbed
+ * in $UMOCKDEV_DIR (umockdev's preload redirects /sys there), or, with
+ * FAKE_SYSFS_ROOT=/, a directory mounted over /sys in a private mount
+ * namespace; then statfs() and fstatfs() on /sys also report sysfs, as
+ * libudev insists on it.
  *
  * - "<testbed>/sys/class/gpio/export": creates the line's folder gpioN with
  *   "direction" ("in") and "value" ("0"); EBUSY when N is already exported.
@@ -19,6 +22,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -55,10 +59,24 @@ std::string fdPath(int fd)
     return std::string(target, static_cast<size_t>(n));
 }
 
+/* Where the fake tree's "/sys" lies: "<testbed>/sys", or "/sys" itself
+ * (root "") in a mount namespace. Unset: the preload does nothing. */
+bool enabled()
+{
+    return std::getenv("FAKE_SYSFS_ROOT") || std::getenv("UMOCKDEV_DIR");
+}
+
+bool mounted() { return std::getenv("FAKE_SYSFS_ROOT") != nullptr; }
+
 std::string testbed()
 {
-    const char *dir = std::getenv("UMOCKDEV_DIR");
-    return dir ? dir : "";
+    const char *dir = std::getenv("FAKE_SYSFS_ROOT");
+    if (!dir)
+        dir = std::getenv("UMOCKDEV_DIR");
+    std::string root = dir ? dir : "";
+    while (!root.empty() && root.back() == '/')
+        root.pop_back();
+    return root;
 }
 
 std::string gpioClass() { return testbed() + "/sys/class/gpio"; }
@@ -142,7 +160,7 @@ extern "C" ssize_t write(int fd, const void *buffer, size_t count)
 {
     const std::string path = fdPath(fd);
     const std::string tb = testbed();
-    if (tb.empty() || path.compare(0, tb.size(), tb) != 0)
+    if (!enabled() || path.compare(0, tb.size() + 5, tb + "/sys/") != 0)
         return realWrite()(fd, buffer, count);
 
     std::string text(static_cast<const char *>(buffer), count);
@@ -201,4 +219,59 @@ extern "C" ssize_t write(int fd, const void *buffer, size_t count)
             return static_cast<ssize_t>(count); /* protected: nothing is stored */
     }
     return realWrite()(fd, buffer, count);
+}
+
+namespace {
+
+constexpr long SysfsMagic = 0x62656572;
+
+bool underSys(const std::string &path)
+{
+    return path == "/sys" || path.compare(0, 5, "/sys/") == 0;
+}
+
+template <typename Stat> void reportSysfs(Stat *buffer) { buffer->f_type = SysfsMagic; }
+
+template <typename Function> Function next(const char *name)
+{
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+} // namespace
+
+extern "C" int fstatfs(int fd, struct statfs *buffer)
+{
+    static auto real = next<int (*)(int, struct statfs *)>("fstatfs");
+    int result = real(fd, buffer);
+    if (result == 0 && mounted() && underSys(fdPath(fd)))
+        reportSysfs(buffer);
+    return result;
+}
+
+extern "C" int statfs(const char *path, struct statfs *buffer)
+{
+    static auto real = next<int (*)(const char *, struct statfs *)>("statfs");
+    int result = real(path, buffer);
+    if (result == 0 && mounted() && underSys(path))
+        reportSysfs(buffer);
+    return result;
+}
+
+/* libudev calls the 64-bit-offset variants (on every target). */
+extern "C" int fstatfs64(int fd, struct statfs64 *buffer)
+{
+    static auto real = next<int (*)(int, struct statfs64 *)>("fstatfs64");
+    int result = real(fd, buffer);
+    if (result == 0 && mounted() && underSys(fdPath(fd)))
+        reportSysfs(buffer);
+    return result;
+}
+
+extern "C" int statfs64(const char *path, struct statfs64 *buffer)
+{
+    static auto real = next<int (*)(const char *, struct statfs64 *)>("statfs64");
+    int result = real(path, buffer);
+    if (result == 0 && mounted() && underSys(path))
+        reportSysfs(buffer);
+    return result;
 }

@@ -2,6 +2,7 @@
 board's sysfs, to be used as a umockdev testbed (UMOCKDEV_DIR), whose
 preload library redirects /sys there so that libudev enumerates it."""
 import os
+import subprocess
 
 EEPROM_SIZE = 65536
 CRYPTO = "sys/class/i2c-adapter/i2c-1/1-0050/eeprom"
@@ -84,3 +85,55 @@ class Platform:
     def clear_log(self):
         if os.path.exists(self.log):
             os.unlink(self.log)
+
+
+class Launcher:
+    """Starts programs on a Platform.
+
+    Natively the programs run with umockdev's preload, which redirects /sys to
+    the testbed. An emulated program cannot load the host's umockdev preload,
+    so under an emulator each program runs in a private mount namespace of its
+    own, with the testbed's sys folder mounted over /sys; the test preload
+    then also makes statfs report sysfs there, as libudev requires.
+    """
+
+    def __init__(self, emulator, shim, umockdev_preload):
+        self.emulator = emulator
+        self.shim = shim
+        self.umockdev_preload = umockdev_preload
+
+    def available(self):
+        """None when programs can run on a platform, else why not."""
+        if not self.emulator:
+            return None
+        try:
+            subprocess.run(["unshare", "--mount", "--propagation", "private", "true"], check=True,
+                           capture_output=True, timeout=30)
+        except (OSError, subprocess.SubprocessError) as error:
+            return "no private mount namespace for the fake /sys (%s)" % error
+        return None
+
+    def command(self, platform, program):
+        if not platform:
+            return self.emulator + program
+        if not self.emulator:
+            return program
+        mount = 'mount --bind "$0/sys" /sys && exec "$@"'
+        return (["unshare", "--mount", "--propagation", "private", "sh", "-c", mount, platform.root]
+                + self.emulator + ["-E", "LD_PRELOAD=" + self.shim] + program)
+
+    def environment(self, platform):
+        env = dict(os.environ)
+        env.pop("LD_PRELOAD", None)
+        if not platform:
+            return env
+        env["FAKE_SYSFS_LOG"] = platform.log
+        if self.emulator:
+            env["FAKE_SYSFS_ROOT"] = "/"
+        else:
+            env["UMOCKDEV_DIR"] = platform.root
+            env["LD_PRELOAD"] = self.shim + ":" + self.umockdev_preload
+            # The preloads come before the sanitizer runtime.
+            env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"),
+                                                          "verify_asan_link_order=0"]))
+        return env
