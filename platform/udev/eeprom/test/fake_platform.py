@@ -3,6 +3,7 @@ board's sysfs, to be used as a umockdev testbed (UMOCKDEV_DIR), whose
 preload library redirects /sys there so that libudev enumerates it."""
 import os
 import subprocess
+import tempfile
 
 EEPROM_SIZE = 65536
 CRYPTO = "sys/class/i2c-adapter/i2c-1/1-0050/eeprom"
@@ -106,11 +107,14 @@ class Launcher:
         """None when programs can run on a platform, else why not."""
         if not self.emulator:
             return None
-        try:
-            subprocess.run(["unshare", "--mount", "--propagation", "private", "true"], check=True,
-                           capture_output=True, timeout=30)
-        except (OSError, subprocess.SubprocessError) as error:
-            return "no private mount namespace for the fake /sys (%s)" % error
+        with tempfile.TemporaryDirectory(prefix="fake-sys-") as trial:
+            open(os.path.join(trial, "marker"), "w").close()
+            try:
+                subprocess.run(["unshare", "--mount", "--propagation", "private", "sh", "-c",
+                                'mount --bind "$0" /sys && test -e /sys/marker', trial],
+                               check=True, capture_output=True, timeout=30)
+            except (OSError, subprocess.SubprocessError) as error:
+                return "no private mount namespace for the fake /sys (%s)" % error
         return None
 
     def command(self, platform, program):
