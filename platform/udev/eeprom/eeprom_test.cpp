@@ -116,6 +116,24 @@ TEST_F(EepromStore, InitReportsMissingFilesUnlessSilent)
     EXPECT_GE(device("crypto")->fd, 0);
 }
 
+TEST_F(EepromStore, InitWarnsAboutPartitionsLargerThanAPage)
+{
+    eeprom_partition *big = get_partition("sb3_production", "proddata_lc");
+    const uint32_t size = big->size;
+    big->size = static_cast<uint32_t>(sysconf(_SC_PAGESIZE)) + 1;
+    unlink(paths_[0].c_str());
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(eeprom_init_silent(), -1);
+    const std::string warnings = testing::internal::GetCapturedStderr();
+    big->size = size;
+    /* The array is shared by the four camera-board EEPROMs. */
+    const std::string line = ", partition: proddata_lc, size: " +
+                             std::to_string(sysconf(_SC_PAGESIZE) + 1) +
+                             " is bigger than maximum handled size\n";
+    EXPECT_EQ(warnings, "eeprom: sb1_production" + line + "eeprom: sb2_production" + line +
+                            "eeprom: sb3_production" + line + "eeprom: sb4_production" + line);
+}
+
 TEST_F(EepromStore, WritesWithinThePartitionOnly)
 {
     ASSERT_EQ(eeprom_init(), 0);

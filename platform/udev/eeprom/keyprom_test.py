@@ -40,12 +40,14 @@ class KeypromCase(unittest.TestCase):
         self.addCleanup(self.tmp.cleanup)
         self.platform = Platform(self.tmp.name) if self.with_platform else None
         self.lock = os.path.join(self.tmp.name, "eeprom.lock")
+        self.extra_env = {}
 
     def environment(self):
         env = LAUNCHER.environment(self.platform)
         env["EEPROM_LOCK_FILE"] = self.lock
         if self.platform:
             env["FAKE_SYSFS_WP"] = "1-0050/eeprom=%d,1-0054/eeprom=%d" % (CRYPTO_LINE, PROD_LINE)
+        env.update(self.extra_env)
         return env
 
     def start(self, *args):
@@ -108,6 +110,17 @@ class KeyTest(KeypromCase):
         self.assertEqual(image[256:], before[256:])
         self.assertEqual(self.get(), (0, b"abc", ""))
         self.assertEqual(self.platform.read(PRODUCTION)[:14], b"serial=A1234\n\x00")
+
+    def test_partial_transfers_are_continued(self):
+        self.extra_env["FAKE_SYSFS_CHUNK"] = "7"
+        value = bytes(range(0x41, 0x5b)) * 9
+        self.store(value + b"\n")
+        record = b"key=" + value + b"\n\x00"
+        self.assertEqual(self.platform.key_partition(), record + b"\xff" * (256 - len(record)))
+        self.assertEqual(self.get(), (0, value, ""))
+        writes = [line for line in self.platform.log_lines() if "eeprom" in line]
+        self.assertEqual(len(writes), 2 * 37)  # erase and store, 256 bytes in 7-byte parts
+        self.assertTrue(all(line.endswith(" out,0") for line in writes))
 
     def test_write_protection_is_lifted_only_while_writing(self):
         self.store(b"abc\n")

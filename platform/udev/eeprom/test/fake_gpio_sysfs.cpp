@@ -16,6 +16,8 @@
  *   write-protected by that line: its data reaches the file only while the
  *   line is exported, an output and low; otherwise the write reports success
  *   and stores nothing, like a protected part.
+ * - With FAKE_SYSFS_CHUNK=N, reads and writes of those EEPROM files move at
+ *   most N bytes per call, as a driver that transfers part of a request.
  * Every such write is appended to the file FAKE_SYSFS_LOG, one line each:
  * "<path relative to the testbed> <text or byte count> <line state>".
  */
@@ -148,6 +150,14 @@ int protectingLine(const std::string &path)
     return -1;
 }
 
+/* The part of a transfer of count bytes that one call moves. */
+size_t partial(size_t count)
+{
+    const char *chunk = std::getenv("FAKE_SYSFS_CHUNK");
+    const long limit = chunk ? std::atol(chunk) : 0;
+    return limit > 0 && count > static_cast<size_t>(limit) ? static_cast<size_t>(limit) : count;
+}
+
 ssize_t fail(int error)
 {
     errno = error;
@@ -213,12 +223,21 @@ extern "C" ssize_t write(int fd, const void *buffer, size_t count)
 
     const int line = protectingLine(path);
     if (line >= 0) {
+        count = partial(count);
         const std::string state = lineState(line);
         logWrite(path, std::to_string(count), state);
         if (state != "out,0")
             return static_cast<ssize_t>(count); /* protected: nothing is stored */
     }
     return realWrite()(fd, buffer, count);
+}
+
+extern "C" ssize_t read(int fd, void *buffer, size_t count)
+{
+    static auto real = reinterpret_cast<ssize_t (*)(int, void *, size_t)>(dlsym(RTLD_NEXT, "read"));
+    if (enabled() && std::getenv("FAKE_SYSFS_CHUNK") && protectingLine(fdPath(fd)) >= 0)
+        count = partial(count);
+    return real(fd, buffer, count);
 }
 
 namespace {
