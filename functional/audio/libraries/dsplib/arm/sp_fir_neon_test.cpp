@@ -101,7 +101,8 @@ Vec history(const Vec& d, int pos) {
 // A stream cut into random blocks (from single samples to several delay
 // lines long, so that all three delay-line updates occur) gives the outputs
 // of one block filter over the whole stream behind a zero lead-in, and after
-// every block the delay line holds the latest nh - 1 samples in order.
+// every block the delay line holds the latest nh - 1 samples in order and
+// the sample before them in slot pos - 1.
 TEST_P(FirVariant, StreamingInBlocksEqualsOnePiece) {
   std::vector<double> ref, tol;
   for (int nh = 1; nh <= 40; nh += (nh < 18 ? 1 : 5)) {
@@ -126,6 +127,7 @@ TEST_P(FirVariant, StreamingInBlocksEqualsOnePiece) {
       done += ny;
       const Vec want(s.begin() + done, s.begin() + done + nh - 1);
       ASSERT_EQ(history(d, pos), want) << "nh " << nh << " after " << done;
+      ASSERT_EQ(d[(pos + nh - 1) % nh], s[done - 1]) << "slot before the history, nh " << nh;
     }
     for (int i = 0; i < total; ++i) ASSERT_NEAR(out[i], ref[i], tol[i]) << "nh " << nh << " i " << i;
   }
