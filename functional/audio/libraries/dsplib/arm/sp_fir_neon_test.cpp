@@ -226,6 +226,27 @@ TEST(FirPublic, PositionIsReducedModTaps) {
   EXPECT_EQ(y[0], 10.0f);
 }
 
+// The three delay-line layouts: whole replacement, linear shift for blocks of
+// about half the line or more from position 0, circular write otherwise.
+TEST(FirDelayLine, UpdateLayouts) {
+  const Vec x = {101, 102, 103, 104, 105, 106, 107, 108, 109, 110};
+  Vec d = {0, 1, 2, 3, 4, 5, 6, 7};
+  EXPECT_EQ(sp_fir::update_delay_line(x.data(), d.data(), 5, 8, 10), 0);
+  EXPECT_EQ(d, (Vec{104, 105, 106, 107, 108, 109, 110, 103}));
+
+  d = {0, 1, 2, 3, 4, 5, 6, 7};  // 4 * (8 / 8) <= 4: stays linear
+  EXPECT_EQ(sp_fir::update_delay_line(x.data(), d.data(), 0, 8, 4), 0);
+  EXPECT_EQ(d, (Vec{4, 5, 6, 101, 102, 103, 104, 3}));
+
+  d = {0, 1, 2, 3, 4, 5, 6, 7};  // too short a block: circular from slot 7
+  EXPECT_EQ(sp_fir::update_delay_line(x.data(), d.data(), 0, 8, 3), 3);
+  EXPECT_EQ(d, (Vec{102, 103, 2, 3, 4, 5, 6, 101}));
+
+  d = {0, 1, 2, 3, 4, 5, 6, 7};  // not at position 0: circular, wrapping
+  EXPECT_EQ(sp_fir::update_delay_line(x.data(), d.data(), 6, 8, 5), 3);
+  EXPECT_EQ(d, (Vec{104, 105, 2, 3, 4, 101, 102, 103}));
+}
+
 TEST(FirPublic, ZeroAndNegativeCounts) {
   const Vec x(20, 1.0f), h(4, 1.0f);
   Vec y = guarded(0);
