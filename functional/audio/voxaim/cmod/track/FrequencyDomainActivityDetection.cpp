@@ -12,11 +12,7 @@ constexpr int LowFirst = 18, LowLast = 54;
 constexpr int16_t OnsetFrames = 7;    /* consecutive frames above 1.1 before an onset */
 constexpr int16_t HangoverFrames = 34;
 
-int16_t HangCount = 0;
-int16_t BurstCount = 0;
-int16_t TemporalCount = 0;
-int32_t FdVadChannel1 = 1;
-int32_t FdVadChannel2 = 2;
+FrequencyDomainVadState State;
 
 /* The counters saturate: a signal that stays above the noise for longer than
  * the 16-bit range must not wrap the count negative and silence the voice
@@ -28,17 +24,22 @@ int16_t saturatingIncrement(int16_t count)
 
 } // namespace
 
+FrequencyDomainVadState &frequencyDomainVadState()
+{
+    return State;
+}
+
 extern "C" void initializeFrequencyDomainActivityDetector(void)
 {
-    HangCount = 0;
-    BurstCount = 0;
-    TemporalCount = 0;
+    State.HangCount = 0;
+    State.BurstCount = 0;
+    State.TemporalCount = 0;
 }
 
 extern "C" void setFrequencyDomainVadChannels(unsigned int first, unsigned int second)
 {
-    FdVadChannel1 = static_cast<int32_t>(first);
-    FdVadChannel2 = static_cast<int32_t>(second);
+    State.FdVadChannel1 = static_cast<int32_t>(first);
+    State.FdVadChannel2 = static_cast<int32_t>(second);
 }
 
 extern "C" uint32_t detectFrequencyDomainActivity(const float *spectrum, const float *noise,
@@ -47,8 +48,8 @@ extern "C" uint32_t detectFrequencyDomainActivity(const float *spectrum, const f
     *voice = 0;
     *sound = 0;
 
-    const float *a = spectrum + FdVadChannel1 * FloatsPerChannel;
-    const float *b = spectrum + FdVadChannel2 * FloatsPerChannel;
+    const float *a = spectrum + State.FdVadChannel1 * FloatsPerChannel;
+    const float *b = spectrum + State.FdVadChannel2 * FloatsPerChannel;
     float total = 0.0f, signal = 0.0f, noisePower = 0.0f, low = 0.0f;
     for (int k = 0; k <= TotalLast; ++k) {
         const float ar = a[2 * k], ai = a[2 * k + 1], br = b[2 * k], bi = b[2 * k + 1];
@@ -68,25 +69,25 @@ extern "C" uint32_t detectFrequencyDomainActivity(const float *spectrum, const f
         *sound = 1;
 
     if (!(ratio > 1.1f)) {
-        TemporalCount = 0;
-        BurstCount = 0;
+        State.TemporalCount = 0;
+        State.BurstCount = 0;
     } else {
-        TemporalCount = saturatingIncrement(TemporalCount);
-        if (TemporalCount < OnsetFrames) {
-            BurstCount = 0;
+        State.TemporalCount = saturatingIncrement(State.TemporalCount);
+        if (State.TemporalCount < OnsetFrames) {
+            State.BurstCount = 0;
         } else if (!(total < 2.0f * low)) {
             // Not speech-like: the low band holds at most half of the total.
-            BurstCount = 0;
+            State.BurstCount = 0;
         } else {
-            BurstCount = saturatingIncrement(BurstCount);
-            HangCount = HangoverFrames;
+            State.BurstCount = saturatingIncrement(State.BurstCount);
+            State.HangCount = HangoverFrames;
             *voice = 1;
             return 1;
         }
     }
 
-    if (HangCount > 0) {
-        --HangCount;
+    if (State.HangCount > 0) {
+        --State.HangCount;
         *voice = 1;
         return 1;
     }

@@ -32,6 +32,16 @@ uint32_t detectFrequencyDomainActivity(const float *spectrum, const float *noise
 
 #ifdef __cplusplus
 }
+
+/* The detector's module state; exposed for diagnostics and tests. */
+struct FrequencyDomainVadState {
+    int16_t HangCount = 0;      /* remaining hangover frames */
+    int16_t BurstCount = 0;     /* consecutive frames that met the onset condition */
+    int16_t TemporalCount = 0;  /* consecutive frames with a ratio above 1.1 */
+    int32_t FdVadChannel1 = 1;
+    int32_t FdVadChannel2 = 2;
+};
+FrequencyDomainVadState &frequencyDomainVadState();
 #endif
 
 #endif
