@@ -5,9 +5,8 @@
 #include <memory>
 #include <new>
 
+#include "functional/audio/voxaim/cmod/track/voxaim.h"
 #include "platform/audio/audtest/eventlog.h"
-
-extern "C" int voxaim_getNumberOfChannels(void);
 
 namespace {
 
