@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -117,20 +118,6 @@ protected:
     std::vector<float> silence() const { return std::vector<float>(voxaim_getNumberOfChannels() * kFrameLength); }
 };
 
-TEST_F(Calculate, LocatesATalker)
-{
-    voxaim_initialize(1);  // tovak
-    const Talker talker(30.0f, 0.0f, 2.0f, 13);
-    // Frame 12 analyses frames 10 and 11, the end of the second burst.
-    VoxaimResult result{};
-    for (int t = 0; t <= 12; ++t)
-        result = run(talker.frame(t));
-    EXPECT_NEAR(result.azimuth, 30.0f, 3.0f);
-    EXPECT_NEAR(result.range, 2.0f, 0.6f);
-    EXPECT_NEAR(result.elevation, 0.0f, 5.0f);
-    EXPECT_GT(result.quality, 0.0f);
-}
-
 TEST_F(Calculate, FlagWord)
 {
     voxaim_initialize(4);  // zandor
@@ -182,32 +169,44 @@ TEST_F(Calculate, DoubleBuffersSwapEveryFrame)
     EXPECT_EQ(InputAudio[5], 0.0f);
 }
 
-TEST_F(Calculate, AllocatesNothingAfterInitialisation)
+TEST_F(Calculate, LocatesATalkerWithoutAllocating)
 {
-    if (!CountsAllocations)
-        GTEST_SKIP() << "the sanitizer's allocator cannot be counted";
     const long atStart = Allocations;
-    voxaim_initialize(0);
-    ASSERT_GT(Allocations, atStart);  // initialisation allocates: the count works
-    const Talker talker(-20.0f, 10.0f, 3.0f, 21);
+    voxaim_initialize(1);  // tovak
+    if (CountsAllocations) {
+        ASSERT_GT(Allocations, atStart);  // initialisation allocates: the count works
+    }
+    const Talker talker(30.0f, 0.0f, 2.0f, 21);
     std::vector<std::vector<float>> frames;
     for (int t = 0; t < 21; ++t)
         frames.push_back(talker.frame(t));
-    // A 21 kHz tone on one microphone, well above the talker: the ultrasound
-    // detector judges and logs a warning on the way.
+    // A 21 kHz tone on one microphone, well above the talker and above the
+    // analysed band: the ultrasound detector judges and logs a warning on
+    // the way, the position search does not see it.
     for (int t = 0; t < 21; ++t)
         for (int i = 0; i < kFrameLength; ++i)
             frames[t][i] += 5e6f * std::sin(2.0f * static_cast<float>(M_PI) * 21000.0f *
                                             (t * kFrameLength + i) / 48000.0f);
-    VoxaimResult result;
+
+    VoxaimResult result{};
     testing::internal::CaptureStderr();
     const long before = Allocations;
     for (const std::vector<float> &frame : frames)
         voxaim_calculate(frame.data(), 24, 0, &result);
     const long during = Allocations - before;
     const std::string log = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(during, 0);
     EXPECT_NE(log.find("Ultrasound level is too high"), std::string::npos);
+    if (CountsAllocations) {
+        EXPECT_EQ(during, 0);
+    } else {
+        std::printf("allocation count skipped: the sanitizer's allocator cannot be counted\n");
+    }
+
+    // Frame 20 analyses frames 18 and 19, the end of the third burst.
+    EXPECT_NEAR(result.azimuth, 30.0f, 3.0f);
+    EXPECT_NEAR(result.range, 2.0f, 0.6f);
+    EXPECT_NEAR(result.elevation, 0.0f, 5.0f);
+    EXPECT_GT(result.quality, 0.0f);
 }
 
 }  // namespace
