@@ -245,6 +245,7 @@ extern "C" void voxaim_destroy(void) {
 extern "C" int32_t voxaim_getNumberOfChannels(void) { return NumberOfChannels; }
 
 extern "C" const float *voxaim_getMicrophoneCoordinates(int32_t index) {
+  if (Microphones == nullptr || index < 0 || index >= NumberOfChannels) return nullptr;
   return Microphones[index].data();
 }
 
