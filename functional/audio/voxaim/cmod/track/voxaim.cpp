@@ -9,6 +9,10 @@
 #include <memory>
 #include <type_traits>
 
+#include "functional/audio/voxaim/cmod/track/FrequencyDomainActivityDetection.h"
+#include "functional/audio/voxaim/cmod/track/NoiseLevelEstimation.h"
+#include "functional/audio/voxaim/cmod/track/TimeDomainActivityDetection.h"
+#include "functional/audio/voxaim/cmod/track/UltraSoundDistortionDetection.h"
 #include "functional/audio/voxaim/cmod/track/voxaim_fft.h"
 #include "functional/audio/voxaim/cmod/track/voxaim_geometry.h"
 #include "functional/audio/voxaim/cmod/track/voxaim_internal.h"
@@ -140,6 +144,25 @@ void initializeTransducerData() {
   }
 }
 
+// --- Detectors --------------------------------------------------------------
+// The variant's channels for the activity and noise detectors.
+void configureDetectors(const VariantConfig &variant) {
+  setTimeDomainVadChannel(kTimeDomainVadChannel);
+  setFrequencyDomainVadChannels(variant.frequencyDomainVadChannels[0],
+                                variant.frequencyDomainVadChannels[1]);
+  setNoiseLevelChannels(variant.noiseLevelChannels[0], variant.noiseLevelChannels[1]);
+}
+
+// Restarts every detector; the ultrasound detector sizes its per-channel
+// levels by NumberOfChannels, so this runs after the variant is set.
+void initializeDetectors() {
+  intializeNoiseLevel();
+  initializeFrequencyDomainActivityDetector();
+  initializeTimeDomainActivityDetector();
+  initializeUltraSoundDistortionDetector();
+}
+// -----------------------------------------------------------------------------
+
 void checkMemoryAllocation() {
   assert(NumberOfChannels > 0);
   assert(NumberOfAzimuthPairs > 0);
@@ -177,6 +200,7 @@ extern "C" void voxaim_initialize(uint32_t type) {
   MinimumAzimuth = variant->minimumAzimuth;
   MinimumElevation = variant->minimumElevation;
   AngleInterval = variant->angleInterval;
+  configureDetectors(*variant);
   AttenuateLoudspeaker = variant->attenuateLoudspeaker ? 1 : 0;
 
   assert(!IsTransducersInitialized);
@@ -204,6 +228,8 @@ extern "C" void voxaim_initialize(uint32_t type) {
   AzimuthElevationResult.fill(0.0f);
   AzimuthRangeResult.fill(0.0f);
 
+  initializeDetectors();
+
   checkMemoryAllocation();
   assert(IsTransducersInitialized);
 }
@@ -211,6 +237,7 @@ extern "C" void voxaim_initialize(uint32_t type) {
 extern "C" void voxaim_destroy(void) {
   if (!IsTransducersInitialized) return;
   releaseBuffers();
+  destroyUltraSoundDistortionDetector();
   voxaim_record_stop();
   IsTransducersInitialized = 0;
 }
