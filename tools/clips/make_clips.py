@@ -1,0 +1,231 @@
+#!/usr/bin/env python3
+"""Builds the two built-in clips of voxaim_unittest from the ALSA test sounds.
+
+The clips are one second each (48000 samples at 48000 Hz) in the integer
+scale of a 24-bit converter (full scale +-8388608), stored as C++ float
+arrays in functional/audio/voxaim/cmod/track/unittestClips.cpp:
+
+femaleSpeech (clip 0), from the female talker recordings
+  /usr/share/sounds/alsa/{Front_Center,Front_Left,Front_Right,Rear_Center,
+  Rear_Left,Rear_Right,Side_Left,Side_Right}.wav (48 kHz, 16-bit mono):
+  1. each file is cut into 10 ms blocks; blocks whose RMS is below
+     SPEECH_GATE_DB relative to the loudest block of that file are pauses and
+     are dropped, the remaining blocks are joined in order (files in the
+     order above), every joint smoothed by a JOIN_FADE-sample cross-fade;
+  2. the window of 48000 samples starting at SPEECH_START is taken;
+  3. a white Gaussian noise floor at NOISE_FLOOR_DB relative to the window's
+     RMS is added (the room and microphone noise of a real recording chain),
+     drawn from Python's Mersenne Twister seeded with SEED (Box-Muller);
+  4. the sum is scaled to an RMS of SPEECH_RMS and rounded to single
+     precision (values are not whole numbers).
+
+roomNoise (clip 1), from /usr/share/sounds/alsa/Noise.wav:
+  1. samples NOISE_START ... NOISE_START + 48000 + LOOP_FADE - 1 are taken;
+     the first LOOP_FADE samples are cross-faded (raised cosine) with the
+     LOOP_FADE samples that follow the one-second window, so the clip loops
+     without a step;
+  2. the result is scaled to an RMS of NOISE_RMS;
+  3. the device's own ultrasound beacon, which no ordinary recording
+     carries, is modelled as a BEACON_HZ sine of amplitude BEACON_AMPLITUDE:
+     21000 cycles in 48000 samples, so it too loops without a click;
+  4. every sample is rounded to a whole number.
+
+Usage:
+  make_clips.py [--sounds DIR] [--output FILE]   writes the C++ source
+  make_clips.py [--sounds DIR] --check FILE      exit 0 when FILE is what this
+                                                 script writes, 1 when not,
+                                                 77 (skip) without the WAV files
+Only the Python standard library is used, so the output is reproducible.
+"""
+
+import argparse
+import math
+import os
+import random
+import struct
+import sys
+import wave
+
+CLIP_LENGTH = 48000
+RATE = 48000
+
+SPEECH_FILES = ["Front_Center", "Front_Left", "Front_Right", "Rear_Center",
+                "Rear_Left", "Rear_Right", "Side_Left", "Side_Right"]
+NOISE_FILE = "Noise"
+
+# The recording chain (see the module text).
+SPEECH_GATE_DB = -30.0
+JOIN_FADE = 48
+SPEECH_START = 24000
+NOISE_FLOOR_DB = -6.0
+SEED = 20261208
+SPEECH_RMS = 578000.0
+
+NOISE_START = 0
+LOOP_FADE = 4800
+NOISE_RMS = 53000.0
+BEACON_HZ = 21000
+BEACON_AMPLITUDE = 203000.0
+
+DEFAULT_SOUNDS = "/usr/share/sounds/alsa"
+OUTPUT = "functional/audio/voxaim/cmod/track/unittestClips.cpp"
+
+
+def read_wav(path):
+    with wave.open(path, "rb") as w:
+        if w.getnchannels() != 1 or w.getsampwidth() != 2 or w.getframerate() != RATE:
+            raise SystemExit(f"{path}: expected 48 kHz 16-bit mono")
+        n = w.getnframes()
+        return list(struct.unpack(f"<{n}h", w.readframes(n)))
+
+
+def rms(x):
+    return math.sqrt(sum(v * v for v in x) / len(x))
+
+
+def voiced(samples, gate_db, block=480):
+    """The blocks of `samples` louder than gate_db below the loudest block."""
+    blocks = [samples[i:i + block] for i in range(0, len(samples) - block + 1, block)]
+    levels = [rms(b) for b in blocks]
+    threshold = max(levels) * 10.0 ** (gate_db / 20.0)
+    return [b for b, level in zip(blocks, levels) if level >= threshold]
+
+
+def join(pieces, fade):
+    out = []
+    for piece in pieces:
+        piece = [float(v) for v in piece]
+        if out and fade > 0:
+            for i in range(fade):
+                w = (i + 0.5) / fade
+                out[len(out) - fade + i] = out[len(out) - fade + i] * (1.0 - w) + piece[i] * w
+            piece = piece[fade:]
+        out.extend(piece)
+    return out
+
+
+def gauss_noise(n, seed):
+    rng = random.Random(seed)
+    out = []
+    while len(out) < n:
+        u1 = 1.0 - rng.random()
+        u2 = rng.random()
+        r = math.sqrt(-2.0 * math.log(u1))
+        out.append(r * math.cos(2.0 * math.pi * u2))
+        out.append(r * math.sin(2.0 * math.pi * u2))
+    return out[:n]
+
+
+def to_float32(v):
+    return struct.unpack("<f", struct.pack("<f", v))[0]
+
+
+def female_speech(sounds, p):
+    pieces = []
+    for name in SPEECH_FILES:
+        # Consecutive voiced blocks of one file stay joined without a fade.
+        blocks = voiced(read_wav(os.path.join(sounds, name + ".wav")), p["SPEECH_GATE_DB"])
+        pieces.append([v for b in blocks for v in b])
+    speech = join(pieces, p["JOIN_FADE"])
+    start = p["SPEECH_START"]
+    if start + CLIP_LENGTH > len(speech):
+        raise SystemExit(f"speech window {start} + {CLIP_LENGTH} beyond {len(speech)} samples")
+    window = speech[start:start + CLIP_LENGTH]
+    floor = gauss_noise(CLIP_LENGTH, p["SEED"])
+    floor_gain = rms(window) * 10.0 ** (p["NOISE_FLOOR_DB"] / 20.0)
+    mixed = [s + floor_gain * f for s, f in zip(window, floor)]
+    gain = p["SPEECH_RMS"] / rms(mixed)
+    return [to_float32(v * gain) for v in mixed]
+
+
+def room_noise(sounds, p):
+    noise = [float(v) for v in read_wav(os.path.join(sounds, NOISE_FILE + ".wav"))]
+    start, fade = p["NOISE_START"], p["LOOP_FADE"]
+    if start + CLIP_LENGTH + fade > len(noise):
+        raise SystemExit("noise window beyond Noise.wav")
+    clip = noise[start:start + CLIP_LENGTH]
+    for i in range(fade):
+        w = 0.5 - 0.5 * math.cos(math.pi * (i + 0.5) / fade)
+        clip[i] = clip[i] * w + noise[start + CLIP_LENGTH + i] * (1.0 - w)
+    gain = p["NOISE_RMS"] / rms(clip)
+    out = []
+    for k, v in enumerate(clip):
+        beacon = p["BEACON_AMPLITUDE"] * math.sin(2.0 * math.pi * p["BEACON_HZ"] * k / RATE)
+        out.append(float(round(v * gain + beacon)))
+    return out
+
+
+def parameters(**overrides):
+    p = {k: v for k, v in globals().items() if k.isupper()}
+    p.update(overrides)
+    return p
+
+
+def format_float(v):
+    for digits in range(6, 10):
+        text = f"{v:.{digits}g}"
+        if to_float32(float(text)) == v:
+            break
+    if "." not in text and "e" not in text:
+        text += ".0"
+    return text + "f"
+
+
+def array_text(name, values):
+    lines = [f"const float {name}[UNITTEST_CLIP_LENGTH] = {{"]
+    for i in range(0, len(values), 8):
+        lines.append("    " + ", ".join(format_float(v) for v in values[i:i + 8]) + ",")
+    lines.append("};")
+    return "\n".join(lines)
+
+
+def source_text(speech, noise):
+    return "\n".join([
+        "// The built-in clips of voxaim_unittest: one second of female speech and one",
+        "// second of room noise (with the device's ultrasound beacon) at 48000 Hz, in",
+        "// the 24-bit integer scale. Generated by tools/clips/make_clips.py from the",
+        "// ALSA test sounds; do not edit by hand.",
+        '#include "functional/audio/voxaim/cmod/track/unittestGenerator.h"',
+        "",
+        'extern "C" {',
+        "",
+        array_text("femaleSpeech", speech),
+        "",
+        array_text("roomNoise", noise),
+        "",
+        '}  // extern "C"',
+        "",
+    ])
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--emulator", default="", help="ignored (test harness argument)")
+    parser.add_argument("--sounds", default=DEFAULT_SOUNDS)
+    parser.add_argument("--output")
+    parser.add_argument("--check")
+    args = parser.parse_args()
+    missing = [n for n in SPEECH_FILES + [NOISE_FILE]
+               if not os.path.exists(os.path.join(args.sounds, n + ".wav"))]
+    if missing:
+        print(f"make_clips: skipped: {args.sounds} lacks {', '.join(missing)}.wav"
+              " (package alsa-utils)")
+        return 77 if args.check else 1
+    p = parameters()
+    text = source_text(female_speech(args.sounds, p), room_noise(args.sounds, p))
+    if args.check:
+        with open(args.check) as f:
+            committed = f.read()
+        if committed != text:
+            print(f"make_clips: {args.check} differs from the clips this script builds")
+            return 1
+        print(f"make_clips: {args.check} matches the script's output")
+        return 0
+    out = args.output or OUTPUT
+    with open(out, "w") as f:
+        f.write(text)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
