@@ -39,6 +39,7 @@ Only the Python standard library is used, so the output is reproducible.
 """
 
 import argparse
+import functools
 import math
 import os
 import random
@@ -104,6 +105,7 @@ def join(pieces, fade):
     return out
 
 
+@functools.lru_cache(maxsize=4)
 def gauss_noise(n, seed):
     rng = random.Random(seed)
     out = []
@@ -113,24 +115,30 @@ def gauss_noise(n, seed):
         r = math.sqrt(-2.0 * math.log(u1))
         out.append(r * math.cos(2.0 * math.pi * u2))
         out.append(r * math.sin(2.0 * math.pi * u2))
-    return out[:n]
+    return tuple(out[:n])
 
 
 def to_float32(v):
     return struct.unpack("<f", struct.pack("<f", v))[0]
 
 
-def female_speech(sounds, p):
+@functools.lru_cache(maxsize=8)
+def joined_speech(sounds, gate_db, fade):
+    """The talker files without their pauses, joined in order."""
     pieces = []
     for name in SPEECH_FILES:
         # Consecutive voiced blocks of one file stay joined without a fade.
-        blocks = voiced(read_wav(os.path.join(sounds, name + ".wav")), p["SPEECH_GATE_DB"])
+        blocks = voiced(read_wav(os.path.join(sounds, name + ".wav")), gate_db)
         pieces.append([v for b in blocks for v in b])
-    speech = join(pieces, p["JOIN_FADE"])
+    return tuple(join(pieces, fade))
+
+
+def female_speech(sounds, p):
+    speech = joined_speech(sounds, p["SPEECH_GATE_DB"], p["JOIN_FADE"])
     start = p["SPEECH_START"]
     if start + CLIP_LENGTH > len(speech):
         raise SystemExit(f"speech window {start} + {CLIP_LENGTH} beyond {len(speech)} samples")
-    window = speech[start:start + CLIP_LENGTH]
+    window = list(speech[start:start + CLIP_LENGTH])
     floor = gauss_noise(CLIP_LENGTH, p["SEED"])
     floor_gain = rms(window) * 10.0 ** (p["NOISE_FLOOR_DB"] / 20.0)
     mixed = [s + floor_gain * f for s, f in zip(window, floor)]
