@@ -16,3 +16,14 @@ if(TARGET voxaim_unittest)
                  ${TRACK}/test/voxaimTestRoutines.cpp)
   target_link_libraries(voxaim_clipsearch PRIVATE voxaim audtest)
 endif()
+
+# Checks of the test routines (position comparison; the whole run's log on
+# the host build only, as it runs the engine eighteen times).
+if(TARGET voxaim_unittest)
+  vx_add_gtest(NAME voxaim_test_routines_test
+               SOURCES ${TRACK}/test/gtest/voxaimTestRoutines_test.cpp ${TRACK}/test/voxaimTestRoutines.cpp
+               LIBS voxaim audtest)
+  if(NOT CMAKE_CROSSCOMPILING AND NOT VX_SANITIZE)
+    target_compile_definitions(voxaim_test_routines_test PRIVATE VOXAIM_ROUTINES_RUN_ALL)
+  endif()
+endif()
