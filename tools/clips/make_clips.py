@@ -61,6 +61,10 @@ SPEECH_START = 24000
 NOISE_FLOOR_DB = -6.0
 SEED = 20261208
 SPEECH_RMS = 578000.0
+HIGHPASS_HZ = 0.0
+LOWPASS_HZ = 0.0
+REVERB_RT60 = 0.3
+REVERB_MIX = 0.0
 
 NOISE_START = 0
 LOOP_FADE = 4800
@@ -105,6 +109,57 @@ def join(pieces, fade):
     return out
 
 
+def biquad(x, kind, hz):
+    w = 2.0 * math.pi * hz / RATE
+    alpha = math.sin(w) / (2.0 * 0.7071067811865476)
+    c = math.cos(w)
+    if kind == "low":
+        b = [(1.0 - c) / 2.0, 1.0 - c, (1.0 - c) / 2.0]
+    else:
+        b = [(1.0 + c) / 2.0, -(1.0 + c), (1.0 + c) / 2.0]
+    a0, a1, a2 = 1.0 + alpha, -2.0 * c, 1.0 - alpha
+    b0, b1, b2 = (v / a0 for v in b)
+    a1, a2 = a1 / a0, a2 / a0
+    out, x1, x2, y1, y2 = [], 0.0, 0.0, 0.0, 0.0
+    for v in x:
+        y = b0 * v + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2
+        x2, x1, y2, y1 = x1, v, y1, y
+        out.append(y)
+    return out
+
+
+def schroeder(x, rt60, mix):
+    wet = [0.0] * len(x)
+    for d in (1687, 1601, 1491, 1422):
+        g = 10.0 ** (-3.0 * d / (rt60 * RATE))
+        buf = [0.0] * len(x)
+        for i, v in enumerate(x):
+            buf[i] = v + (g * buf[i - d] if i >= d else 0.0)
+        for i in range(len(x)):
+            wet[i] += 0.25 * buf[i]
+    for d in (347, 113):
+        out = [0.0] * len(x)
+        for i, v in enumerate(wet):
+            delayed_in = wet[i - d] if i >= d else 0.0
+            delayed_out = out[i - d] if i >= d else 0.0
+            out[i] = -0.7 * v + delayed_in + 0.7 * delayed_out
+        wet = out
+    return [(1.0 - mix) * v + mix * w for v, w in zip(x, wet)]
+
+
+@functools.lru_cache(maxsize=8)
+def chain_speech(sounds, gate_db, fade, highpass, lowpass, rt60, mix):
+    """The joined speech through the optional band limits and reverberation."""
+    speech = list(joined_speech(sounds, gate_db, fade))
+    if highpass > 0:
+        speech = biquad(speech, "high", highpass)
+    if lowpass > 0:
+        speech = biquad(speech, "low", lowpass)
+    if mix > 0:
+        speech = schroeder(speech, rt60, mix)
+    return tuple(speech)
+
+
 @functools.lru_cache(maxsize=4)
 def gauss_noise(n, seed):
     rng = random.Random(seed)
@@ -134,7 +189,8 @@ def joined_speech(sounds, gate_db, fade):
 
 
 def female_speech(sounds, p):
-    speech = joined_speech(sounds, p["SPEECH_GATE_DB"], p["JOIN_FADE"])
+    speech = chain_speech(sounds, p["SPEECH_GATE_DB"], p["JOIN_FADE"], p["HIGHPASS_HZ"],
+                          p["LOWPASS_HZ"], p["REVERB_RT60"], p["REVERB_MIX"])
     start = p["SPEECH_START"]
     if start + CLIP_LENGTH > len(speech):
         raise SystemExit(f"speech window {start} + {CLIP_LENGTH} beyond {len(speech)} samples")
