@@ -355,6 +355,8 @@ def test_log_file_fallback():
         f.write("2026-12-08T04:00:00 kernel: [   12.345678] avc: denied { write } e2e-file\n"
                 "Dec  8 kernel: Out of memory: second word is not kernel:\n"
                 "ts notkernel: Internal error: Oops: skipped\n"
+                # A NUL inside a line hides neither its end nor the next line.
+                "ts kernel: [0.5] nul\0inside\n"
                 "ts kernel: [1.0] FILE-MARK here\n")
     r = run(["-f", unreadable_device(), "-F", logfile, "-t", "FILE-MARK"])
     t.equal(r.returncode, 0, "fallback test mode: found")
