@@ -31,8 +31,10 @@ def setup():
     global syslog_socket
     nsutil.overlay("/etc", scratch, "etc")
     nsutil.overlay("/dev", scratch, "dev")
-    nsutil.tmpfs("/run")
-    nsutil.tmpfs("/tmp")
+    keep = [scratch, os.path.dirname(os.path.abspath(args.selfcheckrun)),
+            os.path.dirname(os.path.abspath(__file__))]
+    nsutil.tmpfs("/run", keep)
+    nsutil.tmpfs("/tmp", keep)
     varlog = os.path.join(scratch, "varlog")
     os.mkdir(varlog)
     nsutil.bind(varlog, "/var/log")

@@ -5,12 +5,15 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -335,6 +338,16 @@ extern "C" int eeprom_lock(void)
     if (!path || !*path)
         path = EEPROM_LOCK_FILE_DEFAULT;
     int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == ENOENT) {
+        /* The lock folder may not exist yet on the platform (nothing else
+         * uses /run/lock there): make it instead of refusing every write. */
+        const size_t slash = std::string_view(path).rfind('/');
+        if (slash != std::string_view::npos && slash > 0) {
+            const std::string folder(path, slash);
+            if (mkdir(folder.c_str(), 0755) == 0 || errno == EEXIST)
+                fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        }
+    }
     if (fd < 0) {
         eventlog("eeprom: can't open lock %s: %s\n", path, std::strerror(errno));
         return -1;

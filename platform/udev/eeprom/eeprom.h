@@ -12,9 +12,9 @@
  *
  * Writers of the store are serialised across processes by an exclusive lock
  * on a lock file (EEPROM_LOCK_FILE_DEFAULT, or the path in the environment
- * variable EEPROM_LOCK_FILE_ENV). Every write takes it; callers that read,
- * change and write back a partition hold it across the whole sequence with
- * eeprom_lock / eeprom_unlock.
+ * variable EEPROM_LOCK_FILE_ENV), whose folder is made when missing. Every
+ * write takes it; callers that read, change and write back a partition hold
+ * it across the whole sequence with eeprom_lock / eeprom_unlock.
  *
  * Single-threaded: the descriptors are module state and every transfer moves
  * their file offset.

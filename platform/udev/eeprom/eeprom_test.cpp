@@ -266,4 +266,19 @@ TEST_F(EepromStore, LockIsExclusiveAcrossProcessesAndNests)
     close(fd);
 }
 
+TEST_F(EepromStore, MissingLockFolderIsCreated)
+{
+    /* A platform whose /run has no lock folder yet must still take writes. */
+    const std::string folder = dir_ + "/run-lock";
+    setenv(EEPROM_LOCK_FILE_ENV, (folder + "/eeprom.lock").c_str(), 1);
+    ASSERT_EQ(eeprom_init(), 0);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(eeprom_erase_partition("crypto", "fskey"), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(contents("crypto").substr(0, 2), std::string("\0\xff", 2));
+    EXPECT_EQ(access((folder + "/eeprom.lock").c_str(), F_OK), 0);
+    unlink((folder + "/eeprom.lock").c_str());
+    rmdir(folder.c_str());
+}
+
 } // namespace

@@ -84,14 +84,6 @@ class CommandLineTest(KeypromCase):
         self.assertTrue(err.startswith("fgets(): "), err)
         self.assertNotIn("eeprom:", err)
 
-    def test_without_eeprom_files_nothing_is_initialised(self):
-        code, out, err = self.run_keyprom("get")
-        self.assertEqual((code, out), (1, b""))
-        self.assertEqual(err, "eeprom: device crypto not initialized\n")
-        code, out, err = self.run_keyprom("delete")
-        self.assertEqual(code, 1)
-        self.assertEqual(err, "eeprom: device crypto not initialized")
-
 
 class KeyTest(KeypromCase):
     def store(self, value, *options):
@@ -101,6 +93,17 @@ class KeyTest(KeypromCase):
 
     def get(self, *options):
         return self.run_keyprom(*options, "get")
+
+    def test_without_eeprom_file_nothing_is_initialised(self):
+        # On the fake platform, never the host's /sys: "delete" writes.
+        os.unlink(self.platform.path(CRYPTO))
+        code, out, err = self.run_keyprom("get")
+        self.assertEqual((code, out), (1, b""))
+        self.assertEqual(err, "eeprom: device crypto not initialized\n")
+        code, out, err = self.run_keyprom("delete")
+        self.assertEqual(code, 1)
+        self.assertEqual(err, "eeprom: device crypto not initialized")
+        self.assertEqual(self.platform.log_lines(), [])
 
     def test_set_then_get(self):
         before = self.platform.read(CRYPTO)

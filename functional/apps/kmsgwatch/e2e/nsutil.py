@@ -45,8 +45,26 @@ def mount(*args):
     subprocess.run(["mount", *args], check=True)
 
 
-def tmpfs(target):
+def tmpfs(target, keep=()):
+    """Mounts an empty tmpfs on `target`. Paths in `keep` that lie under
+    `target` (the build tree or the scratch directory when the checkout sits
+    under /tmp, say) stay reachable: they are bound back onto the new tmpfs
+    from the directory it hides."""
+    target = os.path.realpath(target)
+    kept = []
+    for path in sorted(os.path.realpath(p) for p in keep):
+        inside = path.startswith(target + os.sep)
+        if inside and not any(path.startswith(k + os.sep) or path == k for k in kept):
+            kept.append(path)
+    hidden = os.open(target, os.O_PATH | os.O_DIRECTORY) if kept else None
     mount("-t", "tmpfs", "tmpfs", target)
+    for path in kept:
+        os.makedirs(path, exist_ok=True)
+        # -c: the source must stay the magic link into the hidden directory,
+        # not be canonicalised into the same path on the new tmpfs.
+        mount("-c", "--rbind", f"/proc/{os.getpid()}/fd/{hidden}/{os.path.relpath(path, target)}", path)
+    if hidden is not None:
+        os.close(hidden)
 
 
 def overlay(target, scratch, name):
