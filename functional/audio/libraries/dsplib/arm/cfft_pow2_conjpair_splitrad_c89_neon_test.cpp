@@ -279,7 +279,6 @@ using ComplexFftDeathTest = ::testing::Test;
 
 TEST_F(ComplexFftDeathTest, BrokenPreconditionsAreFatal)
 {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
     alignas(16) static float x[2 * 16384 + 2], y[2 * 16384 + 2];
     const char *unit = "functional/audio/libraries/dsplib/arm/cfft_pow2_conjpair_splitrad_c89_neon.cpp";
     EXPECT_DEATH(sp_fftSPxSP(16384, x, nullptr, y, nullptr, 2, 0, 0),
