@@ -32,20 +32,26 @@ inline constexpr std::array<float, kMax> twiddles = makeTwiddles<L>();
 template <int L>
 inline constexpr std::array<float, 16> twiddles16 = makeTwiddles16<L>();
 
-// 8-point leaf of a[0..7] into out[0..7]; V is a vector or a plain float.
-// The inverse uses e^(+j ...) and multiplies every output by scale (1/N),
-// folded into the constant c for the odd bins.
-template <bool Inv, class V>
-inline void leaf8(const V (&ar)[8], const V (&ai)[8], V (&yr)[8], V (&yi)[8], V c, V scale)
+// 8-point leaf of the inputs a[0..7] into y[0..7]; V is a vector or a plain
+// float. in(m, re, im) fetches a[m] when it is needed, so that only a few
+// inputs are live at a time. The inverse uses e^(+j ...) and multiplies
+// every output by scale (1/N), folded into the constant c for the odd bins.
+template <bool Inv, class V, class In>
+[[gnu::always_inline]] inline void leaf8(In &&in, V (&yr)[8], V (&yi)[8], V c, V scale)
 {
     // P = 4-point DFT of the even inputs, Q of the odd ones.
     V pr[4], pi[4], qr[4], qi[4];
     for (int h = 0; h < 2; ++h) {
         V *er = h ? qr : pr, *ei = h ? qi : pi;
-        const V s02r = ar[h] + ar[h + 4], s02i = ai[h] + ai[h + 4];
-        const V d02r = ar[h] - ar[h + 4], d02i = ai[h] - ai[h + 4];
-        const V s13r = ar[h + 2] + ar[h + 6], s13i = ai[h + 2] + ai[h + 6];
-        const V d13r = ar[h + 2] - ar[h + 6], d13i = ai[h + 2] - ai[h + 6];
+        V a0r, a0i, a1r, a1i, a2r, a2i, a3r, a3i;
+        in(h, a0r, a0i);
+        in(h + 4, a2r, a2i);
+        const V s02r = a0r + a2r, s02i = a0i + a2i;
+        const V d02r = a0r - a2r, d02i = a0i - a2i;
+        in(h + 2, a1r, a1i);
+        in(h + 6, a3r, a3i);
+        const V s13r = a1r + a3r, s13i = a1i + a3i;
+        const V d13r = a1r - a3r, d13i = a1i - a3i;
         er[0] = s02r + s13r;
         ei[0] = s02i + s13i;
         er[2] = s02r - s13r;
@@ -282,10 +288,10 @@ struct Kernels {
                 pos[i] = leafPairPosition(b + i, N, log2N);
             for (int g = 0; g < 2; ++g) {
                 const int *off = g ? oddOff : evenOff;
-                V ar[8], ai[8], yr[8], yi[8];
-                for (int m = 0; m < 8; ++m)
-                    S::load2(x + 2 * (b + off[m] * n16), ar[m], ai[m]);
-                leaf8<Inv>(ar, ai, yr, yi, c, scale);
+                const float *src = x + 2 * b;
+                V yr[8], yi[8];
+                leaf8<Inv>([&](int m, V &re, V &im) { S::load2(src + 2 * off[m] * n16, re, im); }, yr, yi, c,
+                           scale);
                 for (int j = 0; j < 8; j += L) {
                     S::transpose(yr + j);
                     S::transpose(yi + j);

@@ -77,12 +77,11 @@ void small(int N, const float *x, float *y)
     const int stride = N / 8;
     float er[8], ei[8], orr[8], oi[8];
     for (int h = 0; h < stride; ++h) {
-        float ar[8], ai[8];
-        for (int m = 0; m < 8; ++m) {
-            ar[m] = x[2 * (h + stride * m)];
-            ai[m] = x[2 * (h + stride * m) + 1];
-        }
-        scalar::leaf8<Inv>(ar, ai, h ? orr : er, h ? oi : ei, 0.70710677f, scale);
+        const auto in = [&](int m, float &re, float &im) {
+            re = x[2 * (h + stride * m)];
+            im = x[2 * (h + stride * m) + 1];
+        };
+        scalar::leaf8<Inv>(in, h ? orr : er, h ? oi : ei, 0.70710677f, scale);
     }
     if (N == 8) {
         for (int k = 0; k < 8; ++k) {

@@ -26,6 +26,7 @@ struct Neon {
         r[0] = t.val[0];
         r[1] = t.val[1];
     }
+    static V reverse(V v) { return vrev64_f32(v); }
 };
 
 }  // namespace dsplib::simd

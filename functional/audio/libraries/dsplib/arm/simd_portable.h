@@ -9,6 +9,8 @@
 //   load2(p, re, im)        L interleaved complex values, split into parts
 //   store2(p, re, im)       the reverse: interleaves L complex values
 //   transpose(rows)         L x L transpose of L vectors, in place
+//   reverse(v)              the lanes in reverse order (portable, NEON and
+//                           SSE2 layers: the real-FFT split steps use it)
 namespace dsplib::simd {
 
 struct Portable {
@@ -44,6 +46,7 @@ struct Portable {
         r[0].b = r[1].a;
         r[1].a = t;
     }
+    static V reverse(V v) { return {v.b, v.a}; }
 };
 
 }  // namespace dsplib::simd

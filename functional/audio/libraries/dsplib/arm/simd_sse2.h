@@ -25,6 +25,7 @@ struct Sse2 {
         _mm_storeu_ps(p + 4, _mm_unpackhi_ps(re, im));
     }
     static void transpose(V *r) { _MM_TRANSPOSE4_PS(r[0], r[1], r[2], r[3]); }
+    static V reverse(V v) { return _mm_shuffle_ps(v, v, _MM_SHUFFLE(0, 1, 2, 3)); }
 };
 
 }  // namespace dsplib::simd
