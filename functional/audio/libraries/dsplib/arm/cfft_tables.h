@@ -14,7 +14,6 @@
 // complex elements) of each pair of leaves; smaller sizes derive theirs from
 // it (see leafPairPosition).
 #include <array>
-#include <cmath>
 #include <cstdint>
 
 namespace dsplib::cfft {
@@ -22,9 +21,40 @@ namespace dsplib::cfft {
 inline constexpr int kMaxLog2 = 13;
 inline constexpr int kMax = 1 << kMaxLog2;
 
-// 2 pi k / M in double precision, cosine and sine rounded to float.
-constexpr float cosTurn(int k, int M) { return static_cast<float>(std::cos(6.283185307179586 * k / M)); }
-constexpr float sinTurn(int k, int M) { return static_cast<float>(std::sin(6.283185307179586 * k / M)); }
+// Cosine and sine of 2 pi k / M (M a power of two, 0 <= k < M/4) in double
+// precision, evaluable by the compiler. The angle is folded into the first
+// octant with exact integer arithmetic, where Taylor series of 13 terms are
+// accurate to the last bit or two of a double; the float roundings match
+// the C library's (checked by the tests for every table entry).
+constexpr double taylorCos(double x)
+{
+    double sum = 1.0, term = 1.0;
+    for (int i = 1; i <= 13; ++i) {
+        term *= -x * x / ((2 * i - 1) * (2 * i));
+        sum += term;
+    }
+    return sum;
+}
+constexpr double taylorSin(double x)
+{
+    double sum = x, term = x;
+    for (int i = 1; i <= 13; ++i) {
+        term *= -x * x / ((2 * i) * (2 * i + 1));
+        sum += term;
+    }
+    return sum;
+}
+constexpr double cosTurnD(int k, int M)
+{
+    // 2 pi k / M > pi/4: cos(x) = sin(pi/2 - x), with pi/2 - x = 2 pi (M/4 - k) / M.
+    return 8 * k <= M ? taylorCos(6.283185307179586 * k / M) : taylorSin(6.283185307179586 * (M / 4 - k) / M);
+}
+constexpr double sinTurnD(int k, int M)
+{
+    return 8 * k <= M ? taylorSin(6.283185307179586 * k / M) : taylorCos(6.283185307179586 * (M / 4 - k) / M);
+}
+constexpr float cosTurn(int k, int M) { return static_cast<float>(cosTurnD(k, M)); }
+constexpr float sinTurn(int k, int M) { return static_cast<float>(sinTurnD(k, M)); }
 
 template <int L>
 constexpr std::array<float, kMax> makeTwiddles()
