@@ -248,6 +248,8 @@ struct Kernels {
 
     // All combining levels of a size-M sub-transform whose leaves are in
     // place at b (M >= 32); odd selects the orientation of its U chain.
+    // noleaves<false>(M, b, false) is fft_noleaves, with odd = true
+    // fft_noleaves_odd; noleaves<true> gives the ifft_ counterparts.
     template <bool Inv>
     static void noleaves(int M, float *b, bool odd)
     {
