@@ -1,0 +1,361 @@
+// corestack: prints the call stack of every thread of a core file, the signal
+// and the registers of the signalled thread, as a text report, a JSON document
+// or both.
+//
+// The walk is libunwind's core-dump back end on the core file. The executables
+// and libraries of the crashed process, with the address ranges they were
+// mapped at (-f), give the back end the code, the unwind tables and the symbol
+// names that the core file does not hold. Thread names (-t) and the crashed
+// application's name (-C) come from the caller too.
+#include "platform/corestack/corestack_arch.h"
+#include "platform/corestack/corestack_text.h"
+
+#include <libunwind-coredump.h>
+#include <libunwind.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using corestack::Address;
+
+constexpr std::size_t MaxMapEntries = 128;
+constexpr std::size_t MaxPathLength = 128;
+constexpr std::size_t MaxThreadNames = 200;
+constexpr std::size_t MaxThreadNameLength = 15;
+constexpr std::size_t MaxFrames = 64;
+constexpr std::size_t ProcNameSize = 512;    // procedure name, at most 511 characters
+constexpr std::size_t ModuleNameSize = 128;  // module name, at most 127 characters
+
+// The field widths of these formats are the array sizes above, less the NUL.
+constexpr const char* MapEntryFormat =
+    "%" CORESTACK_SCNxADDR "-%" CORESTACK_SCNxADDR ":%128s";
+constexpr const char* ThreadNameFormat = "%d:%15s";
+
+// An executable or library and the address range it was mapped at.
+struct MapEntry {
+    Address start;
+    Address end;  // inclusive
+    char path[MaxPathLength + 1];
+};
+
+struct ThreadName {
+    int tid;
+    char name[MaxThreadNameLength + 1];
+};
+
+struct Frame {
+    Address pc;
+    Address offset;  // from the start of the procedure
+    char procName[ProcNameSize];
+    char moduleName[ModuleNameSize];
+};
+
+struct ThreadRecord {
+    std::size_t frameCount;
+    Frame frames[MaxFrames];
+    int threadNum;  // the index under which the core back end knows the thread
+    pid_t lwp;
+    bool signalled;
+};
+
+struct Settings {
+    const char* corePath = nullptr;
+    const char* crashedApp = nullptr;
+    bool regularOutput = true;
+    bool jsonOutput = false;
+    std::vector<MapEntry> mapEntries;
+    std::vector<ThreadName> threadNames;
+};
+
+struct CoreDeleter {
+    void operator()(UCD_info* core) const { _UCD_destroy(core); }
+};
+using CoreHandle = std::unique_ptr<UCD_info, CoreDeleter>;
+
+struct AddressSpaceDeleter {
+    void operator()(unw_addr_space* as) const { unw_destroy_addr_space(as); }
+};
+using AddressSpace = std::unique_ptr<unw_addr_space, AddressSpaceDeleter>;
+
+struct FreeDeleter {
+    void operator()(ThreadRecord* p) const { std::free(p); }
+};
+
+void usage(const char* program)
+{
+    std::printf("usage: %s [-jJ] -c corefile [-f start-end:executable ...] [-t pid:name ...]\n",
+                program);
+    std::printf("  -f: Address range to which an executable was mapped\n"
+                "      in the process memory map\n");
+    std::printf("  -j: Print only json output\n");
+    std::printf("  -J: Print both regular and json output\n");
+    std::printf("  -t: Print the given name for the thread with the given PID\n");
+}
+
+void addMapEntry(Settings& settings, const char* arg)
+{
+    if (settings.mapEntries.size() >= MaxMapEntries) {
+        std::fprintf(stderr, "No more than %zu process map entries\n", MaxMapEntries);
+        return;
+    }
+    MapEntry entry{};
+    if (std::sscanf(arg, MapEntryFormat, &entry.start, &entry.end, entry.path) != 3) {
+        std::fprintf(stderr, "Process map entry must be on form <start>-<end>:<executable>\n");
+        return;
+    }
+    settings.mapEntries.push_back(entry);
+}
+
+void addThreadName(Settings& settings, const char* arg)
+{
+    if (settings.threadNames.size() >= MaxThreadNames) {
+        std::fprintf(stderr, "No more than %zu thread names\n", MaxThreadNames);
+        return;
+    }
+    ThreadName entry{};
+    if (std::sscanf(arg, ThreadNameFormat, &entry.tid, entry.name) != 2) {
+        std::fprintf(stderr, "Thread name must be on form <tid>:<name>\n");
+        return;
+    }
+    settings.threadNames.push_back(entry);
+}
+
+// The name given with -t for a thread, "Unknown" without one.
+const char* threadName(const Settings& settings, pid_t lwp)
+{
+    for (const ThreadName& entry : settings.threadNames)
+        if (entry.tid == lwp)
+            return entry.name;
+    return "Unknown";
+}
+
+// The path of the first map entry whose range holds pc, cut to the size of
+// a frame's module name; "Unknown" when none does.
+void findModule(const Settings& settings, Address pc, char (&moduleName)[ModuleNameSize])
+{
+    for (const MapEntry& entry : settings.mapEntries) {
+        if (entry.start <= pc && pc <= entry.end) {
+            const std::size_t length = std::min(std::strlen(entry.path), sizeof moduleName - 1);
+            std::memcpy(moduleName, entry.path, length);
+            moduleName[length] = '\0';
+            return;
+        }
+    }
+    std::snprintf(moduleName, sizeof moduleName, "Unknown");
+}
+
+// Walks thread `index` of the core into `record`, at most MaxFrames frames.
+// The record is flagged as the signalled thread when its LWP is
+// `signalledLwp`. On a failure the frames gathered so far are kept.
+void get_thread_backtrace(const Settings& settings, UCD_info* core, unw_addr_space_t as,
+                          int index, ThreadRecord& record, std::optional<pid_t> signalledLwp)
+{
+    _UCD_select_thread(core, index);
+    unw_cursor_t cursor;
+    int ret = unw_init_remote(&cursor, as, core);
+    if (ret < 0) {
+        std::fprintf(stderr, "unw_init_remote(): %s\n", unw_strerror(ret));
+        return;
+    }
+    record.threadNum = index;
+    record.lwp = _UCD_get_pid(core);
+    record.signalled = signalledLwp && record.lwp == *signalledLwp;
+
+    while (record.frameCount < MaxFrames) {
+        unw_word_t ip = 0;
+        unw_word_t sp = 0;
+        if ((ret = unw_get_reg(&cursor, UNW_REG_IP, &ip)) < 0) {
+            std::fprintf(stderr, "Failed to get IP: %s\n", unw_strerror(ret));
+            break;
+        }
+        if ((ret = unw_get_reg(&cursor, UNW_REG_SP, &sp)) < 0) {
+            std::fprintf(stderr, "Failed to get SP: %s\n", unw_strerror(ret));
+            break;
+        }
+        Frame& frame = record.frames[record.frameCount];
+        frame.pc = ip;
+        unw_word_t offset = 0;
+        ret = unw_get_proc_name(&cursor, frame.procName, sizeof frame.procName, &offset);
+        if (ret < 0)
+            std::snprintf(frame.procName, sizeof frame.procName, "<unknown> (%s)", unw_strerror(ret));
+        frame.offset = offset;
+        findModule(settings, ip, frame.moduleName);
+        ++record.frameCount;
+
+        ret = unw_step(&cursor);
+        if (ret < 0) {
+            std::printf("Failed to step: %s\n", unw_strerror(ret));
+            break;
+        }
+        if (ret == 0)
+            break;
+    }
+}
+
+void dump_thread_backtrace_regular(const ThreadRecord& record)
+{
+    for (std::size_t i = 0; i < record.frameCount; ++i) {
+        const Frame& frame = record.frames[i];
+        const corestack::DisplayName name(frame.procName);
+        std::printf("#%-2zu PC 0x%.*" CORESTACK_PRIxADDR " in (%s) %s%s + 0x%.*" CORESTACK_PRIxADDR "\n",
+                    i, 8, frame.pc, frame.moduleName, name.text(), name.suffix(), 8, frame.offset);
+    }
+}
+
+// Prints the general registers of thread 0 of the core, the signalled thread,
+// as they were when it stopped; nothing unless every one can be read.
+void dump_registers(UCD_info* core, unw_addr_space_t as)
+{
+    using corestack::GeneralRegisters;
+    _UCD_select_thread(core, 0);
+    unw_cursor_t cursor;
+    if (unw_init_remote(&cursor, as, core) < 0)
+        return;
+    std::array<unw_word_t, GeneralRegisters.size()> values{};
+    for (std::size_t r = 0; r < GeneralRegisters.size(); ++r)
+        if (unw_get_reg(&cursor, GeneralRegisters[r].number, &values[r]) < 0)
+            return;
+
+    std::printf("Registers:\n");
+    for (std::size_t r = 0; r < GeneralRegisters.size(); ++r) {
+        const bool lineEnd = r % corestack::RegistersPerLine == corestack::RegistersPerLine - 1 ||
+                             r == GeneralRegisters.size() - 1;
+        std::printf("%-4s %0*" CORESTACK_PRIxADDR "%s", GeneralRegisters[r].label,
+                    corestack::RegisterDigits, values[r], lineEnd ? "\n" : "  ");
+    }
+    std::printf("-----\n");
+}
+
+void printRegular(const Settings& settings, UCD_info* core, unw_addr_space_t as, int numThreads,
+                  int signum, const ThreadRecord* records)
+{
+    const pid_t signalledLwp = records[0].lwp;
+    std::printf("Threads: %d\n", numThreads);
+    std::printf("Signal: %s (%d)\n", corestack::signalName(signum), signum);
+    std::printf("Signalled thread (LWP %d, %s)\n", signalledLwp, threadName(settings, signalledLwp));
+    dump_registers(core, as);
+    dump_thread_backtrace_regular(records[0]);
+    for (int k = numThreads; k >= 1; --k) {
+        const ThreadRecord& record = records[k];
+        std::printf("\n");
+        std::printf("Thread %d (LWP %d, %s)\n", record.threadNum, record.lwp,
+                    threadName(settings, record.lwp));
+        dump_thread_backtrace_regular(record);
+    }
+}
+
+void printJson(const Settings& settings, int numThreads, int signum, const ThreadRecord* records)
+{
+    using corestack::jsonEscape;
+    std::printf("JSON output:\n\n{\n");
+    std::printf("    \"crashed_app\": \"%s\",\n",
+                jsonEscape(settings.crashedApp ? settings.crashedApp : "unknown").c_str());
+    std::printf("    \"signal\": \"%s\",\n", corestack::signalName(signum));
+    std::printf("    \"signum\": %d,\n", signum);
+    std::printf("    \"threads\":\n");
+    std::printf("    [\n");
+    for (int k = numThreads; k >= 1; --k) {
+        const ThreadRecord& record = records[k];
+        std::printf("%-*s{\n", 8, "");
+        std::printf("%-*s\"thread_pid\": \"LWP %d\",\n", 12, "", record.lwp);
+        std::printf("%-*s\"thread_num\": %d,\n", 12, "", record.threadNum);
+        std::printf("%-*s\"thread_name\": \"%s\",\n", 12, "",
+                    jsonEscape(threadName(settings, record.lwp)).c_str());
+        std::printf("%-*s\"signalled_thread\": \"%s\",\n", 12, "", record.signalled ? "true" : "false");
+        std::printf("%-*s\"call_stack\":\n", 12, "");
+        std::printf("%-*s[\n", 12, "");
+        for (std::size_t i = 0; i < record.frameCount; ++i) {
+            const corestack::DisplayName name(record.frames[i].procName);
+            std::printf("%-*s\"%s%s\"%s\n", 16, "", jsonEscape(name.text()).c_str(), name.suffix(),
+                        i + 1 < record.frameCount ? "," : "");
+        }
+        std::printf("%-*s]\n", 12, "");
+        std::printf("%-*s}%s\n", 8, "", k > 1 ? "," : "");
+    }
+    std::printf("    ]\n");
+    std::printf("}\n");
+}
+
+int run(int argc, char** argv)
+{
+    Settings settings;
+    int opt;
+    while ((opt = getopt(argc, argv, "c:f:t:C:jJ")) != -1) {
+        switch (opt) {
+        case 'c': settings.corePath = optarg; break;
+        case 'f': addMapEntry(settings, optarg); break;
+        case 't': addThreadName(settings, optarg); break;
+        case 'C': settings.crashedApp = optarg; break;
+        case 'j':
+            settings.jsonOutput = true;
+            settings.regularOutput = false;
+            break;
+        case 'J': settings.jsonOutput = true; break;
+        default:
+            std::fprintf(stderr, "Unknown argument %c\n", opt);
+            usage(argv[0]);
+            return 1;
+        }
+    }
+    if (!settings.corePath) {
+        std::fprintf(stderr, "Corefile is required\n");
+        usage(argv[0]);
+        return 1;
+    }
+
+    CoreHandle core(_UCD_create(settings.corePath));
+    AddressSpace as(unw_create_addr_space(&_UCD_accessors, 0));
+    if (!core) {
+        std::fprintf(stderr, "Failed to create core context\n");
+        return 1;
+    }
+    if (!as) {
+        std::fprintf(stderr, "Failed to create address space context\n");
+        return 1;
+    }
+    for (const MapEntry& entry : settings.mapEntries) {
+        const int ret = _UCD_add_backing_file_at_vaddr(core.get(), entry.start, entry.path);
+        if (ret != 0)
+            std::fprintf(stderr, "Failed to add backing file %s@0x%" CORESTACK_PRIxADDR ": %s\n",
+                         entry.path, entry.start, unw_strerror(ret));
+    }
+
+    const int numThreads = std::max(_UCD_get_num_threads(core.get()), 0);
+    // Record 0 is the signalled thread, records 1 .. n all threads by index.
+    std::unique_ptr<ThreadRecord, FreeDeleter> records(
+        static_cast<ThreadRecord*>(std::calloc(numThreads + 1, sizeof(ThreadRecord))));
+    if (!records) {
+        std::perror("calloc()");
+        return 1;
+    }
+    const int signum = _UCD_get_cursig(core.get());
+
+    // The core lists the signalled thread first.
+    get_thread_backtrace(settings, core.get(), as.get(), 0, records.get()[0], std::nullopt);
+    const pid_t signalledLwp = records.get()[0].lwp;
+    for (int k = numThreads - 1; k >= 0; --k)
+        get_thread_backtrace(settings, core.get(), as.get(), k, records.get()[k + 1], signalledLwp);
+
+    if (settings.regularOutput)
+        printRegular(settings, core.get(), as.get(), numThreads, signum, records.get());
+    if (settings.jsonOutput)
+        printJson(settings, numThreads, signum, records.get());
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    return run(argc, argv);
+}

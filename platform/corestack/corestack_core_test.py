@@ -1,0 +1,366 @@
+#!/usr/bin/env python3
+"""corestack on real core files of the crasher test program.
+
+Natively the crasher runs under gdb, which writes the core with gcore when the
+program stops on its SIGSEGV. With an emulator prefix (the device build under
+qemu-arm) the crasher dies under qemu-arm, which writes the target core file
+qemu_<program>_<date>-<time>_<pid>.core; only this process's RLIMIT_CORE is
+raised for it. corestack's report and JSON document are checked against the
+crasher's known threads and functions and against gdb's view of the same core.
+
+usage: corestack_core_test.py --emulator "<prefix>" <corestack> <crasher>
+"""
+import argparse
+import glob
+import json
+import os
+import re
+import resource
+import shlex
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+EMULATOR = []
+CORESTACK = ""
+CRASHER = ""
+
+SIGNALLED_STACK = ["crasher_fault()", "crashtest::Crasher::fire(int)",
+                   "crashtest::Crasher::fire(int)", "main()"]
+WORKER_FUNCTIONS = ["crashtest::Worker::park(int)", "crashtest::workerMain(void*)"]
+
+FRAME_RE = re.compile(r"^#(\d+) +PC 0x([0-9a-f]+) in \((.*?)\) (.*) \+ 0x([0-9a-f]+)$")
+THREAD_RE = re.compile(r"^Thread (-?\d+) \(LWP (-?\d+), (.*)\)$")
+
+
+def raise_core_limit():
+    resource.setrlimit(resource.RLIMIT_CORE, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
+
+
+class Crash:
+    """One crash of the crasher: its core file, thread ids and module ranges."""
+
+    def __init__(self, workdir):
+        self.workdir = workdir
+        info = os.path.join(workdir, "info")
+        if EMULATOR:
+            subprocess.run(EMULATOR + [CRASHER, info], cwd=workdir, preexec_fn=raise_core_limit,
+                           capture_output=True, timeout=60)
+            cores = glob.glob(os.path.join(workdir, "qemu_*.core"))
+            # qemu-arm itself may leave a core of the host process: not ours.
+            host_core = os.path.join(workdir, "core")
+            if os.path.exists(host_core):
+                os.remove(host_core)
+            assert len(cores) == 1, os.listdir(workdir)
+            self.core = cores[0]
+        else:
+            self.core = os.path.join(workdir, "crash.core")
+            subprocess.run(["gdb", "-nx", "-batch", "-ex", "set debuginfod enabled off",
+                            "-ex", "run", "-ex", "gcore " + self.core,
+                            "--args", CRASHER, info],
+                           cwd=workdir, capture_output=True, timeout=60)
+            assert os.path.exists(self.core), "gdb wrote no core file"
+
+        self.tids = {}      # name -> LWP
+        modules = {}        # path -> [start, end) over all of its mappings
+        with open(info) as f:
+            for line in f:
+                fields = line.split()
+                if fields[0] == "tid":
+                    self.tids[fields[2]] = int(fields[1])
+                elif fields[0] == "map" and len(fields) >= 7 and fields[6].startswith("/"):
+                    start, end = (int(x, 16) for x in fields[1].split("-"))
+                    if fields[6] in modules:
+                        modules[fields[6]][1] = max(modules[fields[6]][1], end)
+                    else:
+                        modules[fields[6]] = [start, end]
+        # Inclusive end addresses, as the caller of corestack passes them.
+        self.modules = [(s, e - 1, path) for path, (s, e) in modules.items()]
+        self.crasher_path = os.path.realpath(CRASHER)
+
+    def map_args(self, modules=None):
+        args = []
+        for start, end, path in (self.modules if modules is None else modules):
+            args += ["-f", "%x-%x:%s" % (start, end, path)]
+        return args
+
+    def name_args(self):
+        args = []
+        for name, tid in self.tids.items():
+            args += ["-t", "%d:%s" % (tid, name)]
+        return args
+
+    def module_of(self, pc, modules=None):
+        for start, end, path in (self.modules if modules is None else modules):
+            if start <= pc <= end:
+                return path[:127]
+        return "Unknown"
+
+
+def corestack(*args):
+    r = subprocess.run(EMULATOR + [CORESTACK, *args], capture_output=True, text=True, timeout=60)
+    assert r.returncode == 0, (r.returncode, r.stderr)
+    return r
+
+
+def split_output(stdout):
+    """The regular report and the JSON document (None when absent)."""
+    marker = "JSON output:\n\n"
+    if marker in stdout:
+        regular, document = stdout.split(marker, 1)
+        return regular, document
+    return stdout, None
+
+
+def parse_report(text):
+    """Header lines, register values and the frame lists of the text report."""
+    lines = text.split("\n")
+    assert lines[-1] == "", "report does not end with a line end"
+    lines.pop()
+    report = {"header": lines[:3], "registers": {}, "register_lines": [], "threads": []}
+    i = 3
+    if i < len(lines) and lines[i] == "Registers:":
+        i += 1
+        while lines[i] != "-----":
+            report["register_lines"].append(lines[i])
+            for label, value in re.findall(r"(\w+): +([0-9a-f]+)", lines[i]):
+                report["registers"][label] = int(value, 16)
+            i += 1
+        i += 1
+    current = {"title": None, "frames": []}
+    report["signalled"] = current
+    for line in lines[i:]:
+        if line == "":
+            current = {"title": None, "frames": []}
+            report["threads"].append(current)
+            continue
+        m = THREAD_RE.match(line)
+        if m and current["title"] is None and not current["frames"]:
+            current["title"] = (int(m.group(1)), int(m.group(2)), m.group(3))
+            continue
+        m = FRAME_RE.match(line)
+        assert m, "not a frame line: %r" % line
+        assert line.startswith("#%-2d PC 0x" % len(current["frames"])), line
+        assert len(m.group(2)) >= 8 and len(m.group(5)) >= 8, line
+        current["frames"].append({"pc": int(m.group(2), 16), "module": m.group(3),
+                                  "name": m.group(4), "offset": int(m.group(5), 16)})
+    return report
+
+
+def gdb_view(crash):
+    """Function names of the signalled thread (up to main) and its registers."""
+    gdb = ["gdb-multiarch", "-ex", "set sysroot /"] if EMULATOR else ["gdb"]
+    r = subprocess.run(gdb + ["-nx", "-batch", "-ex", "set debuginfod enabled off",
+                              "-ex", "bt", "-ex", "info registers", CRASHER, crash.core],
+                       capture_output=True, text=True, timeout=60)
+    names, registers = [], {}
+    for line in r.stdout.split("\n"):
+        m = re.match(r"^#(\d+) +(?:0x[0-9a-f]+ in )?(\S+) \(", line)
+        if m and int(m.group(1)) == len(names):
+            names.append(m.group(2))
+            continue
+        m = re.match(r"^(\w+) +(0x[0-9a-f]+) ", line)
+        if m:
+            registers[m.group(1)] = int(m.group(2), 16)
+    return names, registers
+
+
+class CoreFile(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.workdir = tempfile.mkdtemp(prefix="corestack-test-")
+        cls.addClassCleanup(shutil.rmtree, cls.workdir, ignore_errors=True)
+        cls.crash = Crash(cls.workdir)
+        crash = cls.crash
+        cls.main_tid = crash.tids["crash-main"]
+        cls.result = corestack("-J", "-c", crash.core, *crash.map_args(), *crash.name_args(),
+                               "-C", "crasher")
+        regular, document = split_output(cls.result.stdout)
+        cls.report = parse_report(regular)
+        cls.document = document
+
+    def names(self, frames):
+        return [f["name"] for f in frames]
+
+    def test_header(self):
+        self.assertEqual(self.report["header"], [
+            "Threads: 3", "Signal: SIGSEGV (11)",
+            "Signalled thread (LWP %d, crash-main)" % self.main_tid])
+
+    def test_signalled_thread_stack(self):
+        frames = self.report["signalled"]["frames"]
+        self.assertEqual(self.names(frames)[:4], SIGNALLED_STACK)
+        for frame in frames:
+            self.assertEqual(frame["module"], self.crash.module_of(frame["pc"]), frame)
+        for frame in frames[:4]:
+            self.assertEqual(frame["module"], self.crash.crasher_path)
+            self.assertLess(frame["offset"], 0x1000)
+        self.assertLessEqual(len(frames), 64)
+
+    def test_thread_order_and_names(self):
+        threads = self.report["threads"]
+        self.assertEqual([t["title"][0] for t in threads], [2, 1, 0])
+        by_lwp = {tid: name for name, tid in self.crash.tids.items()}
+        self.assertEqual(sorted(t["title"][1] for t in threads), sorted(by_lwp))
+        for t in threads:
+            self.assertEqual(t["title"][2], by_lwp[t["title"][1]])
+        # Thread 0 is the signalled thread again.
+        self.assertEqual(threads[2]["title"][1], self.main_tid)
+        self.assertEqual(threads[2]["frames"], self.report["signalled"]["frames"])
+        for t in threads[:2]:
+            names = self.names(t["frames"])
+            for function in WORKER_FUNCTIONS:
+                self.assertIn(function, names, t["title"])
+            for frame in t["frames"]:
+                self.assertEqual(frame["module"], self.crash.module_of(frame["pc"]), frame)
+
+    def test_json_document(self):
+        doc = json.loads(self.document)
+        self.assertEqual(list(doc), ["crashed_app", "signal", "signum", "threads"])
+        self.assertEqual(doc["crashed_app"], "crasher")
+        self.assertEqual(doc["signal"], "SIGSEGV")
+        self.assertEqual(doc["signum"], 11)
+        self.assertEqual(len(doc["threads"]), 3)
+        for record, thread in zip(doc["threads"], self.report["threads"]):
+            num, lwp, name = thread["title"]
+            self.assertEqual(record, {
+                "thread_pid": "LWP %d" % lwp, "thread_num": num, "thread_name": name,
+                "signalled_thread": "true" if num == 0 else "false",
+                "call_stack": self.names(thread["frames"])})
+
+    def test_json_layout(self):
+        lines = self.document.split("\n")
+        self.assertEqual(lines[:8], [
+            "{", '    "crashed_app": "crasher",', '    "signal": "SIGSEGV",',
+            '    "signum": 11,', '    "threads":', "    [", "        {",
+            '            "thread_pid": "LWP %d",' % self.report["threads"][0]["title"][1]])
+        self.assertEqual(lines[-4:], ["        }", "    ]", "}", ""])
+        frame_lines = [l for l in lines if l.startswith(" " * 16)]
+        self.assertTrue(frame_lines)
+        self.assertTrue(all(re.match(r'^ {16}"[^ ].*",?$', l) for l in frame_lines))
+
+    def test_agrees_with_gdb(self):
+        names, registers = gdb_view(self.crash)
+        self.assertGreaterEqual(len(names), 4, "gdb gave no backtrace")
+        ours = [n.split("(")[0] for n in self.names(self.report["signalled"]["frames"])]
+        self.assertEqual(ours[:len(names)], names)
+        gdb_names = {"IP": "r12", "SP": "sp", "LR": "lr", "PC": "pc"}
+        self.assertTrue(self.report["registers"])
+        for label, value in self.report["registers"].items():
+            reg = gdb_names.get(label, label.lower())
+            self.assertEqual(value, registers[reg], label)
+
+    def test_register_dump_layout(self):
+        lines = self.report["register_lines"]
+        if EMULATOR:
+            self.assertEqual([re.sub(r"[0-9a-f]{8}", "X", l) for l in lines], [
+                "R0:  X  R1:  X  R2:  X  R3:  X", "R4:  X  R5:  X  R6:  X  R7:  X",
+                "R8:  X  R9:  X  R10: X  R11: X", "IP:  X  SP:  X  LR:  X  PC:  X"])
+        else:
+            self.assertEqual([re.sub(r"[0-9a-f]{16}", "X", l) for l in lines], [
+                "RAX: X  RBX: X  RCX: X  RDX: X", "RSI: X  RDI: X  RBP: X  RSP: X", "RIP: X"])
+
+    def test_output_selection(self):
+        base = ["-c", self.crash.core, *self.crash.map_args()]
+        default = corestack(*base).stdout
+        self.assertTrue(default.startswith("Threads: 3\n"))
+        self.assertNotIn("JSON output:", default)
+        self.assertEqual(default, split_output(self.result.stdout)[0].replace(
+            "crash-main", "Unknown").replace("worker-1", "Unknown").replace("worker-2", "Unknown"))
+        for opts in (["-j"], ["-j", "-J"], ["-J", "-j"]):
+            out = corestack(*opts, *base).stdout
+            self.assertTrue(out.startswith("JSON output:\n\n{\n"), opts)
+            self.assertNotIn("Threads:", out, opts)
+            doc = json.loads(split_output(out)[1])
+            self.assertEqual(doc["crashed_app"], "unknown")
+            self.assertEqual({t["thread_name"] for t in doc["threads"]}, {"Unknown"})
+        both = corestack("-J", *base).stdout
+        self.assertTrue(both.startswith("Threads: 3\n"))
+        self.assertEqual(split_output(both)[0], default)
+
+    def test_end_address_is_inclusive(self):
+        pc = self.report["signalled"]["frames"][0]["pc"]
+        modules = [(pc - 0x10, pc, "/end/inclusive"), (pc + 1, pc + 0x10, "/just/after")]
+        r = corestack("-c", self.crash.core, *self.crash.map_args(modules + self.crash.modules))
+        frames = parse_report(r.stdout)["signalled"]["frames"]
+        self.assertEqual(frames[0]["module"], "/end/inclusive")
+        self.assertEqual(self.names(frames)[:4], SIGNALLED_STACK)
+
+    def test_entry_limits(self):
+        # 127 entries that match nothing, then the crasher as the 128th entry
+        # (kept) and the other modules beyond the limit (dropped).
+        crasher = [m for m in self.crash.modules if m[2] == self.crash.crasher_path]
+        others = [m for m in self.crash.modules if m[2] != self.crash.crasher_path]
+        padding = [(0x10 + 2 * i, 0x10 + 2 * i, "/pad%d" % i) for i in range(127)]
+        # 199 names for other threads, the main thread's name as the 200th,
+        # the workers' beyond the limit.
+        names = ["-t", "%d:crash-main" % self.main_tid]
+        for name, tid in self.crash.tids.items():
+            if name != "crash-main":
+                names += ["-t", "%d:%s" % (tid, name)]
+        padding_names = []
+        for i in range(199):
+            padding_names += ["-t", "%d:pad%d" % (-1 - i, i)]
+        r = corestack("-c", self.crash.core, *self.crash.map_args(padding + crasher + others),
+                      *padding_names, *names)
+        self.assertEqual(r.stderr.count("No more than 128 process map entries\n"), len(others))
+        self.assertEqual(r.stderr.count("No more than 200 thread names\n"), 2)
+        # No segment of the core starts at a padding entry's address.
+        self.assertRegex(r.stderr, r"(^|\n)Failed to add backing file /pad0@0x10: [^\n]+\n")
+        report = parse_report(r.stdout)
+        for frame in report["signalled"]["frames"]:
+            self.assertEqual(frame["module"], self.crash.module_of(frame["pc"], crasher), frame)
+        self.assertEqual(report["header"][2], "Signalled thread (LWP %d, crash-main)" % self.main_tid)
+        self.assertEqual([t["title"][2] for t in report["threads"]].count("Unknown"), 2)
+
+    def test_long_names_and_json_escaping(self):
+        # A 20-character thread name keeps its first 15; names holding quotes
+        # and backslashes stay valid JSON.
+        link_dir = os.path.join(self.workdir, 'quote"back\\slash')
+        os.makedirs(link_dir, exist_ok=True)
+        # An executable path of exactly 128 characters.
+        link = os.path.join(link_dir, "")
+        link += "c" * (128 - len(link))
+        self.assertEqual(len(link), 128)
+        if not os.path.exists(link):
+            os.symlink(self.crash.crasher_path, link)
+        modules = [(s, e, link if p == self.crash.crasher_path else p)
+                   for s, e, p in self.crash.modules]
+        worker_tid = self.crash.tids["worker-1"]
+        r = corestack("-J", "-c", self.crash.core, *self.crash.map_args(modules),
+                      "-t", "%d:abcdefghijklmnopqrst" % self.main_tid,
+                      "-t", '%d:w"1\\x' % worker_tid, "-C", 'app "quoted" \\ name')
+        if EMULATOR:
+            # gdb's cores name their files themselves; qemu's take them from -f.
+            self.assertNotIn("Failed to add backing file %s" % link, r.stderr)
+        regular, document = split_output(r.stdout)
+        report = parse_report(regular)
+        self.assertEqual(report["header"][2],
+                         "Signalled thread (LWP %d, abcdefghijklmno)" % self.main_tid)
+        frames = report["signalled"]["frames"]
+        self.assertEqual(frames[0]["module"], link[:127])
+        self.assertEqual(self.names(frames)[:4], SIGNALLED_STACK)
+        doc = json.loads(document)
+        self.assertEqual(doc["crashed_app"], 'app "quoted" \\ name')
+        names = {t["thread_pid"]: t["thread_name"] for t in doc["threads"]}
+        self.assertEqual(names["LWP %d" % worker_tid], 'w"1\\x')
+        self.assertEqual(names["LWP %d" % self.main_tid], "abcdefghijklmno")
+
+
+def main():
+    global EMULATOR, CORESTACK, CRASHER
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--emulator", default="")
+    parser.add_argument("corestack")
+    parser.add_argument("crasher")
+    args, rest = parser.parse_known_args()
+    EMULATOR = shlex.split(args.emulator)
+    CORESTACK = os.path.abspath(args.corestack)
+    CRASHER = os.path.abspath(args.crasher)
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
