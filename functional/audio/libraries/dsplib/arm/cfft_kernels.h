@@ -41,6 +41,7 @@ template <bool Inv, class V, class In>
 {
     // P = 4-point DFT of the even inputs, Q of the odd ones.
     V pr[4], pi[4], qr[4], qi[4];
+#pragma GCC unroll 2
     for (int h = 0; h < 2; ++h) {
         V *er = h ? qr : pr, *ei = h ? qi : pi;
         V a0r, a0i, a1r, a1i, a2r, a2i, a3r, a3i;
@@ -79,6 +80,7 @@ template <bool Inv, class V, class In>
         wi[2] = V{} - qr[2];
         wr[3] = (qi[3] - qr[3]) * c;
         wi[3] = V{} - (qr[3] + qi[3]) * c;
+#pragma GCC unroll 4
         for (int k = 0; k < 4; ++k) {
             yr[k] = pr[k] + wr[k];
             yi[k] = pi[k] + wi[k];
@@ -95,6 +97,7 @@ template <bool Inv, class V, class In>
         wi[2] = qr[2] * scale;
         wr[3] = (V{} - qr[3] - qi[3]) * cs;
         wi[3] = (qr[3] - qi[3]) * cs;
+#pragma GCC unroll 4
         for (int k = 0; k < 4; ++k) {
             const V sr = pr[k] * scale, si = pi[k] * scale;
             yr[k] = sr + wr[k];
@@ -288,15 +291,19 @@ struct Kernels {
             int pos[L];
             for (int i = 0; i < L; ++i)
                 pos[i] = leafPairPosition(b + i, N, log2N);
+            // Fully unrolled so that the leaf values stay in registers.
+#pragma GCC unroll 2
             for (int g = 0; g < 2; ++g) {
                 const int *off = g ? oddOff : evenOff;
                 const float *src = x + 2 * b;
                 V yr[8], yi[8];
                 leaf8<Inv>([&](int m, V &re, V &im) { S::load2(src + 2 * off[m] * n16, re, im); }, yr, yi, c,
                            scale);
+#pragma GCC unroll 4
                 for (int j = 0; j < 8; j += L) {
                     S::transpose(yr + j);
                     S::transpose(yi + j);
+#pragma GCC unroll 8
                     for (int i = 0; i < L; ++i) {
                         float *dst = y + 2 * (pos[i] + 8 * g + j);
                         S::store(dst, yr[j + i]);
