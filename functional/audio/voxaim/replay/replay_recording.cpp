@@ -2,6 +2,7 @@
 
 #include <array>
 #include <bit>
+#include <cstdarg>
 #include <cerrno>
 #include <cstring>
 
@@ -13,14 +14,25 @@ constexpr std::array<unsigned char, 2> kMagic{0xAC, 0x01};
 constexpr std::size_t kHeaderBytes = 4;
 constexpr std::size_t kRecordPrefixBytes = sizeof(int32_t) + sizeof(uint32_t);
 
+// Sample widths a record may carry. The engine scales by 2^(1 - width), so
+// any width of integer samples in a float goes through unchanged; a width
+// outside this range only comes from a damaged file (and the most negative
+// one overflows the engine's exponent).
+constexpr int32_t kMinimumWidth = 1;
+constexpr int32_t kMaximumWidth = 32;
+
 // The samples are read straight into floats, the prefix words straight into
 // integers: the file's byte order is the host's.
 static_assert(std::endian::native == std::endian::little,
               "raw-input recordings are little-endian");
 
-std::string format(const char *fmt, auto... args) {
+// printf into a string; messages are short, longer ones are cut.
+__attribute__((format(printf, 1, 2))) std::string format(const char *fmt, ...) {
   std::array<char, 512> text{};
-  std::snprintf(text.data(), text.size(), fmt, args...);
+  va_list args;
+  va_start(args, fmt);
+  std::vsnprintf(text.data(), text.size(), fmt, args);
+  va_end(args);
   return text.data();
 }
 
@@ -34,8 +46,8 @@ std::string validTypes() {
   return list;
 }
 
-// Reads up to `size` bytes; the count actually read (short only at end of
-// file or on an error, which ferror tells apart).
+// Reads up to `size` bytes; the count actually read is short only at end of
+// file or on an error, which ferror tells apart.
 std::size_t readBytes(std::FILE *file, void *into, std::size_t size) {
   return std::fread(into, 1, size, file);
 }
@@ -105,6 +117,12 @@ RecordingReader::Next RecordingReader::next(FrameRecord &record) {
   if (got < recordBytes) {
     fail(format("%s: truncated record at frame %llu (%zu of %zu bytes)", path_.c_str(),
                 static_cast<unsigned long long>(frame_), got, recordBytes));
+    return Next::Error;
+  }
+  if (record.bitsPerSample < kMinimumWidth || record.bitsPerSample > kMaximumWidth) {
+    fail(format("%s: damaged record at frame %llu: sample width %d bits, not %d ... %d",
+                path_.c_str(), static_cast<unsigned long long>(frame_), record.bitsPerSample,
+                kMinimumWidth, kMaximumWidth));
     return Next::Error;
   }
   ++frame_;

@@ -35,7 +35,8 @@ class RecordingReader {
 
   // Reads the next frame record into `record` (its sample buffer is sized
   // once and reused). End after the last complete record; Error, with error()
-  // set, for a truncated record or a read error.
+  // set, for a truncated record, a sample width outside 1 ... 32 bits (a
+  // damaged record) or a read error.
   Next next(FrameRecord &record);
 
   const VariantConfig &variant() const { return *variant_; }

@@ -57,7 +57,8 @@ std::vector<int> talkerDelays(int channels) {
   const double nearest = *std::min_element(distance.begin(), distance.end());
   std::vector<int> delays(channels);
   for (int m = 0; m < channels; ++m)
-    delays[m] = static_cast<int>(std::lround((distance[m] - nearest) / kSpeedOfSound * kSampleRate));
+    delays[m] =
+        static_cast<int>(std::lround((distance[m] - nearest) / kSpeedOfSound * kSampleRate));
   return delays;
 }
 

@@ -142,6 +142,17 @@ class Replay(unittest.TestCase):
                 # The frames before the damage are still reported.
                 self.assertEqual(r.stdout, "".join(expected[:frame + 1]))
 
+    def test_impossible_sample_width(self):
+        path, reference, channels = self.recordings[6]
+        expected = reference.splitlines(keepends=True)
+        for width in (0, 33, -2**31):
+            with self.subTest(width=width):
+                data = bytearray(read(path))
+                struct.pack_into("<i", data, 4 + 2 * record_bytes(channels), width)
+                r = run(REPLAY, Workdir.write("width.rec", bytes(data)))
+                self.assertFails(r, "damaged record at frame 2: sample width %d bits" % width)
+                self.assertEqual(r.stdout, "".join(expected[:3]))
+
     def test_damaged_header(self):
         one_frame = bytes(record_bytes(8))
         cases = {
