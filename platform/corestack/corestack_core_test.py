@@ -29,7 +29,8 @@ CRASHER = ""
 
 SIGNALLED_STACK = ["crasher_fault()", "crashtest::Crasher::fire(int)",
                    "crashtest::Crasher::fire(int)", "main()"]
-WORKER_FUNCTIONS = ["crashtest::Worker::park(int)", "crashtest::workerMain(void*)"]
+PARK = "crashtest::Worker::park(int, int)"
+WORKER_FUNCTIONS = [PARK, "crashtest::workerMain(void*)"]
 
 FRAME_RE = re.compile(r"^#(\d+) +PC 0x([0-9a-f]+) in \((.*?)\) (.*) \+ 0x([0-9a-f]+)$")
 THREAD_RE = re.compile(r"^Thread (-?\d+) \(LWP (-?\d+), (.*)\)$")
@@ -211,7 +212,9 @@ class CoreFile(unittest.TestCase):
         self.assertEqual(threads[2]["frames"], self.report["signalled"]["frames"])
         for t in threads[:2]:
             names = self.names(t["frames"])
-            for function in WORKER_FUNCTIONS:
+            # worker-2's stack is cut before its bottom (test_frame_limit).
+            functions = WORKER_FUNCTIONS if t["title"][2] == "worker-1" else WORKER_FUNCTIONS[:1]
+            for function in functions:
                 self.assertIn(function, names, t["title"])
             for frame in t["frames"]:
                 self.assertEqual(frame["module"], self.crash.module_of(frame["pc"]), frame)
@@ -231,21 +234,48 @@ class CoreFile(unittest.TestCase):
                 "call_stack": self.names(thread["frames"])})
 
     def test_json_layout(self):
-        lines = self.document.split("\n")
-        self.assertEqual(lines[:8], [
-            "{", '    "crashed_app": "crasher",', '    "signal": "SIGSEGV",',
-            '    "signum": 11,', '    "threads":', "    [", "        {",
-            '            "thread_pid": "LWP %d",' % self.report["threads"][0]["title"][1]])
-        self.assertEqual(lines[-4:], ["        }", "    ]", "}", ""])
-        frame_lines = [l for l in lines if l.startswith(" " * 16)]
-        self.assertTrue(frame_lines)
-        self.assertTrue(all(re.match(r'^ {16}"[^ ].*",?$', l) for l in frame_lines))
+        # The whole document line by line: indentation, order, commas.
+        expected = ["{", '    "crashed_app": "crasher",', '    "signal": "SIGSEGV",',
+                    '    "signum": 11,', '    "threads":', "    ["]
+        threads = self.report["threads"]
+        for i, thread in enumerate(threads):
+            num, lwp, name = thread["title"]
+            expected += [" " * 8 + "{"] + [" " * 12 + line for line in (
+                '"thread_pid": "LWP %d",' % lwp, '"thread_num": %d,' % num,
+                '"thread_name": "%s",' % name,
+                '"signalled_thread": "%s",' % ("true" if num == 0 else "false"),
+                '"call_stack":', "[")]
+            names = self.names(thread["frames"])
+            expected += [" " * 16 + '"%s"' % n + ("," if j + 1 < len(names) else "")
+                         for j, n in enumerate(names)]
+            expected += [" " * 12 + "]", " " * 8 + "}" + ("," if i + 1 < len(threads) else "")]
+        expected += ["    ]", "}", ""]
+        self.assertEqual(self.document.split("\n"), expected)
+
+    def test_frame_limit(self):
+        # worker-2 blocks 80 calls deeper than worker-1: its stack is cut at
+        # 64 frames inside the recursion, in both outputs, without a message.
+        by_name = {t["title"][2]: self.names(t["frames"]) for t in self.report["threads"]}
+        self.assertIn("crashtest::workerMain(void*)", by_name["worker-1"])
+        deep = by_name["worker-2"]
+        self.assertEqual(len(deep), 64)
+        first = deep.index(PARK)
+        self.assertLess(first, 4)
+        self.assertEqual(deep[first:], [PARK] * (64 - first))
+        doc = json.loads(self.document)
+        stacks = {t["thread_name"]: t["call_stack"] for t in doc["threads"]}
+        self.assertEqual(stacks["worker-2"], deep)
+        self.assertNotIn("Failed to step", self.result.stdout)
 
     def test_agrees_with_gdb(self):
         names, registers = gdb_view(self.crash)
         self.assertGreaterEqual(len(names), 4, "gdb gave no backtrace")
         ours = [n.split("(")[0] for n in self.names(self.report["signalled"]["frames"])]
         self.assertEqual(ours[:len(names)], names)
+        # Frame 0's pc is the instruction the thread stopped at: the PC
+        # register, not the link register.
+        self.assertEqual(self.report["signalled"]["frames"][0]["pc"],
+                         registers["pc" if EMULATOR else "rip"])
         gdb_names = {"IP": "r12", "SP": "sp", "LR": "lr", "PC": "pc"}
         self.assertTrue(self.report["registers"])
         for label, value in self.report["registers"].items():

@@ -14,7 +14,8 @@
  *
  * `vout` is required; `puts` and `write` may be null, in which case
  * con_puts/con_write fall back to `vout`. Every con_* operation returns -1
- * without output when the console pointer (or its `vout`) is null.
+ * without output when the console pointer is null, or when it would need
+ * `vout` and that is null (con_hexdump of 0 bytes writes no line and returns 0).
  */
 #include <stdarg.h>
 #include <stddef.h>

@@ -20,7 +20,7 @@ void eventlog(const char *format, ...) __attribute__((format(printf, 1, 2)));
 int eventlogputs(const char *text);
 int eventlogwrite(const void *buffer, size_t count);
 /* As eventlog, then aborts the process. */
-[[noreturn]] void eventlog_die(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void eventlog_die(const char *format, ...) __attribute__((noreturn, format(printf, 1, 2)));
 
 #ifdef __cplusplus
 }

@@ -8,7 +8,8 @@
 // a C function called from C++ member functions:
 //
 //   main thread: crasher_fault <- crashtest::Crasher::fire(int) (twice) <- main
-//   workers:     crasher_block <- crashtest::Worker::park(int) <- crashtest::workerMain(void*)
+//   workers:     crasher_block <- crashtest::Worker::park(int, int) <- crashtest::workerMain(void*)
+//                (the second worker's park calls itself 80 times first)
 //
 // Info file lines: "tid <lwp> <name>" for every thread, then "map <line>" for
 // every line of /proc/self/maps (under qemu-arm, the emulated program's map).
@@ -23,6 +24,9 @@
 namespace crashtest {
 
 constexpr int NumWorkers = 2;
+// Recursion depth of the last worker: its stack is deeper than corestack's
+// limit of 64 frames.
+constexpr int DeepStack = 80;
 
 pthread_barrier_t Ready;
 int BlockPipe[2];
@@ -49,14 +53,21 @@ namespace crashtest {
 
 class Worker {
 public:
-    __attribute__((noinline)) static void park(int fd) { crasher_block(fd); }
+    // Descends `depth` further calls of itself before blocking.
+    __attribute__((noinline)) static void park(int fd, int depth)
+    {
+        if (depth > 0)
+            park(fd, depth - 1);
+        else
+            crasher_block(fd);
+    }
 };
 
 void* workerMain(void* arg)
 {
     const int index = static_cast<int>(reinterpret_cast<long>(arg));
     WorkerTids[index] = syscall(SYS_gettid);
-    Worker::park(BlockPipe[0]);
+    Worker::park(BlockPipe[0], index == NumWorkers - 1 ? DeepStack : 0);
     return nullptr;
 }
 

@@ -62,6 +62,7 @@ TESTS = [
         failure(line_of("// check-str"), ": abc != abd"),
     ]),
     Case("test__sample__far_end_vAd", failures=[failure(routine_line("far_end_vAd"), ": 0 != 1")]),
+    Case("test__sample__from_c", assertions=2),  # declared in audunittest_sample_c.c
     Case("test__sample__only_once"),
     Case("test__sample__routine_fails", failures=[failure(routine_line("routine_fails"), ": 0 != 3")]),
     Case("test__sample__routine_pass"),
@@ -142,7 +143,7 @@ def cases(e, program):
                      "test__sample__routine_fails", "test__sample__checks_fail"):
             yield [run, name], e.run(named(name)), failed([named(name)])
         # The first of two registrations of one name.
-        yield [run, "test__sample__twice"], e.run(TESTS[7]), 0
+        yield [run, "test__sample__twice"], e.run(named("test__sample__twice")), 0
         for missing in ("TEST__sample__routine_pass", "routine_pass", "test__sample__"):
             yield [run, missing], e.color(RED, f"Could not find unit test '{missing}'\n"), 1
     yield ["--run", "test__sample__only_once", "extra"], e.run(named("test__sample__only_once")), 0

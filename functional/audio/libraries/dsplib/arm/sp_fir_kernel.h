@@ -99,8 +99,9 @@ inline void generalRun(const float* x, const float* h, int nh, float* y) {
 }
 
 // Kernel for long filters: twelve outputs per iteration on a four-lane layer
-// (three accumulators), taps eight at a time. The two coefficient groups of
-// the next eight taps are loaded while the current ones are in use. Returns
+// (three accumulators), taps eight at a time: the 24 multiply-adds of an
+// iteration are independent across the three accumulators, so loads and
+// arithmetic overlap. Returns
 // how many outputs it wrote (a multiple of 3 W); the rest is left to the
 // general loop.
 template <class L>
@@ -113,42 +114,33 @@ int pipelined_unroll12x(const float* x, const float* h, float* y, int nh, int ny
     const float* xi = x + i;
     V a0 = L::zero(), a1 = L::zero(), a2 = L::zero();
     int j = 0;
-    if (nh8 > 0) {
-      typename L::C4 c0 = L::coefs(h), c1 = L::coefs(h + 4);
-      for (;;) {
-        const float* xj = xi + j;
-        const typename L::C4 k0 = c0, k1 = c1;
-        j += 8;
-        if (j < nh8) {
-          c0 = L::coefs(h + j);
-          c1 = L::coefs(h + j + 4);
-        }
-        a0 = L::template mlaLane<0>(a0, L::load(xj), k0);
-        a1 = L::template mlaLane<0>(a1, L::load(xj + W), k0);
-        a2 = L::template mlaLane<0>(a2, L::load(xj + 2 * W), k0);
-        a0 = L::template mlaLane<1>(a0, L::load(xj + 1), k0);
-        a1 = L::template mlaLane<1>(a1, L::load(xj + 1 + W), k0);
-        a2 = L::template mlaLane<1>(a2, L::load(xj + 1 + 2 * W), k0);
-        a0 = L::template mlaLane<2>(a0, L::load(xj + 2), k0);
-        a1 = L::template mlaLane<2>(a1, L::load(xj + 2 + W), k0);
-        a2 = L::template mlaLane<2>(a2, L::load(xj + 2 + 2 * W), k0);
-        a0 = L::template mlaLane<3>(a0, L::load(xj + 3), k0);
-        a1 = L::template mlaLane<3>(a1, L::load(xj + 3 + W), k0);
-        a2 = L::template mlaLane<3>(a2, L::load(xj + 3 + 2 * W), k0);
-        a0 = L::template mlaLane<0>(a0, L::load(xj + 4), k1);
-        a1 = L::template mlaLane<0>(a1, L::load(xj + 4 + W), k1);
-        a2 = L::template mlaLane<0>(a2, L::load(xj + 4 + 2 * W), k1);
-        a0 = L::template mlaLane<1>(a0, L::load(xj + 5), k1);
-        a1 = L::template mlaLane<1>(a1, L::load(xj + 5 + W), k1);
-        a2 = L::template mlaLane<1>(a2, L::load(xj + 5 + 2 * W), k1);
-        a0 = L::template mlaLane<2>(a0, L::load(xj + 6), k1);
-        a1 = L::template mlaLane<2>(a1, L::load(xj + 6 + W), k1);
-        a2 = L::template mlaLane<2>(a2, L::load(xj + 6 + 2 * W), k1);
-        a0 = L::template mlaLane<3>(a0, L::load(xj + 7), k1);
-        a1 = L::template mlaLane<3>(a1, L::load(xj + 7 + W), k1);
-        a2 = L::template mlaLane<3>(a2, L::load(xj + 7 + 2 * W), k1);
-        if (j >= nh8) break;
-      }
+    for (; j < nh8; j += 8) {
+      const float* xj = xi + j;
+      const typename L::C4 k0 = L::coefs(h + j), k1 = L::coefs(h + j + 4);
+      a0 = L::template mlaLane<0>(a0, L::load(xj), k0);
+      a1 = L::template mlaLane<0>(a1, L::load(xj + W), k0);
+      a2 = L::template mlaLane<0>(a2, L::load(xj + 2 * W), k0);
+      a0 = L::template mlaLane<1>(a0, L::load(xj + 1), k0);
+      a1 = L::template mlaLane<1>(a1, L::load(xj + 1 + W), k0);
+      a2 = L::template mlaLane<1>(a2, L::load(xj + 1 + 2 * W), k0);
+      a0 = L::template mlaLane<2>(a0, L::load(xj + 2), k0);
+      a1 = L::template mlaLane<2>(a1, L::load(xj + 2 + W), k0);
+      a2 = L::template mlaLane<2>(a2, L::load(xj + 2 + 2 * W), k0);
+      a0 = L::template mlaLane<3>(a0, L::load(xj + 3), k0);
+      a1 = L::template mlaLane<3>(a1, L::load(xj + 3 + W), k0);
+      a2 = L::template mlaLane<3>(a2, L::load(xj + 3 + 2 * W), k0);
+      a0 = L::template mlaLane<0>(a0, L::load(xj + 4), k1);
+      a1 = L::template mlaLane<0>(a1, L::load(xj + 4 + W), k1);
+      a2 = L::template mlaLane<0>(a2, L::load(xj + 4 + 2 * W), k1);
+      a0 = L::template mlaLane<1>(a0, L::load(xj + 5), k1);
+      a1 = L::template mlaLane<1>(a1, L::load(xj + 5 + W), k1);
+      a2 = L::template mlaLane<1>(a2, L::load(xj + 5 + 2 * W), k1);
+      a0 = L::template mlaLane<2>(a0, L::load(xj + 6), k1);
+      a1 = L::template mlaLane<2>(a1, L::load(xj + 6 + W), k1);
+      a2 = L::template mlaLane<2>(a2, L::load(xj + 6 + 2 * W), k1);
+      a0 = L::template mlaLane<3>(a0, L::load(xj + 7), k1);
+      a1 = L::template mlaLane<3>(a1, L::load(xj + 7 + W), k1);
+      a2 = L::template mlaLane<3>(a2, L::load(xj + 7 + 2 * W), k1);
     }
     for (; j < nh; ++j) {
       const V c = L::dup(h[j]);

@@ -3,7 +3,7 @@
 //
 // Every variant provides the same two kernels (sp_fir_kernel.h). The public
 // entry points use activeKernels(): NEON on ARM, AVX2 on x86-64 machines that
-// have it (else SSE2), the portable code elsewhere. Tests and benchmarks run
+// have it, the portable code elsewhere. Tests and benchmarks run
 // each available variant through the same filter bodies.
 #pragma once
 
@@ -23,7 +23,6 @@ struct FirKernels {
 // lacks it. The portable one is always there.
 const FirKernels& portableKernels();
 const FirKernels* neonKernels();
-const FirKernels* sse2Kernels();
 const FirKernels* avx2Kernels();
 // The AVX2 table itself, without the processor check (null when not built).
 const FirKernels* avx2KernelTable();

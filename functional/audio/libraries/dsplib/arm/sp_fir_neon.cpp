@@ -140,10 +140,10 @@ const FirKernels* avx2Kernels() {
 
 std::span<const FirKernels* const> availableKernels() {
   struct List {
-    std::array<const FirKernels*, 4> items{};
+    std::array<const FirKernels*, 3> items{};
     std::size_t count = 0;
     List() {
-      for (const FirKernels* k : {&portableKernels(), neonKernels(), sse2Kernels(), avx2Kernels()})
+      for (const FirKernels* k : {&portableKernels(), neonKernels(), avx2Kernels()})
         if (k) items[count++] = k;
     }
   };
@@ -155,7 +155,6 @@ const FirKernels& activeKernels() {
   static const FirKernels& active = [] () -> const FirKernels& {
     if (const FirKernels* k = neonKernels()) return *k;
     if (const FirKernels* k = avx2Kernels()) return *k;
-    if (const FirKernels* k = sse2Kernels()) return *k;
     return portableKernels();
   }();
   return active;

@@ -101,7 +101,8 @@ Vec history(const Vec& d, int pos) {
 // A stream cut into random blocks (from single samples to several delay
 // lines long, so that all three delay-line updates occur) gives the outputs
 // of one block filter over the whole stream behind a zero lead-in, and after
-// every block the delay line holds the latest nh - 1 samples in order.
+// every block the delay line holds the latest nh - 1 samples in order and
+// the sample before them in slot pos - 1.
 TEST_P(FirVariant, StreamingInBlocksEqualsOnePiece) {
   std::vector<double> ref, tol;
   for (int nh = 1; nh <= 40; nh += (nh < 18 ? 1 : 5)) {
@@ -126,6 +127,7 @@ TEST_P(FirVariant, StreamingInBlocksEqualsOnePiece) {
       done += ny;
       const Vec want(s.begin() + done, s.begin() + done + nh - 1);
       ASSERT_EQ(history(d, pos), want) << "nh " << nh << " after " << done;
+      ASSERT_EQ(d[(pos + nh - 1) % nh], s[done - 1]) << "slot before the history, nh " << nh;
     }
     for (int i = 0; i < total; ++i) ASSERT_NEAR(out[i], ref[i], tol[i]) << "nh " << nh << " i " << i;
   }
@@ -176,12 +178,11 @@ TEST(FirDispatch, DeviceBuildUsesNeon) {
 #if defined(__ARM_NEON) || defined(__ARM_NEON__)
   ASSERT_NE(sp_fir::neonKernels(), nullptr);
   EXPECT_STREQ(sp_fir::activeKernels().name, "neon");
-#elif defined(__x86_64__)
-  ASSERT_NE(sp_fir::sse2Kernels(), nullptr);
-  EXPECT_STREQ(sp_fir::activeKernels().name,
-               __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? "avx2" : "sse2");
-#endif
   EXPECT_GE(sp_fir::availableKernels().size(), 2u);
+#elif defined(__x86_64__)
+  const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+  EXPECT_STREQ(sp_fir::activeKernels().name, avx2 ? "avx2" : "portable");
+#endif
 }
 
 // Small filters with known answers, through the public entries.
@@ -222,6 +223,27 @@ TEST(FirPublic, PositionIsReducedModTaps) {
   const float newest[] = {0, 0, 0, 1, 0};  // picks s[-1], the newest history sample
   sp_fir_filter(x.data(), newest, d.data(), 2, y.data(), 5, 1);
   EXPECT_EQ(y[0], 10.0f);
+}
+
+// The three delay-line layouts: whole replacement, linear shift for blocks of
+// about half the line or more from position 0, circular write otherwise.
+TEST(FirDelayLine, UpdateLayouts) {
+  const Vec x = {101, 102, 103, 104, 105, 106, 107, 108, 109, 110};
+  Vec d = {0, 1, 2, 3, 4, 5, 6, 7};
+  EXPECT_EQ(sp_fir::update_delay_line(x.data(), d.data(), 5, 8, 10), 0);
+  EXPECT_EQ(d, (Vec{104, 105, 106, 107, 108, 109, 110, 103}));
+
+  d = {0, 1, 2, 3, 4, 5, 6, 7};  // 4 * (8 / 8) <= 4: stays linear
+  EXPECT_EQ(sp_fir::update_delay_line(x.data(), d.data(), 0, 8, 4), 0);
+  EXPECT_EQ(d, (Vec{4, 5, 6, 101, 102, 103, 104, 3}));
+
+  d = {0, 1, 2, 3, 4, 5, 6, 7};  // too short a block: circular from slot 7
+  EXPECT_EQ(sp_fir::update_delay_line(x.data(), d.data(), 0, 8, 3), 3);
+  EXPECT_EQ(d, (Vec{102, 103, 2, 3, 4, 5, 6, 101}));
+
+  d = {0, 1, 2, 3, 4, 5, 6, 7};  // not at position 0: circular, wrapping
+  EXPECT_EQ(sp_fir::update_delay_line(x.data(), d.data(), 6, 8, 5), 3);
+  EXPECT_EQ(d, (Vec{104, 105, 2, 3, 4, 101, 102, 103}));
 }
 
 TEST(FirPublic, ZeroAndNegativeCounts) {

@@ -11,9 +11,10 @@
 //   mlaLane<K>(acc, a, c)   acc + a * c[K]  (K = 0..3)
 //   hsum(v)                 sum of the lanes
 //
-// Layers: FirPortable (plain C++, any target), FirNeon (ARM NEON, 4 lanes),
-// FirSse2 (x86 SSE2, 4 lanes). The AVX2 layer (8 lanes, fused multiply-add)
-// lives in sp_fir_avx2.cpp, the only unit compiled with AVX2 enabled.
+// Layers: FirPortable (plain C++, any target; on x86-64 the compiler already
+// turns it into SSE2 code, so a hand-written SSE2 layer does not pay),
+// FirNeon (ARM NEON, 4 lanes). The AVX2 layer (8 lanes, fused multiply-add) lives in
+// sp_fir_avx2.cpp, the only unit compiled with AVX2 enabled.
 //
 // Everything here has internal linkage: a unit compiled for a wider
 // instruction set must never lend its copy of an inline function to a unit
@@ -23,10 +24,6 @@
 #if defined(__ARM_NEON) || defined(__ARM_NEON__)
 #include <arm_neon.h>
 #define SP_FIR_HAVE_NEON 1
-#endif
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#define SP_FIR_HAVE_SSE2 1
 #endif
 
 namespace sp_fir {
@@ -82,37 +79,6 @@ struct FirNeon {
   static inline float hsum(V a) {
     float32x2_t s = vadd_f32(vget_low_f32(a), vget_high_f32(a));
     return vget_lane_f32(vpadd_f32(s, s), 0);
-  }
-};
-#endif
-
-#if SP_FIR_HAVE_SSE2
-// SSE2 has no multiply by lane: the four coefficients are broadcast once,
-// outside the loops.
-struct FirSse2 {
-  static constexpr int W = 4;
-  using V = __m128;
-  struct C4 {
-    __m128 b[4];
-  };
-  static inline V zero() { return _mm_setzero_ps(); }
-  static inline V dup(float s) { return _mm_set1_ps(s); }
-  static inline V load(const float* p) { return _mm_loadu_ps(p); }
-  static inline void store(float* p, V a) { _mm_storeu_ps(p, a); }
-  static inline V mla(V acc, V a, V b) { return _mm_add_ps(acc, _mm_mul_ps(a, b)); }
-  static inline C4 coefs(const float* h) {
-    __m128 c = _mm_loadu_ps(h);
-    return C4{{_mm_shuffle_ps(c, c, 0x00), _mm_shuffle_ps(c, c, 0x55),
-               _mm_shuffle_ps(c, c, 0xaa), _mm_shuffle_ps(c, c, 0xff)}};
-  }
-  template <int K>
-  static inline V mlaLane(V acc, V a, const C4& c) {
-    return _mm_add_ps(acc, _mm_mul_ps(a, c.b[K]));
-  }
-  static inline float hsum(V a) {
-    __m128 s = _mm_add_ps(a, _mm_movehl_ps(a, a));
-    s = _mm_add_ss(s, _mm_shuffle_ps(s, s, 0x55));
-    return _mm_cvtss_f32(s);
   }
 };
 #endif

@@ -63,8 +63,8 @@ void voxaim_calculate(const float *frame, int32_t bitsPerSample, uint32_t inputF
 /* Microphone channels of the active variant (4, 6 or 8). */
 int32_t voxaim_getNumberOfChannels(void);
 
-/* The x, y, z position (metres) of microphone `index`. No range check; the
- * pointer is valid while the engine is initialised. */
+/* The x, y, z position (metres) of microphone `index`, valid while the engine
+ * is initialised; null when it is not or the index is not a channel. */
 const float *voxaim_getMicrophoneCoordinates(int32_t index);
 
 /* Clears bit `bit` of *word, then sets it when value is non-zero. Bit numbers

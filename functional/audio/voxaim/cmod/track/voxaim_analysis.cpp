@@ -118,6 +118,8 @@ namespace voxaim {
 
 void trackNoiseAndWeights(std::span<const float> spectrum, std::span<float> noisePower, std::span<float> weight)
 {
+    // Written without branches (selects, min and max) so that the loop
+    // vectorises: the comparisons differ from bin to bin unpredictably.
     for (size_t k = 0; k < noisePower.size(); ++k) {
         const float re = spectrum[2 * k], im = spectrum[2 * k + 1];
         const float p = re * re + im * im;
@@ -125,7 +127,8 @@ void trackNoiseAndWeights(std::span<const float> spectrum, std::span<float> nois
         const float alpha = p <= n ? kNoiseFall : kNoiseRise;
         const float updated = n + (p - n) * alpha;
         noisePower[k] = updated;
-        weight[k] = p <= kSilentPower ? 0.0f : std::clamp(1.25f * (p - 9.0f * updated) / p, 0.0f, 0.5f);
+        const float w = std::min(std::max(1.25f * (p - 9.0f * updated) / p, 0.0f), 0.5f);
+        weight[k] = p <= kSilentPower ? 0.0f : w;
     }
 }
 
@@ -140,15 +143,13 @@ void smoothPairNumerator(std::span<float> current, std::span<const float> previo
     std::fill(current.begin() + 2 * std::min(high, bins), current.end(), 0.0f);
     for (int k = low; k <= high; ++k) {
         const float w = std::min(weightA[k], weightB[k]) * gain;
-        uint8_t count = w < kSilentWeight ? static_cast<uint8_t>(timeout[k] + 1) : 0;
-        const bool keep = count < timeoutLimit;
-        if (!keep)
-            count = 0;
-        for (int part = 0; part < 2; ++part) {
-            const float smoothed = (1.0f - w) * previous[2 * k + part] + w * current[2 * k + part];
-            current[2 * k + part] = keep ? smoothed : 0.0f;
-        }
-        timeout[k] = count;
+        const uint8_t silent = w < kSilentWeight ? timeout[k] + 1 : 0;
+        const bool keep = silent < timeoutLimit;
+        const float re = (1.0f - w) * previous[2 * k] + w * current[2 * k];
+        const float im = (1.0f - w) * previous[2 * k + 1] + w * current[2 * k + 1];
+        current[2 * k] = keep ? re : 0.0f;
+        current[2 * k + 1] = keep ? im : 0.0f;
+        timeout[k] = keep ? silent : 0;
     }
 }
 

@@ -101,24 +101,24 @@ void initializeGrids() {
 }
 
 void initializeDelayTables() {
+  // Each cell's position is computed once and serves every pair; the tables
+  // are the same as when built pair by pair.
   float position[3];
-  for (int32_t p = 0; p < NumberOfElevationPairs; ++p) {
-    const MicrophonePair &pair = ElevationPairs[p];
-    for (int j = 0; j < kElevationCount; ++j) {
-      for (int i = 0; i < kAzimuthCount; ++i) {
-        const float spherical[3] = {AzimuthAngles[i], ElevationAngles[j], kFarFieldRadius};
-        voxaim_sphericalToCartesian(spherical, position);
-        pair.lookupTable[j * kAzimuthCount + i] = pairDelay(position, pair);
+  for (int j = 0; j < kElevationCount; ++j) {
+    for (int i = 0; i < kAzimuthCount; ++i) {
+      const float spherical[3] = {AzimuthAngles[i], ElevationAngles[j], kFarFieldRadius};
+      voxaim_sphericalToCartesian(spherical, position);
+      for (int32_t p = 0; p < NumberOfElevationPairs; ++p) {
+        ElevationPairs[p].lookupTable[j * kAzimuthCount + i] = pairDelay(position, ElevationPairs[p]);
       }
     }
   }
-  for (int32_t a = 0; a < NumberOfAzimuthPairs; ++a) {
-    const MicrophonePair &pair = AzimuthPairs[a];
-    for (int k = 0; k < kRangeCount; ++k) {
-      for (int i = 0; i < kAzimuthCount; ++i) {
-        const float spherical[3] = {AzimuthAngles[i], 0.0f, Ranges[k]};
-        voxaim_sphericalToCartesian(spherical, position);
-        pair.lookupTable[k * kAzimuthCount + i] = pairDelay(position, pair);
+  for (int k = 0; k < kRangeCount; ++k) {
+    for (int i = 0; i < kAzimuthCount; ++i) {
+      const float spherical[3] = {AzimuthAngles[i], 0.0f, Ranges[k]};
+      voxaim_sphericalToCartesian(spherical, position);
+      for (int32_t a = 0; a < NumberOfAzimuthPairs; ++a) {
+        AzimuthPairs[a].lookupTable[k * kAzimuthCount + i] = pairDelay(position, AzimuthPairs[a]);
       }
     }
   }

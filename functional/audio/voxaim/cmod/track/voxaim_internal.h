@@ -30,6 +30,9 @@ inline constexpr int kRangeCount = 48;
 inline constexpr int kAzimuthElevationCells = kElevationCount * kAzimuthCount;  // 29737
 inline constexpr int kAzimuthRangeCells = kRangeCount * kAzimuthCount;          // 10896
 
+static_assert(kSpectrumFloats == 4098 && kFftScratchFloats == 16392);
+static_assert(kAzimuthElevationCells == 29737 && kAzimuthRangeCells == 10896);
+
 inline constexpr int kMaxPairs = 9;  // elevation + azimuth pairs of the largest variant
 
 // A point (x, y, z) in metres: x forward, y sideways, z up.

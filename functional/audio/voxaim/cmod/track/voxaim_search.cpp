@@ -22,18 +22,16 @@ constexpr int32_t kWarnEveryBlocked = 100;
  * stay zero so that the inverse transform interpolates four times. */
 void phaseTransform(const float *numerator)
 {
-    std::fill(FftOutput.begin(), FftOutput.end(), 0.0f);
-    for (int k = 0; k < kSpectrumBins; ++k) {
+    for (int k = 0; k < kSpectrumBins - 1; ++k) {
         const float re = numerator[2 * k], im = numerator[2 * k + 1];
         const float m = re * re + im * im;
-        if (m > kSmallestMagnitude) {
-            const float norm = std::sqrt(m);
-            FftOutput[2 * k] = re / norm;
-            FftOutput[2 * k + 1] = im / norm;
-        }
+        const bool carries = m > kSmallestMagnitude;
+        const float norm = std::sqrt(m);
+        FftOutput[2 * k] = carries ? re / norm : 0.0f;
+        FftOutput[2 * k + 1] = carries ? im / norm : 0.0f;
     }
-    FftOutput[2 * (kSpectrumBins - 1)] = 0.0f;
-    FftOutput[2 * (kSpectrumBins - 1) + 1] = 0.0f;
+    // Bin 2048 and everything above stay zero.
+    std::fill(FftOutput.begin() + 2 * (kSpectrumBins - 1), FftOutput.end(), 0.0f);
 }
 
 /* Adds (or, for the first pair of a list, writes) the correlation at every
@@ -41,10 +39,19 @@ void phaseTransform(const float *numerator)
 float accumulate(const int16_t *lookupTable, std::span<float> accumulator, bool first)
 {
     float best = kLowest;
-    for (size_t i = 0; i < accumulator.size(); ++i) {
-        const float v = FftOutput[static_cast<uint16_t>(lookupTable[i]) % kUpsampledLength];
-        accumulator[i] = first ? v : accumulator[i] + v;
-        best = std::max(best, v);
+    const size_t cells = accumulator.size();
+    if (first) {
+        for (size_t i = 0; i < cells; ++i) {
+            const float v = FftOutput[static_cast<uint16_t>(lookupTable[i]) & (kUpsampledLength - 1)];
+            accumulator[i] = v;
+            best = std::max(best, v);
+        }
+    } else {
+        for (size_t i = 0; i < cells; ++i) {
+            const float v = FftOutput[static_cast<uint16_t>(lookupTable[i]) & (kUpsampledLength - 1)];
+            accumulator[i] += v;
+            best = std::max(best, v);
+        }
     }
     return best;
 }

@@ -115,12 +115,16 @@ TEST_F(EngineTest, DestroyWithoutInitialisationDoesNothing) {
   voxaim_destroy();
   voxaim_destroy();
   EXPECT_FALSE(IsTransducersInitialized);
+  EXPECT_EQ(voxaim_getMicrophoneCoordinates(0), nullptr);
   voxaim_initialize(7);
   voxaim_destroy();
   voxaim_destroy();
   EXPECT_FALSE(IsTransducersInitialized);
   voxaim_initialize(7);  // a second life after a double destroy
   EXPECT_TRUE(IsTransducersInitialized);
+  EXPECT_NE(voxaim_getMicrophoneCoordinates(7), nullptr);
+  EXPECT_EQ(voxaim_getMicrophoneCoordinates(8), nullptr);
+  EXPECT_EQ(voxaim_getMicrophoneCoordinates(-1), nullptr);
 }
 
 using EngineDeathTest = EngineTest;

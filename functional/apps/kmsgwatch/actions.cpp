@@ -1,0 +1,121 @@
+// Incident actions: the handler process, the kernel log note, the restart.
+#include "functional/apps/kmsgwatch/kmsgwatch.h"
+#include "functional/apps/kmsgwatch/run_command.h"
+
+#include <fcntl.h>
+#include <sys/reboot.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cassert>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace kmsgwatch {
+
+namespace {
+
+void sleepRealSeconds(unsigned seconds) {
+    timespec left{static_cast<time_t>(seconds), 0};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+// The words of the kernel log note for each action.
+const char *actionWords(unsigned action) {
+    switch (action) {
+    case ACTION_EXIT:
+        return "exit itself";
+    case ACTION_REBOOT:
+    case ACTION_HARD_REBOOT:
+        return "reboot unit";
+    default:
+        return "continue to watch log";
+    }
+}
+
+// One note, one write(): the kernel turns each write into one record.
+void writeNote(const char *name, unsigned action) {
+    const int fd = open("/dev/kmsg", O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    char note[1024];
+    const int length = std::snprintf(note, sizeof note,
+                                     "kmsgwatch has detected a situation to report (%s) and will %s\n",
+                                     name, actionWords(action));
+    if (length > 0) {
+        const std::size_t size = static_cast<std::size_t>(length) < sizeof note
+                                     ? static_cast<std::size_t>(length)
+                                     : sizeof note - 1;
+        [[maybe_unused]] const ssize_t written = write(fd, note, size);
+    }
+    close(fd);
+}
+
+}  // namespace
+
+void (*SleepSeconds)(unsigned seconds) = sleepRealSeconds;
+
+}  // namespace kmsgwatch
+
+using namespace kmsgwatch;
+
+extern "C" void do_acr(const char *name) {
+    char p[512];
+    const char *base = HandlerBase;
+    assert(strlen(name) + strlen(base) < sizeof p);
+    std::snprintf(p, sizeof p, "%s%s", base, name);
+    char *const argv[] = {p, nullptr};
+    execvp(p, argv);
+    std::abort();
+}
+
+extern "C" void trigger_acr(const char *name, unsigned action) {
+    std::fflush(nullptr);  // nothing buffered is written twice by the child
+    const pid_t pid = fork();
+    if (pid == 0) {
+        do_acr(name);
+    }
+    if (pid < 0) {
+        std::perror("kmsgwatch: fork()");
+    }
+    int status = 0;
+    pid_t waited;
+    do {
+        waited = waitpid(pid, &status, 0);
+    } while (waited < 0 && errno == EINTR);
+    if (waited < 0) {
+        std::perror("kmsgwatch: waitpid");
+        return;
+    }
+    writeNote(name, action);
+    switch (action) {
+    case ACTION_EXIT:
+        std::exit(0);
+    case ACTION_REBOOT:
+        reboot_unit(0);
+        break;
+    case ACTION_HARD_REBOOT:
+        reboot_unit(1);
+        break;
+    default:
+        break;
+    }
+}
+
+extern "C" int reboot_unit(int hardOnly) {
+    std::fputs("kmsgwatch: reboot unit\n", stderr);
+    sync();
+    SleepSeconds(60);
+    if (!hardOnly) {
+        run_command("reboot");
+        SleepSeconds(60);
+        std::fputs("kmsgwatch: soft reboot failed\n", stderr);
+    }
+    return reboot(RB_AUTOBOOT);
+}

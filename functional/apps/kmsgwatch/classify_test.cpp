@@ -1,0 +1,97 @@
+#include "functional/apps/kmsgwatch/classify.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace kmsgwatch;
+
+namespace {
+
+std::uint32_t bit(unsigned rule) { return 1u << rule; }
+
+unsigned ruleOf(const char *incidentOrMetrics) {
+    for (unsigned i = 0; i < RuleCount; ++i) {
+        if ((Rules[i].incident && std::string(Rules[i].incident) == incidentOrMetrics) ||
+            (Rules[i].metrics && std::string(Rules[i].metrics) == incidentOrMetrics)) {
+            return i;
+        }
+    }
+    ADD_FAILURE() << incidentOrMetrics;
+    return 31;
+}
+
+TEST(Classification, EveryRuleMatchesItsText) {
+    struct Case {
+        const char *text;
+        const char *rule;
+    } cases[] = {
+        {"\"echo 0 > /proc/sys/kernel/hung_task_timeout_secs\" disables this message.\n", "hung-task"},
+        {"Out of memory: Killed process 123 (x)\n", "oom"},
+        {"Internal error: Oops: 17 [#1] PREEMPT SMP ARM\n", "oops"},
+        {"Unable to handle kernel NULL pointer dereference at virtual address 00000000\n", "null-pointer"},
+        {"end_request: critical target error, dev sda, sector 0\n", "scsi-error"},
+        {"audit: type=1400 avc: denied { read } for pid=1\n", "avc"},
+        {"arm-smmu 12000000.iommu: Unhandled context fault: fsr=0x402\n", "smmu"},
+        {"tegra-mc: csr_nvdisplayr: EMEM address decode error (x)\n", "/run/metrics/csr_nvdisplayr"},
+        {"sched: RT throttling activated\n", "/run/metrics/rt_throttle"},
+        {"i2c 1-0050: Inter byte i2c xfer time LIMIT reached\n", "/run/metrics/i2c_xfer_limit_reached"},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(matchingRules(c.text), bit(ruleOf(c.rule))) << c.text;
+    }
+}
+
+TEST(Classification, BeginsWithRulesNeedTheStartContainsRulesDoNot) {
+    EXPECT_EQ(matchingRules("x Out of memory\n"), 0u);
+    EXPECT_EQ(matchingRules(" Internal error: Oops:\n"), 0u);
+    EXPECT_EQ(matchingRules("Internal error: Oops\n"), 0u);  // the colon is part of the text
+    EXPECT_EQ(matchingRules("foo sched: RT throttling activated\n"), 0u);
+    EXPECT_EQ(matchingRules("avc: denie\n"), 0u);
+    // smmu needs both its prefix and its contained text.
+    EXPECT_EQ(matchingRules("arm-smmu: all fine\n"), 0u);
+    EXPECT_EQ(matchingRules("smmu: Unhandled context fault\n"), 0u);
+    EXPECT_EQ(matchingRules(""), 0u);
+}
+
+TEST(Classification, ARecordMatchingSeveralRulesTriggersEach) {
+    EXPECT_EQ(matchingRules("arm-smmu x: Unhandled context fault avc: denied\n"),
+              bit(ruleOf("smmu")) | bit(ruleOf("avc")));
+    EXPECT_EQ(matchingRules("Out of memory avc: denied Inter byte i2c xfer time LIMIT reached\n"),
+              bit(ruleOf("oom")) | bit(ruleOf("avc")) | bit(ruleOf("/run/metrics/i2c_xfer_limit_reached")));
+}
+
+TEST(Classification, LevelsFourFiveAndSevenAreIgnored) {
+    for (int level = 0; level <= 7; ++level) {
+        EXPECT_EQ(isIgnoredLevel(level), level == 4 || level == 5 || level == 7) << level;
+    }
+    // Priority 11 is facility 1 level 3: acted on; priority 4: ignored.
+    EXPECT_FALSE(isIgnoredLevel(11 & 7));
+    EXPECT_TRUE(isIgnoredLevel(4 & 7));
+}
+
+TEST(Classification, TestTextIsAPrefixMatch) {
+    EXPECT_TRUE(matchesTestText("marker-123 rest\n", "marker-123"));
+    EXPECT_FALSE(matchesTestText("x marker-123\n", "marker-123"));
+    EXPECT_FALSE(matchesTestText("marker-123\n", nullptr));
+    EXPECT_TRUE(matchesTestText("anything\n", ""));
+}
+
+TEST(Classification, ActionsAndMetricsOfTheTable) {
+    EXPECT_EQ(Rules[ruleOf("hung-task")].action, 2u);
+    EXPECT_EQ(HungTaskRule, ruleOf("hung-task"));
+    EXPECT_EQ(OutOfMemoryRule, ruleOf("oom"));
+    EXPECT_EQ(Rules[ruleOf("oom")].action, 1u);
+    EXPECT_EQ(Rules[ruleOf("oops")].action, 2u);
+    EXPECT_EQ(Rules[ruleOf("null-pointer")].action, 2u);
+    EXPECT_EQ(Rules[ruleOf("scsi-error")].action, 3u);
+    EXPECT_EQ(Rules[ruleOf("avc")].action, 3u);
+    EXPECT_EQ(Rules[ruleOf("smmu")].action, 3u);
+    EXPECT_STREQ(Rules[ruleOf("smmu")].metrics, "/run/metrics/smmu_errors");
+    for (const char *m : {"/run/metrics/csr_nvdisplayr", "/run/metrics/rt_throttle",
+                          "/run/metrics/i2c_xfer_limit_reached"}) {
+        EXPECT_EQ(Rules[ruleOf(m)].incident, nullptr);
+    }
+}
+
+}  // namespace

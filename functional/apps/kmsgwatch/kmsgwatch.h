@@ -1,0 +1,57 @@
+// Kernel log tracker: follows the kernel log, classifies incidents, counts
+// some of them in metrics files, reports them through handler programs and
+// restarts the unit for the fatal ones.
+#pragma once
+
+#include "functional/apps/kmsgwatch/record.h"
+
+extern "C" {
+
+// Incident actions, carried out after the report.
+enum kmsgwatch_action : unsigned {
+    ACTION_EXIT = 0,        // the process exits with status 0
+    ACTION_REBOOT = 1,      // restart of the unit, soft reboot first
+    ACTION_HARD_REBOOT = 2, // restart of the unit, hard restart only
+    ACTION_CONTINUE = 3,    // watching goes on
+};
+
+// Reads the record device from its oldest record (blocking, or to its end in
+// test mode), falling back to following the log file when the device cannot
+// be read. 1 for a normal end, 0 for a failure.
+int monitor_file(const char *device, const char *logFile, const char *testText, int oomContinue);
+
+// Classifies one record and carries out every matching rule.
+void act_on_message(const struct kmsg_record *record, const char *testText, int oomContinue);
+
+// Adds one to the count in a metrics file (1 when missing or unreadable); the
+// file is replaced as a whole, never seen empty or cut.
+void increment_instance_of(const char *path);
+
+// Reports an incident through /bin/kmsgwatch-<name> and a kernel log note,
+// then carries out the action; returns only for ACTION_CONTINUE, when the
+// report could not be made, or when the restart request failed.
+void trigger_acr(const char *name, unsigned action);
+
+// In the report's child: executes the handler program; never returns.
+[[noreturn]] void do_acr(const char *name);
+
+// Restarts the unit (soft reboot first unless hardOnly); returns only when
+// the final restart request fails, with its result.
+int reboot_unit(int hardOnly);
+
+// The whole program: start guard, options, watch. Returns the exit status.
+int kmsgwatch_main(int argc, char **argv);
+
+}  // extern "C"
+
+namespace kmsgwatch {
+
+// Handler program path prefix; also the start guard's test of argv[0].
+inline constexpr char HandlerBase[] = "/bin/kmsgwatch-";
+inline constexpr char HungTaskMarker[] = "/run/exit_wdt";
+
+// How the watcher sleeps (seconds). Only a test build replaces it, so that
+// the restart path's long pauses do not slow the tests down.
+extern void (*SleepSeconds)(unsigned seconds);
+
+}  // namespace kmsgwatch

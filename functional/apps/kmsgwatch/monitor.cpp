@@ -1,0 +1,150 @@
+// Following the kernel log: the record device, or the log file as fallback.
+#include "functional/apps/kmsgwatch/kmsgwatch.h"
+
+#include <fcntl.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+using kmsgwatch::LineAssembler;
+
+// A read asks for this much: more than any formatted /dev/kmsg record (the
+// kernel refuses a read that a whole record does not fit with EINVAL, which
+// here means the device cannot be read). Record texts are kept up to
+// KMSG_TEXT_MAX characters.
+constexpr std::size_t ReadSize = 8191;
+
+// A file descriptor closed on every path out.
+struct Descriptor {
+    int fd;
+    explicit Descriptor(int f) : fd(f) {}
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    ~Descriptor() { reset(); }
+    void reset() {
+        if (fd >= 0) {
+            close(fd);
+            fd = -1;
+        }
+    }
+};
+
+void actOnLine(const char *line, const char *testText, int oomContinue) {
+    static kmsg_record record;
+    if (kmsgwatch::parseLogLine(line, record)) {
+        act_on_message(&record, testText, oomContinue);
+    }
+}
+
+// Follows the log file for ever (one pass in test mode, which then ends with
+// failure: the file is only a fallback).
+int followLogFile(const char *logFile, const char *testText, int oomContinue) {
+    Descriptor watch(inotify_init1(IN_CLOEXEC));
+    if (watch.fd < 0) {
+        std::perror("kmsgwatch: inotify_init()");
+        return 0;
+    }
+    if (inotify_add_watch(watch.fd, logFile, IN_MODIFY) < 0) {
+        std::perror("kmsgwatch: inotify_add_watch()");
+        return 0;
+    }
+    std::FILE *in = std::fopen(logFile, "re");
+    if (in == nullptr) {
+        std::fprintf(stderr, "kmsgwatch: Failed to open %s: %s\n", logFile, std::strerror(errno));
+        return 0;
+    }
+    LineAssembler lines;
+    char piece[KMSG_TEXT_MAX + 1];
+    for (;;) {
+        std::clearerr(in);
+        while (std::fgets(piece, sizeof piece, in) != nullptr) {
+            if (lines.add(piece)) {
+                actOnLine(lines.line(), testText, oomContinue);
+            }
+        }
+        if (std::ferror(in)) {
+            std::perror("kmsgwatch: fgets()");
+            std::fclose(in);
+            return 0;
+        }
+        if (testText != nullptr) {
+            if (lines.flush()) {
+                actOnLine(lines.line(), testText, oomContinue);
+            }
+            std::fclose(in);
+            return 0;
+        }
+        char events[272];
+        ssize_t got;
+        do {
+            got = read(watch.fd, events, sizeof events);
+        } while (got < 0 && errno == EINTR);
+        if (got < 0) {
+            std::fclose(in);
+            return 0;
+        }
+    }
+}
+
+}  // namespace
+
+extern "C" int monitor_file(const char *device, const char *logFile, const char *testText,
+                            int oomContinue) {
+    Descriptor kmsg(open(device, O_RDONLY | O_CLOEXEC | (testText != nullptr ? O_NONBLOCK : 0)));
+    if (kmsg.fd < 0) {
+        return 0;
+    }
+    if (lseek(kmsg.fd, 0, SEEK_SET) < 0) {
+        std::perror("kmsgwatch: seek()");
+        return 0;
+    }
+    static char buffer[ReadSize + 1];
+    static kmsg_record record;
+    kmsgwatch::RecordPieces pieces;
+    ssize_t got;
+    for (;;) {
+        errno = 0;
+        got = read(kmsg.fd, buffer, ReadSize);
+        if (got > 0) {
+            buffer[got] = '\0';
+            if (!pieces.startsRecord(buffer, static_cast<std::size_t>(got), ReadSize)) {
+                continue;  // the rest of a record already handled
+            }
+            if (kmsgwatch::parseKmsgRecord(buffer, record)) {
+                act_on_message(&record, testText, oomContinue);
+            } else {
+                std::fputs("kmsgwatch: Failed to parse line\n", stderr);
+            }
+            continue;
+        }
+        if (got < 0 && errno == EPIPE) {
+            usleep(10000);  // records were overwritten before they were read
+            continue;
+        }
+        break;
+    }
+    if (got == 0) {
+        // No more records: the end of a test-mode pass over a source that
+        // reports its end as end of file instead of EAGAIN.
+        if (testText != nullptr) {
+            return 1;
+        }
+        std::fputs("kmsgwatch: read(): end of the record device\n", stderr);
+        return 0;
+    }
+    switch (errno) {
+    case EINVAL:
+        kmsg.reset();
+        return followLogFile(logFile, testText, oomContinue);
+    case EAGAIN:
+        return 1;
+    default:
+        std::perror("kmsgwatch: read()");
+        return 0;
+    }
+}

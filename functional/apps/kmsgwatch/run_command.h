@@ -1,0 +1,23 @@
+// Command runner shared by kmsgwatch and selfcheckrun.
+#pragma once
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Runs a program without a shell and waits for it.
+//
+// The command is split into words at spaces (runs of spaces separate no empty
+// words); the first word is searched along PATH and all words form the
+// argument vector. A command that is empty, has more than 15 words, or holds
+// any shell metacharacter of "\"'$&|;`(),*?" or a tab, newline or carriage
+// return is refused before anything is started.
+//
+// Returns 1 when the program ran and exited with status 0; 0 when the command
+// was refused, the program could not be started (its child exits with 1),
+// exited with another status or was ended by a signal. A failing fork aborts.
+int run_command(const char *command);
+
+#ifdef __cplusplus
+}
+#endif

@@ -1,0 +1,90 @@
+// The selfcheckrun command line and its run loop.
+#include "functional/apps/selfcheckrun/selfcheckrun.h"
+
+#include <signal.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+void usage(const char *program) {
+    std::fprintf(stderr, "usage: %s [-s sleep-in-seconds] [-f output-file] [-i postpone-in-seconds]\n",
+                 program);
+}
+
+void sleepSeconds(long seconds) {
+    timespec pause{static_cast<time_t>(seconds), 0};
+    while (clock_nanosleep(CLOCK_MONOTONIC, 0, &pause, &pause) == EINTR) {
+    }
+}
+
+}  // namespace
+
+extern "C" void handler(int signalNumber) {
+    signal(signalNumber, SIG_DFL);
+    kill(0, signalNumber);
+}
+
+extern "C" int selfcheckrun_main(int argc, char **argv) {
+    using namespace selfcheckrun;
+    const char *program = argc > 0 && argv[0] != nullptr ? argv[0] : "selfcheckrun";
+    long pause = 60;
+    long delay = 30;
+    const char *resultPath = DefaultResultPath;
+    int option;
+    while ((option = getopt(argc, argv, "s:f:hi:")) != -1) {
+        switch (option) {
+        case 's':
+            if (!parseWholeNumber(optarg, 0, INT_MAX, pause)) {
+                usage(program);
+                return 1;
+            }
+            break;
+        case 'i':  // 0 or negative: no delay
+            if (!parseWholeNumber(optarg, INT_MIN, INT_MAX, delay)) {
+                usage(program);
+                return 1;
+            }
+            break;
+        case 'f':
+            resultPath = optarg;
+            break;
+        case 'h':
+            usage(program);
+            return 0;
+        default:
+            usage(program);
+            return 1;
+        }
+    }
+    if (!copyCommandFits(resultPath)) {
+        std::fprintf(stderr, "selfcheckrun: result path too long for the copy to /var/log: %s\n",
+                     resultPath);
+        return 1;
+    }
+
+    setpgid(0, 0);
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    openlog("selfcheckrun", 0, LOG_DAEMON);
+    syslog(LOG_INFO, "selfcheckrun: Started");
+
+    if (delay > 0) {
+        sleepSeconds(delay);
+    }
+    while (access(InstallWaitMarker, F_OK) != 0) {
+        if (!run_tests(resultPath)) {
+            std::fputs("selfcheckrun: Failed to run tests\n", stderr);
+        }
+        sleepSeconds(pause);
+    }
+    return 0;
+}

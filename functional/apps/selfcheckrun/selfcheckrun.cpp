@@ -1,0 +1,159 @@
+// One run of the sanity tests and the start of each test program.
+#include "functional/apps/selfcheckrun/selfcheckrun.h"
+
+#include "functional/apps/kmsgwatch/run_command.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cassert>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace selfcheckrun {
+
+bool runTestProgram(const char *path, std::FILE *out) {
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) < 0) {
+        return false;
+    }
+    std::fflush(out);
+    std::fflush(stderr);
+    const pid_t pid = fork();
+    if (pid < 0) {
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        return false;
+    }
+    if (pid == 0) {
+        if (pipeFds[1] == STDOUT_FILENO) {
+            fcntl(STDOUT_FILENO, F_SETFD, 0);
+        } else if (dup2(pipeFds[1], STDOUT_FILENO) < 0) {
+            _exit(127);
+        }
+        char *const argv[] = {const_cast<char *>(path), nullptr};
+        execvp(path, argv);  // a path with '/': no search; scripts without "#!" go to /bin/sh
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    char piece[1023];
+    for (;;) {
+        const ssize_t got = read(pipeFds[0], piece, sizeof piece);
+        if (got > 0) {
+            std::fwrite(piece, 1, static_cast<std::size_t>(got), out);
+        } else if (got == 0 || errno != EINTR) {
+            break;
+        }
+    }
+    close(pipeFds[0]);
+    int status = 0;
+    pid_t waited;
+    do {
+        waited = waitpid(pid, &status, 0);
+    } while (waited < 0 && errno == EINTR);
+    return waited == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool parseWholeNumber(const char *text, long minimum, long maximum, long &value) {
+    if (text == nullptr || *text == '\0') {
+        return false;
+    }
+    char *end = nullptr;
+    errno = 0;
+    const long parsed = std::strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || parsed < minimum || parsed > maximum) {
+        return false;
+    }
+    value = parsed;
+    return true;
+}
+
+bool copyCommandFits(const char *resultPath) {
+    // "cp " + path + " /var/log/" + NUL
+    return std::strlen(resultPath) + std::strlen(CopyCommandFormat) - 2 + 1 <= CopyCommandSize;
+}
+
+namespace {
+
+// Every entry of the test directory that is not a directory: its output, or
+// why it contributed none.
+void runDirectory(DIR *directory, std::FILE *out) {
+    while (const dirent *entry = readdir(directory)) {
+        const std::string path = std::string(TestDirectory) + "/" + entry->d_name;
+        struct stat info {};
+        if (stat(path.c_str(), &info) != 0) {
+            std::fprintf(stderr, "selfcheckrun: Failed to stat %s\n", path.c_str());
+            continue;
+        }
+        if (S_ISDIR(info.st_mode)) {
+            continue;
+        }
+        if ((info.st_mode & S_IXUSR) == 0) {
+            std::fprintf(stderr, "selfcheckrun: %s is not executable\n", path.c_str());
+            continue;
+        }
+        if (!runTestProgram(path.c_str(), out)) {
+            std::fprintf(stderr, "selfcheckrun: Failed to run %s\n", path.c_str());
+            syslog(LOG_INFO, "selfcheckrun: Failed to run %s", path.c_str());
+        }
+    }
+}
+
+// Completes the temporary file; false when any of it was not written.
+bool finish(std::FILE *out) {
+    bool written = std::fputs("</tests>\n", out) >= 0 && std::fflush(out) == 0 &&
+                   fsync(fileno(out)) == 0;
+    if (std::fclose(out) != 0) {
+        written = false;
+    }
+    return written;
+}
+
+}  // namespace
+
+}  // namespace selfcheckrun
+
+using namespace selfcheckrun;
+
+extern "C" int run_tests(const char *resultPath) {
+    const std::string temporary = std::string(resultPath) + "." + std::to_string(getpid());
+    std::FILE *out = std::fopen(temporary.c_str(), "we");
+    if (out == nullptr) {
+        std::perror("selfcheckrun: Opening tempfile failed");
+        return 0;
+    }
+    std::fputs("<tests>\n", out);
+    DIR *directory = opendir(TestDirectory);
+    if (directory == nullptr) {
+        std::fclose(out);
+        unlink(temporary.c_str());
+        return 0;
+    }
+    runDirectory(directory, out);
+    closedir(directory);
+    // A document that could not be written completely is never published.
+    if (!finish(out)) {
+        std::perror("selfcheckrun: Writing tempfile failed");
+        unlink(temporary.c_str());
+        return 0;
+    }
+    if (std::rename(temporary.c_str(), resultPath) != 0) {
+        std::perror("selfcheckrun: Rename failed");
+        unlink(temporary.c_str());
+        return 0;
+    }
+    char command[CopyCommandSize];
+    const int length = std::snprintf(command, sizeof command, CopyCommandFormat, resultPath);
+    assert(length >= 0 && static_cast<std::size_t>(length) < sizeof command);
+    if (!run_command(command)) {
+        std::fputs("selfcheckrun: Copying results failed\n", stderr);
+    }
+    return 1;
+}

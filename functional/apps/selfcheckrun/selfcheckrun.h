@@ -1,0 +1,47 @@
+// Sanity test runner: runs every program of the test directory over and over
+// and publishes their collected output as one result document.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+extern "C" {
+
+// One run: writes "<tests>\n", the standard output of every test program and
+// "</tests>\n" to a temporary file beside the result path and renames it into
+// place, then copies the result to /var/log. 1 when a result was published,
+// 0 when the run failed before that.
+int run_tests(const char *resultPath);
+
+// SIGTERM and SIGHUP: back to the default action, then the same signal to the
+// whole process group, so that the runner and a running test end together.
+void handler(int signalNumber);
+
+// The whole program: options, process group, signals, runs. Exit status.
+int selfcheckrun_main(int argc, char **argv);
+
+}  // extern "C"
+
+namespace selfcheckrun {
+
+inline constexpr char TestDirectory[] = "/etc/selfcheckrun.d";
+inline constexpr char InstallWaitMarker[] = "/tmp/install-wait";
+inline constexpr char DefaultResultPath[] = "/run/selfcheckrun.xml";
+inline constexpr char CopyCommandFormat[] = "cp %s /var/log/";
+// The copy command, with its terminating NUL, fits in this many bytes.
+inline constexpr std::size_t CopyCommandSize = 1024;
+
+// Runs one test program, its path passed as its only argument (argv[0]), no
+// shell in between (a file without a "#!" line is run by /bin/sh, as a shell
+// would), and copies its standard output to `out` unchanged. True when it ran
+// and exited with status 0.
+bool runTestProgram(const char *path, std::FILE *out);
+
+// Reads a whole decimal number (base 10, nothing after it) within
+// [minimum, maximum]; false for anything else.
+bool parseWholeNumber(const char *text, long minimum, long maximum, long &value);
+
+// True when the copy command for this result path fits its buffer.
+bool copyCommandFits(const char *resultPath);
+
+}  // namespace selfcheckrun

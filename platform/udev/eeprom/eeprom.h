@@ -1,0 +1,125 @@
+#ifndef PLATFORM_UDEV_EEPROM_EEPROM_H
+#define PLATFORM_UDEV_EEPROM_EEPROM_H
+/*
+ * EEPROM partition store: named access to fixed regions ("partitions") of
+ * the board's I2C EEPROMs, which the kernel exposes as sysfs files.
+ *
+ * A static table (eeprom_get_array) lists every EEPROM with its sysfs file,
+ * its write-protection hooks and its partition map. Callers name a device
+ * and a partition; one of the init functions opens every EEPROM once, then
+ * whole partitions are read and written in page-sized chunks. Diagnostics go
+ * to the event log and begin with "eeprom: ".
+ *
+ * Writers of the store are serialised across processes by an exclusive lock
+ * on a lock file (EEPROM_LOCK_FILE_DEFAULT, or the path in the environment
+ * variable EEPROM_LOCK_FILE_ENV), whose folder is made when missing. Every
+ * write takes it; callers that read, change and write back a partition hold
+ * it across the whole sequence with eeprom_lock / eeprom_unlock.
+ *
+ * Single-threaded: the descriptors are module state and every transfer moves
+ * their file offset.
+ */
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Partition formats. */
+#define EEPROM_FORMAT_DATA 1  /* plain data without record structure */
+#define EEPROM_FORMAT_ASCII 2 /* key=value records, see eeprom_ascii.h */
+
+#define EEPROM_LOCK_FILE_DEFAULT "/run/lock/eeprom.lock"
+#define EEPROM_LOCK_FILE_ENV "EEPROM_LOCK_FILE"
+
+struct eeprom_partition {
+    const char *name; /* none (NULL) ends a partition array */
+    uint32_t offset;  /* first byte within the EEPROM file */
+    uint32_t size;    /* length in bytes */
+    uint8_t skipSizeCheck; /* 0: init warns when size exceeds one memory page */
+    int32_t read_only;     /* non-zero: writes are refused */
+    int32_t format;        /* EEPROM_FORMAT_* */
+};
+
+struct eeprom_device {
+    const char *name;     /* none (NULL) ends the device table */
+    const char *alt_name; /* a second name the lookup accepts, or NULL */
+    const char *path;     /* sysfs file of the EEPROM */
+    int32_t fd;           /* -1 until an init call opens the file */
+    int32_t read_only;    /* non-zero: opened read-only, every partition refuses writes */
+    /* Lift and restore the hardware write protection around a write. */
+    void (*write_enable)(struct eeprom_device *device);
+    void (*write_disable)(struct eeprom_device *device);
+    /* Device-specific erase run before a write; negative fails the write. */
+    int32_t (*erase)(int fd, uint32_t offset, uint32_t size);
+    struct eeprom_partition *partitions;
+};
+
+/* The device table of the board, ended by a record whose name is NULL. */
+struct eeprom_device *eeprom_get_array(void);
+
+/* First device whose name or alternative name is name, or NULL. */
+struct eeprom_device *get_eeprom(const char *name);
+
+/* The partition of that name on that device, or NULL. */
+struct eeprom_partition *get_partition(const char *device, const char *partition);
+
+/* Name of the first device (table order) holding a partition of that name,
+ * or NULL. */
+const char *eeprom_get_device_name(const char *partition);
+
+/*
+ * Open every EEPROM of the table (read-only for read-only devices or when
+ * read_only is set); silent suppresses the "can't open" messages. Returns 0
+ * when every device opened, -1 when at least one failed. The four variants
+ * call it with (0, 0), (0, 1), (1, 0) and (1, 1).
+ */
+int eeprom_real_init(int read_only, int silent);
+int eeprom_init(void);
+int eeprom_init_silent(void);
+int eeprom_init_read_only(void);
+int eeprom_init_read_only_silent(void);
+
+/* Closes every open descriptor (the fields keep their values). */
+void eeprom_exit(void);
+
+/* Partition size, or -1 when there is no such partition. */
+int eeprom_get_partition_size(const char *device, const char *partition);
+
+/* Partition format, or 0 when there is no such partition. */
+int eeprom_get_format(const char *device, const char *partition);
+
+/*
+ * Reads min(length, partition size) bytes of the partition into buffer and
+ * zeroes the rest of its length bytes. Returns length, or -1.
+ */
+int eeprom_read_partition_data(const char *device, const char *partition, void *buffer,
+                               size_t length);
+
+/*
+ * Writes length bytes (at most the partition size) at the partition's start,
+ * with the device's write protection lifted meanwhile, and reads them back:
+ * 0 only when the device holds the data afterwards, else -1.
+ */
+int eeprom_write_partition_data(const char *device, const char *partition, const void *data,
+                                size_t length);
+
+/* Fills the partition with 0xFF (an ASCII partition starts with a NUL:
+ * an empty record list). 0 on success, -1 on failure. */
+int eeprom_erase_partition(const char *device, const char *partition);
+
+/*
+ * Takes (eeprom_lock) and releases (eeprom_unlock) the store's writer lock.
+ * Calls nest within a process; the lock is released by the outermost unlock.
+ * eeprom_lock returns 0, or -1 after a message when the lock file cannot be
+ * opened or locked.
+ */
+int eeprom_lock(void);
+void eeprom_unlock(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
