@@ -62,8 +62,16 @@ int followLogFile(const char *logFile, const char *testText, int oomContinue) {
     char piece[KMSG_TEXT_MAX + 1];
     for (;;) {
         std::clearerr(in);
-        while (std::fgets(piece, sizeof piece, in) != nullptr) {
-            if (lines.add(piece)) {
+        for (;;) {
+            // fgets does not say how much it read, and a NUL in the line
+            // would hide its newline: in a buffer holding no NUL before the
+            // read, the last NUL after it is the terminator fgets wrote.
+            std::memset(piece, '\n', sizeof piece);
+            if (std::fgets(piece, sizeof piece, in) == nullptr) {
+                break;
+            }
+            const auto *end = static_cast<const char *>(memrchr(piece, '\0', sizeof piece));
+            if (lines.add(piece, static_cast<std::size_t>(end - piece))) {
                 actOnLine(lines.line(), testText, oomContinue);
             }
         }

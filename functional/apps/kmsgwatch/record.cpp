@@ -66,13 +66,12 @@ bool RecordPieces::startsRecord(const char *data, std::size_t length, std::size_
     return starts;
 }
 
-bool LineAssembler::add(const char *piece) {
+bool LineAssembler::add(const char *piece, std::size_t pieceLength) {
     if (complete_) {
         length_ = 0;
         line_[0] = '\0';
         complete_ = false;
     }
-    const std::size_t pieceLength = std::strlen(piece);
     const std::size_t room = KMSG_TEXT_MAX - length_;
     const std::size_t take = pieceLength < room ? pieceLength : room;
     std::memcpy(line_ + length_, piece, take);

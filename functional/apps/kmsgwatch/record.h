@@ -55,8 +55,9 @@ private:
 // for it instead of being taken apart.
 class LineAssembler {
 public:
-    // Adds one piece; true when a complete line is ready in line().
-    bool add(const char *piece);
+    // Adds one piece of `length` bytes (a NUL among them does not end it);
+    // true when a complete line is ready in line().
+    bool add(const char *piece, std::size_t length);
     // Declares the pending part complete (end of the input); true when there was one.
     bool flush();
     const char *line() const { return line_; }

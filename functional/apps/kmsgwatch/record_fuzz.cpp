@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         std::memcpy(piece, data + at, length);
         piece[length] = '\0';
         pieces.startsRecord(piece, length, Capacity);
-        if (lines.add(piece) && std::strlen(lines.line()) > KMSG_TEXT_MAX) {
+        if (lines.add(piece, length) && std::strlen(lines.line()) > KMSG_TEXT_MAX) {
             __builtin_trap();
         }
     }

@@ -81,22 +81,31 @@ TEST(RecordPieces, ACutRecordsContinuationIsNotANewRecord) {
 
 TEST(LineAssembler, JoinsPiecesAndDropsTheTailOfOverlongLines) {
     LineAssembler lines;
-    EXPECT_FALSE(lines.add("ts kernel: half"));  // not written to its end yet
-    EXPECT_TRUE(lines.add(" and rest\n"));
+    EXPECT_FALSE(lines.add("ts kernel: half", 15));  // not written to its end yet
+    EXPECT_TRUE(lines.add(" and rest\n", 10));
     EXPECT_STREQ(lines.line(), "ts kernel: half and rest\n");
 
     const std::string first(KMSG_TEXT_MAX, 'x');
-    EXPECT_FALSE(lines.add(first.c_str()));
-    EXPECT_FALSE(lines.add("ts kernel: Out of memory"));  // the tail of the long line
-    EXPECT_TRUE(lines.add(" injected\n"));
+    EXPECT_FALSE(lines.add(first.c_str(), first.size()));
+    EXPECT_FALSE(lines.add("ts kernel: Out of memory", 24));  // the tail of the long line
+    EXPECT_TRUE(lines.add(" injected\n", 10));
     EXPECT_EQ(std::string(lines.line()), first);
     EXPECT_FALSE(lines.flush());
 
-    EXPECT_TRUE(lines.add("ts kernel: next\n"));
+    EXPECT_TRUE(lines.add("ts kernel: next\n", 16));
     EXPECT_STREQ(lines.line(), "ts kernel: next\n");
-    EXPECT_FALSE(lines.add("ts kernel: unterminated"));
+    EXPECT_FALSE(lines.add("ts kernel: unterminated", 23));
     EXPECT_TRUE(lines.flush());
     EXPECT_STREQ(lines.line(), "ts kernel: unterminated");
+}
+
+TEST(LineAssembler, ANulInsideALineNeitherEndsItNorJoinsItToTheNext) {
+    LineAssembler lines;
+    const char withNul[] = "ts kernel: a\0b\n";
+    EXPECT_TRUE(lines.add(withNul, sizeof withNul - 1));
+    EXPECT_STREQ(lines.line(), "ts kernel: a");
+    EXPECT_TRUE(lines.add("ts kernel: Out of memory\n", 25));
+    EXPECT_STREQ(lines.line(), "ts kernel: Out of memory\n");
 }
 
 }  // namespace

@@ -106,10 +106,12 @@ void runDirectory(DIR *directory, std::FILE *out) {
     }
 }
 
-// Completes the temporary file; false when any of it was not written.
+// Completes the temporary file; false when any of it was not written. A
+// failed write drops its piece and only marks the stream, so later writes
+// (after space was freed) may succeed: the mark decides.
 bool finish(std::FILE *out) {
     bool written = std::fputs("</tests>\n", out) >= 0 && std::fflush(out) == 0 &&
-                   fsync(fileno(out)) == 0;
+                   !std::ferror(out) && fsync(fileno(out)) == 0;
     if (std::fclose(out) != 0) {
         written = false;
     }

@@ -288,6 +288,47 @@ def test_reader_never_sees_partial_document():
     t.check(len(inodes) >= 2, "several documents were published while reading", inodes)
 
 
+def test_lost_output_is_never_published():
+    """The result file system fills up while a test prints; the test then
+    frees the space again before it ends, so only the lost pieces of its
+    output were not written. That document must not be published."""
+    small = "/run/small"
+    os.makedirs(small, exist_ok=True)
+    nsutil.mount("-t", "tmpfs", "-o", "size=64k", "tmpfs", small)
+    try:
+        filler = os.path.join(small, "filler")
+        with open(filler, "wb") as f:
+            f.write(b"\0" * (56 * 1024))  # 8 KiB left for the result
+        result = os.path.join(small, "result.xml")
+        with open(result, "w") as f:
+            f.write("previous document\n")
+        # Prints 48 KiB, waits until the runner has read all of it (and so
+        # has tried to write it), then frees the space and ends.
+        reset({"filler-freed": (
+            "#!/usr/bin/env python3\n"
+            "import array, fcntl, os, termios, time\n"
+            "os.write(1, (b'<x>' + b'y' * 1020 + b'</x>\\n') * 48)\n"
+            "left = array.array('i', [1])\n"
+            "while left[0]:\n"
+            "    time.sleep(0.01)\n"
+            "    fcntl.ioctl(1, termios.FIONREAD, left)\n"
+            f"os.remove({filler!r})\n", 0o755)})
+        # The pause is long enough for the marker to stop the runner before
+        # a second run, which would succeed.
+        runner = Runner(["-i", "0", "-s", "2", "-f", result])
+        runner.wait_until(lambda: "Failed to run tests" in (runner.stderr() or ""))
+        t.equal(runner.stop_with_marker(), 0, "status 0")
+        published = read_text(result)
+        t.check(published == "previous document\n", "incomplete document not published",
+                f"{len(published or '')} characters published")
+        t.check((runner.stderr() or "").startswith(
+            "selfcheckrun: Writing tempfile failed: No space left on device\n"
+            "selfcheckrun: Failed to run tests\n"), "write failure reported", runner.stderr())
+        t.equal(sorted(os.listdir(small)), ["result.xml"], "temporary file deleted")
+    finally:
+        subprocess.run(["umount", small], check=True)
+
+
 def main():
     global args, emulator, scratch
     parser = argparse.ArgumentParser()
@@ -299,7 +340,7 @@ def main():
     setup()
     for test in (test_command_line, test_install_wait_at_start, test_empty_directory, test_programs,
                  test_missing_directory, test_marker_during_pause, test_comma_path, test_sigterm,
-                 test_reader_never_sees_partial_document):
+                 test_reader_never_sees_partial_document, test_lost_output_is_never_published):
         print(f"--- {test.__name__}", flush=True)
         test()
     t.finish()

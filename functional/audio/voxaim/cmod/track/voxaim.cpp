@@ -81,12 +81,6 @@ std::unique_ptr<std::FILE, CloseFile> recording;
 static_assert(std::endian::native == std::endian::little,
               "the recording format is little-endian, written in native order");
 
-const VariantConfig &activeVariant() {
-  const VariantConfig *variant = findVariant(ProductType);
-  if (variant == nullptr) assert(false);
-  return *variant;
-}
-
 void allocateBuffers() {
   const std::size_t channels = static_cast<std::size_t>(NumberOfChannels);
   const std::size_t pairs = static_cast<std::size_t>(NumberOfElevationPairs + NumberOfAzimuthPairs);
@@ -131,7 +125,9 @@ void releaseBuffers() {
 // Microphone and loudspeaker positions of the active variant, then every pair
 // record, elevation pairs first, each list in search order.
 void initializeTransducerData() {
-  const VariantConfig &variant = activeVariant();
+  const VariantConfig *found = findVariant(ProductType);
+  if (found == nullptr) assert(false);
+  const VariantConfig &variant = *found;
   for (int32_t ch = 0; ch < NumberOfChannels; ++ch) Microphones[ch] = variant.microphones[ch];
   *Loudspeaker = variant.loudspeaker;
   for (int32_t p = 0; p < NumberOfElevationPairs; ++p) {

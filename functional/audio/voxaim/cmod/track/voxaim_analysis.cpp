@@ -140,16 +140,24 @@ void smoothPairNumerator(std::span<float> current, std::span<const float> previo
     const int low = std::clamp(lowerBin, 0, bins);
     const int high = std::clamp(upperBin + 1, 0, bins - 1);  // last bin the loop writes
     std::fill(current.begin(), current.begin() + 2 * low, 0.0f);
-    std::fill(current.begin() + 2 * std::min(high, bins), current.end(), 0.0f);
+    std::fill(current.begin() + 2 * high, current.end(), 0.0f);
+
+    // The buffers never overlap, and the loop has no branches (the counter
+    // and keep are computed arithmetically): the compiler vectorises it.
+    float *__restrict out = current.data();
+    const float *__restrict before = previous.data();
+    uint8_t *__restrict count = timeout.data();
+    const float *__restrict a = weightA.data();
+    const float *__restrict b = weightB.data();
     for (int k = low; k <= high; ++k) {
-        const float w = std::min(weightA[k], weightB[k]) * gain;
-        const uint8_t silent = w < kSilentWeight ? timeout[k] + 1 : 0;
-        const bool keep = silent < timeoutLimit;
-        const float re = (1.0f - w) * previous[2 * k] + w * current[2 * k];
-        const float im = (1.0f - w) * previous[2 * k + 1] + w * current[2 * k + 1];
-        current[2 * k] = keep ? re : 0.0f;
-        current[2 * k + 1] = keep ? im : 0.0f;
-        timeout[k] = keep ? silent : 0;
+        const float w = std::min(a[k], b[k]) * gain;
+        const int silent = (count[k] + 1) * static_cast<int>(w < kSilentWeight);
+        const int keep = static_cast<int>(silent < timeoutLimit);
+        const float re = (1.0f - w) * before[2 * k] + w * out[2 * k];
+        const float im = (1.0f - w) * before[2 * k + 1] + w * out[2 * k + 1];
+        out[2 * k] = static_cast<float>(keep) * re;
+        out[2 * k + 1] = static_cast<float>(keep) * im;
+        count[k] = static_cast<uint8_t>(silent * keep);
     }
 }
 

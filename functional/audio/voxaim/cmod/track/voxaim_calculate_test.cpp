@@ -151,6 +151,36 @@ TEST_F(Calculate, FarEndHoldsTheNumeratorsOneFrameAndClearsThemAfterTwo)
     EXPECT_TRUE(std::all_of(block, block + kSpectrumFloats, [](float v) { return v == 0.0f; }));
 }
 
+/* A steady 400 Hz tone on every microphone: its power sits in the low band,
+ * so the frequency-domain detector reports voice once the tone has stood
+ * above the still rising noise estimate for seven frames. */
+std::vector<float> lowTone(int t)
+{
+    std::vector<float> f(voxaim_getNumberOfChannels() * kFrameLength);
+    for (int m = 0; m < voxaim_getNumberOfChannels(); ++m)
+        for (int i = 0; i < kFrameLength; ++i)
+            f[m * kFrameLength + i] = 1e6f * std::sin(2.0 * M_PI * 400.0 * (t * kFrameLength + i) / 48000.0);
+    return f;
+}
+
+TEST_F(Calculate, NearEndVoiceChoosesTheLongTimeoutUnlessTheFarEndIsActive)
+{
+    for (const uint32_t farEnd : {0u, 1u}) {
+        voxaim_initialize(0);
+        bool voice = false;
+        for (int t = 0; t < 12 && !voice; ++t) {
+            const VoxaimResult result = run(lowTone(t), farEnd);
+            voice = voxaim_getFlag(VOXAIM_OUT_VOICE_ACTIVITY, result.flags) != 0;
+            if (!voice) {
+                EXPECT_EQ(static_cast<int>(TimeoutLimit), 2) << "frame " << t;
+            }
+        }
+        ASSERT_TRUE(voice) << "far end " << farEnd;
+        EXPECT_EQ(static_cast<int>(TimeoutLimit), farEnd ? 2 : 35) << "far end " << farEnd;
+        voxaim_destroy();
+    }
+}
+
 TEST_F(Calculate, DoubleBuffersSwapEveryFrame)
 {
     voxaim_initialize(0);

@@ -5,6 +5,70 @@
 
 #include <cmath>
 
+// The split steps run on the widest vector layer the target always has.
+#if defined(__ARM_NEON)
+#include "functional/audio/libraries/dsplib/arm/simd_neon.h"
+using SplitSimd = dsplib::simd::Neon;
+#elif defined(__SSE2__)
+#include "functional/audio/libraries/dsplib/arm/simd_sse2.h"
+using SplitSimd = dsplib::simd::Sse2;
+#else
+#include "functional/audio/libraries/dsplib/arm/simd_portable.h"
+using SplitSimd = dsplib::simd::Portable;
+#endif
+
+namespace {
+
+// One float per lane: the scalar steps for the bins left over after the
+// vector loop.
+struct Scalar {
+    using V = float;
+    static void load2(const float *p, V &re, V &im)
+    {
+        re = p[0];
+        im = p[1];
+    }
+    static void store2(float *p, V re, V im)
+    {
+        p[0] = re;
+        p[1] = im;
+    }
+    static V reverse(V v) { return v; }
+};
+
+// Bins k .. k+L-1 of a split step. Z holds the bins k.., and M the bins
+// n-k-L+1 .. n-k (reversed here so that lane i pairs bin k+i with n-k-i).
+// Forward:  G[k] = Z[k] A[k] + conj(Z[n-k]) B[k]
+// Inverse:  G[k] = Z[k] conj(A[k]) + conj(Z[n-k]) conj(B[k])
+template <class S, bool Inverse>
+inline void splitBins(const float *Z, const float *M, const float *A, const float *B, float *G)
+{
+    typename S::V zr, zi, mr, mi, ar, ai, br, bi;
+    S::load2(Z, zr, zi);
+    S::load2(M, mr, mi);
+    mr = S::reverse(mr);
+    mi = S::reverse(mi);
+    S::load2(A, ar, ai);
+    S::load2(B, br, bi);
+    if constexpr (!Inverse)
+        S::store2(G, zr * ar - zi * ai + mr * br + mi * bi, zi * ar + zr * ai + mr * bi - mi * br);
+    else
+        S::store2(G, zr * ar + zi * ai + mr * br - mi * bi, zi * ar - zr * ai - mr * bi - mi * br);
+}
+
+template <bool Inverse>
+void splitAll(int n, const float *Z, const float *A, const float *B, float *G)
+{
+    constexpr int L = SplitSimd::L;
+    int k = 0;
+    for (; k + L <= n; k += L)
+        splitBins<SplitSimd, Inverse>(Z + 2 * k, Z + 2 * (n - k - L + 1), A + 2 * k, B + 2 * k, G + 2 * k);
+    for (; k < n; ++k)
+        splitBins<Scalar, Inverse>(Z + 2 * k, Z + 2 * (n - k), A + 2 * k, B + 2 * k, G + 2 * k);
+}
+
+}  // namespace
+
 extern "C" void voxaim_generateAbTables(float *A, float *B, int n)
 {
     if (n <= 0)
@@ -60,13 +124,7 @@ extern "C" void splitFft(int n, float *X, const float *A, const float *B, float 
         return;
     X[2 * n] = X[0];
     X[2 * n + 1] = X[1];
-    for (int k = 0; k < n; ++k) {
-        const float zr = X[2 * k], zi = X[2 * k + 1];
-        const float mr = X[2 * (n - k)], mi = X[2 * (n - k) + 1];
-        const float ar = A[2 * k], ai = A[2 * k + 1], br = B[2 * k], bi = B[2 * k + 1];
-        G[2 * k] = zr * ar - zi * ai + mr * br + mi * bi;
-        G[2 * k + 1] = zi * ar + zr * ai + mr * bi - mi * br;
-    }
+    splitAll<false>(n, X, A, B, G);
     G[2 * n] = X[0] - X[1];
     G[2 * n + 1] = 0.0f;
 }
@@ -74,11 +132,6 @@ extern "C" void splitFft(int n, float *X, const float *A, const float *B, float 
 // V[k] = S[k] conj(A[k]) + conj(S[n-k]) conj(B[k]), k = 0 .. n-1.
 extern "C" void splitIfft(int n, const float *S, const float *A, const float *B, float *G)
 {
-    for (int k = 0; k < n; ++k) {
-        const float sr = S[2 * k], si = S[2 * k + 1];
-        const float mr = S[2 * (n - k)], mi = S[2 * (n - k) + 1];
-        const float ar = A[2 * k], ai = A[2 * k + 1], br = B[2 * k], bi = B[2 * k + 1];
-        G[2 * k] = sr * ar + si * ai + mr * br - mi * bi;
-        G[2 * k + 1] = si * ar - sr * ai - mr * bi - mi * br;
-    }
+    if (n >= 1)
+        splitAll<true>(n, S, A, B, G);
 }

@@ -36,24 +36,33 @@ void phaseTransform(const float *numerator)
 
 /* Adds (or, for the first pair of a list, writes) the correlation at every
  * cell's lag into the accumulator; returns the pair's largest value. */
+template <bool First>
+float accumulateInto(const int16_t *__restrict lookupTable, float *__restrict cells, size_t n)
+{
+    // Two partial maxima keep the comparisons out of one dependency chain.
+    const float *__restrict correlation = FftOutput.data();
+    float best0 = kLowest, best1 = kLowest;
+    size_t i = 0;
+    for (; i + 2 <= n; i += 2) {
+        const float v0 = correlation[static_cast<uint16_t>(lookupTable[i]) & (kUpsampledLength - 1)];
+        const float v1 = correlation[static_cast<uint16_t>(lookupTable[i + 1]) & (kUpsampledLength - 1)];
+        cells[i] = First ? v0 : cells[i] + v0;
+        cells[i + 1] = First ? v1 : cells[i + 1] + v1;
+        best0 = std::max(best0, v0);
+        best1 = std::max(best1, v1);
+    }
+    for (; i < n; ++i) {
+        const float v = correlation[static_cast<uint16_t>(lookupTable[i]) & (kUpsampledLength - 1)];
+        cells[i] = First ? v : cells[i] + v;
+        best0 = std::max(best0, v);
+    }
+    return std::max(best0, best1);
+}
+
 float accumulate(const int16_t *lookupTable, std::span<float> accumulator, bool first)
 {
-    float best = kLowest;
-    const size_t cells = accumulator.size();
-    if (first) {
-        for (size_t i = 0; i < cells; ++i) {
-            const float v = FftOutput[static_cast<uint16_t>(lookupTable[i]) & (kUpsampledLength - 1)];
-            accumulator[i] = v;
-            best = std::max(best, v);
-        }
-    } else {
-        for (size_t i = 0; i < cells; ++i) {
-            const float v = FftOutput[static_cast<uint16_t>(lookupTable[i]) & (kUpsampledLength - 1)];
-            accumulator[i] += v;
-            best = std::max(best, v);
-        }
-    }
-    return best;
+    return first ? accumulateInto<true>(lookupTable, accumulator.data(), accumulator.size())
+                 : accumulateInto<false>(lookupTable, accumulator.data(), accumulator.size());
 }
 
 bool hasAngle(std::span<const float> angles, size_t index)

@@ -1,0 +1,59 @@
+#ifndef FUNCTIONAL_AUDIO_LIBRARIES_DSPLIB_ARM_SIMD_AVX2_H
+#define FUNCTIONAL_AUDIO_LIBRARIES_DSPLIB_ARM_SIMD_AVX2_H
+// Vector layer, x86 AVX2: eight float lanes (see simd_portable.h for the
+// operations). Only for translation units compiled with -mavx2 -mfma, and
+// only called after a run-time check of the processor.
+#include <immintrin.h>
+
+namespace dsplib::simd {
+
+struct Avx2 {
+    static constexpr int L = 8;
+    using V = __m256;
+    static V load(const float *p) { return _mm256_loadu_ps(p); }
+    static void store(float *p, V v) { _mm256_storeu_ps(p, v); }
+    static V set1(float f) { return _mm256_set1_ps(f); }
+    static void load2(const float *p, V &re, V &im)
+    {
+        const V a = _mm256_loadu_ps(p), b = _mm256_loadu_ps(p + 8);
+        // Within each 128-bit half: (r0 r1 r4 r5 | r2 r3 r6 r7); then put
+        // the 64-bit quarters in order.
+        const V r = _mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0));
+        const V i = _mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1));
+        re = _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(r), _MM_SHUFFLE(3, 1, 2, 0)));
+        im = _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(i), _MM_SHUFFLE(3, 1, 2, 0)));
+    }
+    static void store2(float *p, V re, V im)
+    {
+        const V lo = _mm256_unpacklo_ps(re, im), hi = _mm256_unpackhi_ps(re, im);
+        _mm256_storeu_ps(p, _mm256_permute2f128_ps(lo, hi, 0x20));
+        _mm256_storeu_ps(p + 8, _mm256_permute2f128_ps(lo, hi, 0x31));
+    }
+    static void transpose(V *r)
+    {
+        const V t0 = _mm256_unpacklo_ps(r[0], r[1]), t1 = _mm256_unpackhi_ps(r[0], r[1]);
+        const V t2 = _mm256_unpacklo_ps(r[2], r[3]), t3 = _mm256_unpackhi_ps(r[2], r[3]);
+        const V t4 = _mm256_unpacklo_ps(r[4], r[5]), t5 = _mm256_unpackhi_ps(r[4], r[5]);
+        const V t6 = _mm256_unpacklo_ps(r[6], r[7]), t7 = _mm256_unpackhi_ps(r[6], r[7]);
+        const V s0 = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(1, 0, 1, 0));
+        const V s1 = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(3, 2, 3, 2));
+        const V s2 = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(1, 0, 1, 0));
+        const V s3 = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(3, 2, 3, 2));
+        const V s4 = _mm256_shuffle_ps(t4, t6, _MM_SHUFFLE(1, 0, 1, 0));
+        const V s5 = _mm256_shuffle_ps(t4, t6, _MM_SHUFFLE(3, 2, 3, 2));
+        const V s6 = _mm256_shuffle_ps(t5, t7, _MM_SHUFFLE(1, 0, 1, 0));
+        const V s7 = _mm256_shuffle_ps(t5, t7, _MM_SHUFFLE(3, 2, 3, 2));
+        r[0] = _mm256_permute2f128_ps(s0, s4, 0x20);
+        r[1] = _mm256_permute2f128_ps(s1, s5, 0x20);
+        r[2] = _mm256_permute2f128_ps(s2, s6, 0x20);
+        r[3] = _mm256_permute2f128_ps(s3, s7, 0x20);
+        r[4] = _mm256_permute2f128_ps(s0, s4, 0x31);
+        r[5] = _mm256_permute2f128_ps(s1, s5, 0x31);
+        r[6] = _mm256_permute2f128_ps(s2, s6, 0x31);
+        r[7] = _mm256_permute2f128_ps(s3, s7, 0x31);
+    }
+};
+
+}  // namespace dsplib::simd
+
+#endif

@@ -1,0 +1,54 @@
+#ifndef FUNCTIONAL_AUDIO_LIBRARIES_DSPLIB_ARM_SIMD_PORTABLE_H
+#define FUNCTIONAL_AUDIO_LIBRARIES_DSPLIB_ARM_SIMD_PORTABLE_H
+// Vector layer, portable C++: two float lanes in a plain struct. Every
+// vector layer offers the same operations (see cfft_kernels.h):
+//   L                       lanes per vector
+//   V                       vector type with +, - and *
+//   load(p), store(p, v)    L consecutive floats, any 4-byte alignment
+//   set1(f)                 f in every lane
+//   load2(p, re, im)        L interleaved complex values, split into parts
+//   store2(p, re, im)       the reverse: interleaves L complex values
+//   transpose(rows)         L x L transpose of L vectors, in place
+//   reverse(v)              the lanes in reverse order (portable, NEON and
+//                           SSE2 layers: the real-FFT split steps use it)
+namespace dsplib::simd {
+
+struct Portable {
+    static constexpr int L = 2;
+    struct V {
+        float a, b;
+        friend V operator+(V x, V y) { return {x.a + y.a, x.b + y.b}; }
+        friend V operator-(V x, V y) { return {x.a - y.a, x.b - y.b}; }
+        friend V operator*(V x, V y) { return {x.a * y.a, x.b * y.b}; }
+    };
+    static V load(const float *p) { return {p[0], p[1]}; }
+    static void store(float *p, V v)
+    {
+        p[0] = v.a;
+        p[1] = v.b;
+    }
+    static V set1(float f) { return {f, f}; }
+    static void load2(const float *p, V &re, V &im)
+    {
+        re = {p[0], p[2]};
+        im = {p[1], p[3]};
+    }
+    static void store2(float *p, V re, V im)
+    {
+        p[0] = re.a;
+        p[1] = im.a;
+        p[2] = re.b;
+        p[3] = im.b;
+    }
+    static void transpose(V *r)
+    {
+        const float t = r[0].b;
+        r[0].b = r[1].a;
+        r[1].a = t;
+    }
+    static V reverse(V v) { return {v.b, v.a}; }
+};
+
+}  // namespace dsplib::simd
+
+#endif
