@@ -289,7 +289,7 @@ extern "C" void voxaim_calculateSignalEnergy(const float *frame, int32_t bitsPer
     assert(nchannels > 0);
 
     // The scale of voxaim_normalizeInput: full scale becomes 1.0.
-    const float scale = std::ldexp(1.0f, 1 - bitsPerSample);
+    const float scale = inputScale(bitsPerSample);
     for (int ch = 0; ch < VOXAIM_MAX_CHANNELS; ++ch)
         energies[ch] = 0.0f;
 
