@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <cassert>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -277,4 +278,31 @@ void recordRawFrame(const float *frame, int32_t bitsPerSample, uint32_t inputFla
   std::fwrite(&bitsPerSample, sizeof bitsPerSample, 1, file);
   std::fwrite(&inputFlags, sizeof inputFlags, 1, file);
   std::fwrite(frame, sizeof(float), static_cast<std::size_t>(NumberOfChannels) * kFrameLength, file);
+}
+
+// Per-channel energy of one input frame: a stand-alone service that neither
+// reads nor changes the engine state.
+extern "C" void voxaim_calculateSignalEnergy(const float *frame, int32_t bitsPerSample,
+                                             int32_t nchannels, float *energies)
+{
+    assert(nchannels <= VOXAIM_MAX_CHANNELS);
+    assert(nchannels > 0);
+
+    // The scale of voxaim_normalizeInput: full scale becomes 1.0.
+    const float scale = inputScale(bitsPerSample);
+    for (int ch = 0; ch < VOXAIM_MAX_CHANNELS; ++ch)
+        energies[ch] = 0.0f;
+
+    for (int ch = 0; ch < nchannels; ++ch) {
+        const float *samples = frame + ch * VOXAIM_FRAME_LENGTH;
+        // Four interleaved partial sums, as a four-lane vector accumulates them.
+        float sum[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+        for (int i = 0; i < VOXAIM_FRAME_LENGTH; i += 4) {
+            for (int lane = 0; lane < 4; ++lane) {
+                const float s = samples[i + lane] * scale;
+                sum[lane] += s * s;
+            }
+        }
+        energies[ch] = (sum[0] + sum[2]) + (sum[1] + sum[3]);
+    }
 }

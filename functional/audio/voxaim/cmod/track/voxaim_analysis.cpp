@@ -83,7 +83,7 @@ void smoothNumerators(float gain)
 
 extern "C" void voxaim_normalizeInput(const float *in, float *out, int32_t bitsPerSample, int32_t channels)
 {
-    const float scale = std::ldexp(1.0f, 1 - bitsPerSample);
+    const float scale = inputScale(bitsPerSample);
     const int32_t n = channels * kFrameLength;
     for (int32_t i = 0; i < n; ++i)
         out[i] = in[i] * scale;

@@ -25,6 +25,19 @@ TEST(AnalysisHelpers, NormalisationScalesFullScaleToOne)
     EXPECT_EQ(out[2 * kFrameLength], 7.0f);  // only channels x 2048 samples
 }
 
+TEST(AnalysisHelpers, DamagedSampleWidthsScaleWithoutOverflow)
+{
+    // A recording from the field can carry any width; the sanitizer build
+    // stops on a signed overflow if the exponent is formed in 32 bits.
+    std::vector<float> in(kFrameLength, 3.0f), out(kFrameLength, 7.0f);
+    voxaim_normalizeInput(in.data(), out.data(), INT32_MIN, 1);
+    EXPECT_TRUE(std::isinf(out[0]));
+    voxaim_normalizeInput(in.data(), out.data(), INT32_MAX, 1);
+    EXPECT_EQ(out[0], 0.0f);
+    voxaim_normalizeInput(in.data(), out.data(), 1, 1);
+    EXPECT_EQ(out[0], 3.0f);
+}
+
 TEST(AnalysisHelpers, ComplexConjugateProduct)
 {
     const float a[4] = {1, 2, 0, 1}, b[4] = {3, 4, 0, 1};

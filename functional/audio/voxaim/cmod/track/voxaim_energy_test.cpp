@@ -53,7 +53,7 @@ TEST(SignalEnergyDeathTest, ChannelCountOutsideOneToEight)
     std::vector<float> frame(9 * N, 0.0f);
     std::vector<float> energies(VOXAIM_MAX_CHANNELS);
     EXPECT_DEATH(voxaim_calculateSignalEnergy(frame.data(), 24, 9, energies.data()),
-                 "voxaim_energy.cpp:[0-9]+: .*voxaim_calculateSignalEnergy.*: "
+                 "functional/audio/voxaim/cmod/track/voxaim.cpp:[0-9]+: .*voxaim_calculateSignalEnergy.*: "
                  "Assertion `nchannels <= VOXAIM_MAX_CHANNELS' failed");
     EXPECT_DEATH(voxaim_calculateSignalEnergy(frame.data(), 24, 0, energies.data()),
                  "Assertion `nchannels > 0' failed");

@@ -9,7 +9,9 @@
  * voxaim_initialize, owned there, and null while the engine is not
  * initialised. Fixed-size tables and scratch buffers are module arrays.
  */
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -34,6 +36,15 @@ static_assert(kSpectrumFloats == 4098 && kFftScratchFloats == 16392);
 static_assert(kAzimuthElevationCells == 29737 && kAzimuthRangeCells == 10896);
 
 inline constexpr int kMaxPairs = 9;  // elevation + azimuth pairs of the largest variant
+
+// The input scale 1 / 2^(bitsPerSample - 1) in single precision: full scale
+// becomes 1.0. The exponent is formed in 64 bits and bounded, so a damaged
+// sample width (INT_MIN, say) gives 0 or infinity instead of an overflow.
+inline float inputScale(int32_t bitsPerSample)
+{
+    const int64_t exponent = std::clamp<int64_t>(1 - int64_t{bitsPerSample}, -1024, 1024);
+    return std::ldexp(1.0f, static_cast<int>(exponent));
+}
 
 // A point (x, y, z) in metres: x forward, y sideways, z up.
 using Point = std::array<float, 3>;
