@@ -84,3 +84,30 @@ function(vx_product_sources out folder)
   list(FILTER srcs EXCLUDE REGEX "_(test|bench|fuzz)\\.cpp$")
   set(${out} ${srcs} PARENT_SCOPE)
 endfunction()
+
+#   vx_add_libfuzzer_test(NAME n SOURCES target.cpp code.cpp ... SEEDS folder
+#                         [MAX_LEN bytes] [SECONDS s])
+#       a libFuzzer target built with clang (the presets use gcc) and run for a
+#       bounded time in the native preset; any finding fails the test.
+find_program(VX_CLANGXX NAMES clang++ clang++-14)
+function(vx_add_libfuzzer_test)
+  if(CMAKE_CROSSCOMPILING OR VX_SANITIZE)
+    return()
+  endif()
+  cmake_parse_arguments(T "" "NAME;SEEDS;MAX_LEN;SECONDS" "SOURCES" ${ARGN})
+  if(NOT VX_CLANGXX)
+    message(WARNING "clang++ not found: ${T_NAME} is not registered")
+    return()
+  endif()
+  if(NOT T_MAX_LEN)
+    set(T_MAX_LEN 4096)
+  endif()
+  if(NOT T_SECONDS)
+    set(T_SECONDS 20)
+  endif()
+  vx_add_script_test(NAME ${T_NAME} SCRIPT ${PROJECT_SOURCE_DIR}/cmake/libfuzzer_test.py
+                     ARGS --clang ${VX_CLANGXX} --include ${PROJECT_SOURCE_DIR}
+                          --out ${CMAKE_CURRENT_BINARY_DIR}/${T_NAME} --seeds ${T_SEEDS}
+                          --seconds ${T_SECONDS} --max-len ${T_MAX_LEN} ${T_SOURCES}
+                     TIMEOUT 300)
+endfunction()
