@@ -73,14 +73,6 @@ def run_files():
     return sorted(f for f in os.listdir("/run") if os.path.isfile(os.path.join("/run", f)))
 
 
-def read_text(path):
-    try:
-        with open(path) as f:
-            return f.read()
-    except FileNotFoundError:
-        return None
-
-
 class Runner:
     """selfcheckrun started in the background, its standard error in a file."""
 
@@ -91,7 +83,7 @@ class Runner:
                                      stderr=self.errfile)
 
     def stderr(self):
-        return read_text(self.errpath)
+        return nsutil.read_text(self.errpath)
 
     def wait_until(self, condition, seconds=20):
         deadline = time.time() + seconds
@@ -149,7 +141,7 @@ def test_install_wait_at_start():
     r = run(["-i", "1", "-s", "0"])
     t.equal(r.returncode, 0, "marker present: status 0")
     t.check(time.time() - started >= 1.0, "the start delay comes first")
-    t.equal((read_text(RESULT), read_text(os.path.join(scratch, "runs.txt"))), (None, None), "no run at all")
+    t.equal((nsutil.read_text(RESULT), nsutil.read_text(os.path.join(scratch, "runs.txt"))), (None, None), "no run at all")
     messages = syslog_messages()
     t.check(any(m.startswith("<30>") and m.endswith(" selfcheckrun: selfcheckrun: Started") for m in messages),
             "started in the system log as selfcheckrun, daemon.info", messages)
@@ -160,8 +152,8 @@ def test_empty_directory():
     runner = Runner(["-i", "0", "-s", "1"])
     runner.wait_until(lambda: os.path.exists(RESULT) and os.path.exists("/var/log/selfcheckrun.xml"))
     t.equal(runner.stop_with_marker(), 0, "marker during the pause: status 0")
-    t.equal(read_text(RESULT), "<tests>\n</tests>\n", "empty directory: framing only")
-    t.equal(read_text("/var/log/selfcheckrun.xml"), "<tests>\n</tests>\n", "copy in /var/log")
+    t.equal(nsutil.read_text(RESULT), "<tests>\n</tests>\n", "empty directory: framing only")
+    t.equal(nsutil.read_text("/var/log/selfcheckrun.xml"), "<tests>\n</tests>\n", "copy in /var/log")
     t.equal(run_files(), ["selfcheckrun.xml"], "no temporary file left")
     t.equal(runner.stderr(), "", "no messages")
 
@@ -190,7 +182,7 @@ def test_programs():
     runner = Runner(["-i", "0", "-s", "1"])
     runner.wait_until(lambda: os.path.exists(RESULT))
     t.equal(runner.stop_with_marker(), 0, "status 0")
-    t.equal(read_text(RESULT), expected, "outputs in directory order, unchanged")
+    t.equal(nsutil.read_text(RESULT), expected, "outputs in directory order, unchanged")
     failed = [f"selfcheckrun: Failed to run {TESTDIR}/two lines\n", f"selfcheckrun: Failed to run {TESTDIR}/killed\n"]
     err = runner.stderr()
     for line in failed + [f"selfcheckrun: {TESTDIR}/noexec is not executable\n"]:
@@ -210,7 +202,7 @@ def test_missing_directory():
     runner = Runner(["-i", "0", "-s", "1"])
     runner.wait_until(lambda: "Failed to run tests" in (runner.stderr() or ""))
     t.equal(runner.stop_with_marker(), 0, "status 0")
-    t.equal(read_text(RESULT), "previous document\n", "previous result kept")
+    t.equal(nsutil.read_text(RESULT), "previous document\n", "previous result kept")
     t.check((runner.stderr() or "").startswith("selfcheckrun: Failed to run tests\n"), "failed run reported",
             runner.stderr())
     t.equal(run_files(), ["selfcheckrun.xml"], "temporary file deleted")
@@ -223,7 +215,7 @@ def test_marker_during_pause():
     runner = Runner(["-i", "0", "-s", "1"])
     runner.wait_until(lambda: os.path.exists(RESULT))
     t.equal(runner.stop_with_marker(), 0, "marker created during the pause: status 0")
-    t.equal(read_text(os.path.join(scratch, "runs.txt")), "run\n", "no run after the marker")
+    t.equal(nsutil.read_text(os.path.join(scratch, "runs.txt")), "run\n", "no run after the marker")
 
 
 def test_comma_path():
@@ -232,7 +224,7 @@ def test_comma_path():
     runner = Runner(["-i", "0", "-s", "1", "-f", path])
     runner.wait_until(lambda: "Copying results failed" in (runner.stderr() or ""))
     t.equal(runner.stop_with_marker(), 0, "status 0")
-    t.equal(read_text(path), "<tests>\n</tests>\n", "comma path published")
+    t.equal(nsutil.read_text(path), "<tests>\n</tests>\n", "comma path published")
     t.check((runner.stderr() or "").startswith("selfcheckrun: Copying results failed\n"), "copy failure reported",
             runner.stderr())
     t.equal(os.listdir("/var/log"), [], "nothing copied")
@@ -244,8 +236,8 @@ def test_sigterm():
     if os.path.exists(pidfile):
         os.remove(pidfile)
     runner = Runner(["-i", "0", "-s", "1"])
-    runner.wait_until(lambda: bool(read_text(pidfile)))
-    sleeper = int(read_text(pidfile))
+    runner.wait_until(lambda: bool(nsutil.read_text(pidfile)))
+    sleeper = int(nsutil.read_text(pidfile))
     runner.proc.send_signal(signal.SIGTERM)
     try:
         status = runner.proc.wait(timeout=10)
@@ -255,7 +247,7 @@ def test_sigterm():
     t.equal(status, -signal.SIGTERM, "runner ended by SIGTERM")
 
     def ended(pid):
-        stat = read_text(f"/proc/{pid}/stat")
+        stat = nsutil.read_text(f"/proc/{pid}/stat")
         return stat is None or stat.rsplit(")", 1)[1].split()[0] in ("Z", "X")
 
     deadline = time.time() + 10
@@ -318,7 +310,7 @@ def test_lost_output_is_never_published():
         runner = Runner(["-i", "0", "-s", "2", "-f", result])
         runner.wait_until(lambda: "Failed to run tests" in (runner.stderr() or ""))
         t.equal(runner.stop_with_marker(), 0, "status 0")
-        published = read_text(result)
+        published = nsutil.read_text(result)
         t.check(published == "previous document\n", "incomplete document not published",
                 f"{len(published or '')} characters published")
         t.check((runner.stderr() or "").startswith(

@@ -74,16 +74,8 @@ def reset():
             os.mkdir(d)
 
 
-def read_text(path):
-    try:
-        with open(path) as f:
-            return f.read()
-    except FileNotFoundError:
-        return None
-
-
 def handlers():
-    text = read_text(os.path.join(scratch, "handlers.log")) or ""
+    text = nsutil.read_text(os.path.join(scratch, "handlers.log")) or ""
     return text.splitlines()
 
 
@@ -275,10 +267,10 @@ def test_rules_on_standin():
                          "/bin/kmsgwatch-scsi-error|0", "/bin/kmsgwatch-oom|0"], "handlers in order")
     for incident in ("avc", "smmu", "scsi-error", "oom"):
         t.check(note(incident, "continue to watch log") in notes, f"{incident} note", notes)
-    t.equal(read_text("/run/metrics/smmu_errors"), "1\n", "smmu metrics")
-    t.equal(read_text("/run/metrics/csr_nvdisplayr"), "9\n", "csr_nvdisplayr metrics 7 -> 9")
-    t.equal(read_text("/run/metrics/rt_throttle"), "1\n", "rt_throttle metrics")
-    t.equal(read_text("/run/metrics/i2c_xfer_limit_reached"), "1\n", "i2c metrics")
+    t.equal(nsutil.read_text("/run/metrics/smmu_errors"), "1\n", "smmu metrics")
+    t.equal(nsutil.read_text("/run/metrics/csr_nvdisplayr"), "9\n", "csr_nvdisplayr metrics 7 -> 9")
+    t.equal(nsutil.read_text("/run/metrics/rt_throttle"), "1\n", "rt_throttle metrics")
+    t.equal(nsutil.read_text("/run/metrics/i2c_xfer_limit_reached"), "1\n", "i2c metrics")
     t.equal(sorted(os.listdir("/run/metrics")),
             ["csr_nvdisplayr", "i2c_xfer_limit_reached", "rt_throttle", "smmu_errors"],
             "no temporary metrics files left")
@@ -419,12 +411,12 @@ def test_restart_paths():
     r, notes = nested("hung.kmsg", ["3,1,1,-;\"echo 0 > /proc/sys/kernel/hung_task_timeout_secs\" "
                                     "disables this message.\n", after])
     t.equal(r.stderr, "kmsgwatch: Got hung task\nkmsgwatch: reboot unit\n", "hung task: hard restart")
-    t.equal(read_text("/run/exit_wdt"), "", "hung task marker truncated")
+    t.equal(nsutil.read_text("/run/exit_wdt"), "", "hung task marker truncated")
     t.equal(handlers(), ["/bin/kmsgwatch-hung-task|0"], "hung task handler, nothing after")
     t.check(note("hung-task", "reboot unit") in notes, "hung task note", notes)
     t.check(r.returncode in (-signal.SIGHUP, 128 + signal.SIGHUP), "namespace ended by the restart",
             r.returncode)
-    t.equal(read_text(os.path.join(scratch, "reboot.log")), None, "no soft reboot for a hard restart")
+    t.equal(nsutil.read_text(os.path.join(scratch, "reboot.log")), None, "no soft reboot for a hard restart")
 
     for incident, text in (("oops", "11,1,1,-;Internal error: Oops: 17 [#1]\n"),
                            ("null-pointer", "3,1,1,-;Unable to handle kernel NULL pointer dereference at 0\n")):
@@ -434,13 +426,13 @@ def test_restart_paths():
                 f"{incident}: hard restart", r.stderr)
         t.equal(handlers(), [f"/bin/kmsgwatch-{incident}|0"], f"{incident} handler")
         t.check(note(incident, "reboot unit") in notes, f"{incident} note", notes)
-        t.equal(read_text(os.path.join(scratch, "reboot.log")), None, f"{incident}: no reboot command")
+        t.equal(nsutil.read_text(os.path.join(scratch, "reboot.log")), None, f"{incident}: no reboot command")
 
     reset()
     r, notes = nested("oom.kmsg", ["3,1,1,-;Out of memory: Killed process 1\n", after])
     t.equal(r.stderr, "kmsgwatch: Process out of memory\nkmsgwatch: reboot unit\n"
             "kmsgwatch: soft reboot failed\n", "oom: soft reboot first")
-    t.equal(read_text(os.path.join(scratch, "reboot.log")), "reboot|0|\n", "reboot command without arguments")
+    t.equal(nsutil.read_text(os.path.join(scratch, "reboot.log")), "reboot|0|\n", "reboot command without arguments")
     t.check(note("oom", "reboot unit") in notes, "oom note", notes)
     t.check(r.returncode in (-signal.SIGHUP, 128 + signal.SIGHUP), "namespace ended after the soft reboot",
             r.returncode)

@@ -84,6 +84,15 @@ def bind(source, target):
     mount("--bind", source, target)
 
 
+def read_text(path):
+    """The file's text, or None when it does not exist."""
+    try:
+        with open(path) as f:
+            return f.read()
+    except FileNotFoundError:
+        return None
+
+
 def write_script(path, text, mode=0o755):
     if os.path.lexists(path):
         os.remove(path)
