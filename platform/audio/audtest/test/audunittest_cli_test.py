@@ -11,10 +11,12 @@ import argparse
 import os
 import pty
 import re
+import select
 import shlex
 import subprocess
 import sys
 import tempfile
+import time
 import tty
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -176,27 +178,51 @@ def run_to_file(command):
         return p.returncode, p.stdout, err.read()
 
 
+END_MARK = b"\n<<end of run>>\n"
+
+
 def run_on_terminal(command):
+    """Runs command with standard error on a terminal and returns what reached it.
+
+    Reading the master side until EIO loses output on some kernels: the
+    hangup of the slave can overtake bytes still queued in the terminal.
+    So the parent keeps its own slave descriptor open (no hangup), a
+    shell runs the program and then writes END_MARK to the same terminal,
+    and reading stops at the mark: every byte the program wrote precedes it.
+    """
     master, slave = pty.openpty()
     tty.setraw(slave)  # no newline translation: the bytes arrive as written
+    wrapper = ["/bin/sh", "-c", '"$@"; s=$?; printf "\\n<<end of run>>\\n" >&2; exit $s',
+               "sh"] + command
+    stdout = b""
+    data = b""
     try:
-        p = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+        p = subprocess.Popen(wrapper, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                              stderr=slave)
+        out = p.stdout.fileno()
+        open_fds = [out, master]
+        deadline = time.monotonic() + 60
+        while open_fds:
+            left = deadline - time.monotonic()
+            ready = select.select(open_fds, [], [], max(left, 0))[0] if left > 0 else []
+            if not ready:
+                p.kill()
+                raise RuntimeError(f"no end of run within 60 s; terminal got {data!r}")
+            if out in ready:
+                chunk = os.read(out, 4096)
+                stdout += chunk
+                if not chunk:
+                    open_fds.remove(out)
+            if master in ready:
+                data += os.read(master, 4096)
+                if data.endswith(END_MARK):
+                    open_fds.remove(master)
+        p.stdout.close()
+        status = p.wait(timeout=60)
     finally:
         os.close(slave)
-    data = b""
-    while True:
-        try:
-            chunk = os.read(master, 4096)
-        except OSError:  # EIO once the program closed the terminal
-            break
-        if not chunk:
-            break
-        data += chunk
-    os.close(master)
-    stdout = p.stdout.read()
-    p.stdout.close()
-    return p.wait(timeout=60), stdout, data
+        os.close(master)
+    return status, stdout, data[:-len(END_MARK)]
 
 
 def main():
