@@ -241,40 +241,39 @@ extern "C" void audunittest_fail_equals(const char *file, int line, const char *
     countAssertion(true);
 }
 
+namespace {
+
+// Numeric comparisons are reported through the text one, so that every
+// failure line has a single layout.
+template <typename T>
+void failEqualsNumbers(const char *file, int line, const char *format, T left, T right,
+                       const char *op)
+{
+    char leftText[320]; // "%f" of the largest double needs 317 characters
+    char rightText[320];
+    std::snprintf(leftText, sizeof leftText, format, left);
+    std::snprintf(rightText, sizeof rightText, format, right);
+    audunittest_fail_equals(file, line, leftText, rightText, op);
+}
+
+} // namespace
+
 extern "C" void audunittest_fail_equals_int(const char *file, int line, long left, long right,
                                             const char *op)
 {
-    if (current_context != nullptr)
-        custom_printf_color(AUDUNITTEST_RED, "\nFailed: %s:%d in %s: %ld %s %ld\n", file, line,
-                            current_context, left, op, right);
-    else
-        custom_printf_color(AUDUNITTEST_RED, "\nFailed: %s:%d: %ld %s %ld\n", file, line, left, op,
-                            right);
-    countAssertion(true);
+    failEqualsNumbers(file, line, "%ld", left, right, op);
 }
 
 extern "C" void audunittest_fail_equals_uint(const char *file, int line, unsigned long left,
                                              unsigned long right, const char *op)
 {
-    if (current_context != nullptr)
-        custom_printf_color(AUDUNITTEST_RED, "\nFailed: %s:%d in %s: %lu %s %lu\n", file, line,
-                            current_context, left, op, right);
-    else
-        custom_printf_color(AUDUNITTEST_RED, "\nFailed: %s:%d: %lu %s %lu\n", file, line, left, op,
-                            right);
-    countAssertion(true);
+    failEqualsNumbers(file, line, "%lu", left, right, op);
 }
 
 extern "C" void audunittest_fail_equals_double(const char *file, int line, double left,
                                                double right, const char *op)
 {
-    if (current_context != nullptr)
-        custom_printf_color(AUDUNITTEST_RED, "\nFailed: %s:%d in %s: %f %s %f\n", file, line,
-                            current_context, left, op, right);
-    else
-        custom_printf_color(AUDUNITTEST_RED, "\nFailed: %s:%d: %f %s %f\n", file, line, left, op,
-                            right);
-    countAssertion(true);
+    failEqualsNumbers(file, line, "%f", left, right, op);
 }
 
 extern "C" int custom_printf(const char *format, ...)
