@@ -33,18 +33,17 @@ constexpr std::size_t MaxPathLength = 128;
 constexpr std::size_t MaxThreadNames = 200;
 constexpr std::size_t MaxThreadNameLength = 15;
 constexpr std::size_t MaxFrames = 64;
-constexpr std::size_t ProcNameSize = 512;    // procedure name, at most 511 characters
-constexpr std::size_t ModuleNameSize = 128;  // module name, at most 127 characters
+constexpr std::size_t ProcNameSize = 512;   // procedure name, at most 511 characters
+constexpr std::size_t ModuleNameSize = 128; // module name, at most 127 characters
 
 // The field widths of these formats are the array sizes above, less the NUL.
-constexpr const char* MapEntryFormat =
-    "%" CORESTACK_SCNxADDR "-%" CORESTACK_SCNxADDR ":%128s";
-constexpr const char* ThreadNameFormat = "%d:%15s";
+constexpr const char *MapEntryFormat = "%" CORESTACK_SCNxADDR "-%" CORESTACK_SCNxADDR ":%128s";
+constexpr const char *ThreadNameFormat = "%d:%15s";
 
 // An executable or library and the address range it was mapped at.
 struct MapEntry {
     Address start;
-    Address end;  // inclusive
+    Address end; // inclusive
     char path[MaxPathLength + 1];
 };
 
@@ -55,7 +54,7 @@ struct ThreadName {
 
 struct Frame {
     Address pc;
-    Address offset;  // from the start of the procedure
+    Address offset; // from the start of the procedure
     char procName[ProcNameSize];
     char moduleName[ModuleNameSize];
 };
@@ -63,14 +62,14 @@ struct Frame {
 struct ThreadRecord {
     std::size_t frameCount;
     Frame frames[MaxFrames];
-    int threadNum;  // the index under which the core back end knows the thread
+    int threadNum; // the index under which the core back end knows the thread
     pid_t lwp;
     bool signalled;
 };
 
 struct Settings {
-    const char* corePath = nullptr;
-    const char* crashedApp = nullptr;
+    const char *corePath = nullptr;
+    const char *crashedApp = nullptr;
     bool regularOutput = true;
     bool jsonOutput = false;
     std::vector<MapEntry> mapEntries;
@@ -78,23 +77,22 @@ struct Settings {
 };
 
 struct CoreDeleter {
-    void operator()(UCD_info* core) const { _UCD_destroy(core); }
+    void operator()(UCD_info *core) const { _UCD_destroy(core); }
 };
 using CoreHandle = std::unique_ptr<UCD_info, CoreDeleter>;
 
 struct AddressSpaceDeleter {
-    void operator()(unw_addr_space* as) const { unw_destroy_addr_space(as); }
+    void operator()(unw_addr_space *as) const { unw_destroy_addr_space(as); }
 };
 using AddressSpace = std::unique_ptr<unw_addr_space, AddressSpaceDeleter>;
 
 struct FreeDeleter {
-    void operator()(ThreadRecord* p) const { std::free(p); }
+    void operator()(ThreadRecord *p) const { std::free(p); }
 };
 
-void usage(const char* program)
+void usage(const char *program)
 {
-    std::printf("usage: %s [-jJ] -c corefile [-f start-end:executable ...] [-t pid:name ...]\n",
-                program);
+    std::printf("usage: %s [-jJ] -c corefile [-f start-end:executable ...] [-t pid:name ...]\n", program);
     std::printf("  -f: Address range to which an executable was mapped\n"
                 "      in the process memory map\n");
     std::printf("  -j: Print only json output\n");
@@ -102,7 +100,7 @@ void usage(const char* program)
     std::printf("  -t: Print the given name for the thread with the given PID\n");
 }
 
-void addMapEntry(Settings& settings, const char* arg)
+void addMapEntry(Settings &settings, const char *arg)
 {
     if (settings.mapEntries.size() >= MaxMapEntries) {
         std::fprintf(stderr, "No more than %zu process map entries\n", MaxMapEntries);
@@ -116,7 +114,7 @@ void addMapEntry(Settings& settings, const char* arg)
     settings.mapEntries.push_back(entry);
 }
 
-void addThreadName(Settings& settings, const char* arg)
+void addThreadName(Settings &settings, const char *arg)
 {
     if (settings.threadNames.size() >= MaxThreadNames) {
         std::fprintf(stderr, "No more than %zu thread names\n", MaxThreadNames);
@@ -131,9 +129,9 @@ void addThreadName(Settings& settings, const char* arg)
 }
 
 // The name given with -t for a thread, "Unknown" without one.
-const char* threadName(const Settings& settings, pid_t lwp)
+const char *threadName(const Settings &settings, pid_t lwp)
 {
-    for (const ThreadName& entry : settings.threadNames)
+    for (const ThreadName &entry : settings.threadNames)
         if (entry.tid == lwp)
             return entry.name;
     return "Unknown";
@@ -141,9 +139,9 @@ const char* threadName(const Settings& settings, pid_t lwp)
 
 // The path of the first map entry whose range holds pc, cut to the size of
 // a frame's module name; "Unknown" when none does.
-void findModule(const Settings& settings, Address pc, char (&moduleName)[ModuleNameSize])
+void findModule(const Settings &settings, Address pc, char (&moduleName)[ModuleNameSize])
 {
-    for (const MapEntry& entry : settings.mapEntries) {
+    for (const MapEntry &entry : settings.mapEntries) {
         if (entry.start <= pc && pc <= entry.end) {
             const std::size_t length = std::min(std::strlen(entry.path), sizeof moduleName - 1);
             std::memcpy(moduleName, entry.path, length);
@@ -157,8 +155,8 @@ void findModule(const Settings& settings, Address pc, char (&moduleName)[ModuleN
 // Walks thread `index` of the core into `record`, at most MaxFrames frames.
 // The record is flagged as the signalled thread when its LWP is
 // `signalledLwp`. On a failure the frames gathered so far are kept.
-void get_thread_backtrace(const Settings& settings, UCD_info* core, unw_addr_space_t as,
-                          int index, ThreadRecord& record, std::optional<pid_t> signalledLwp)
+void get_thread_backtrace(const Settings &settings, UCD_info *core, unw_addr_space_t as, int index,
+                          ThreadRecord &record, std::optional<pid_t> signalledLwp)
 {
     _UCD_select_thread(core, index);
     unw_cursor_t cursor;
@@ -182,7 +180,7 @@ void get_thread_backtrace(const Settings& settings, UCD_info* core, unw_addr_spa
             std::fprintf(stderr, "Failed to get SP: %s\n", unw_strerror(ret));
             break;
         }
-        Frame& frame = record.frames[record.frameCount];
+        Frame &frame = record.frames[record.frameCount];
         frame.pc = ip;
         unw_word_t offset = 0;
         ret = unw_get_proc_name(&cursor, frame.procName, sizeof frame.procName, &offset);
@@ -202,19 +200,19 @@ void get_thread_backtrace(const Settings& settings, UCD_info* core, unw_addr_spa
     }
 }
 
-void dump_thread_backtrace_regular(const ThreadRecord& record)
+void dump_thread_backtrace_regular(const ThreadRecord &record)
 {
     for (std::size_t i = 0; i < record.frameCount; ++i) {
-        const Frame& frame = record.frames[i];
+        const Frame &frame = record.frames[i];
         const corestack::DisplayName name(frame.procName);
-        std::printf("#%-2zu PC 0x%.*" CORESTACK_PRIxADDR " in (%s) %s%s + 0x%.*" CORESTACK_PRIxADDR "\n",
-                    i, 8, frame.pc, frame.moduleName, name.text(), name.suffix(), 8, frame.offset);
+        std::printf("#%-2zu PC 0x%.*" CORESTACK_PRIxADDR " in (%s) %s%s + 0x%.*" CORESTACK_PRIxADDR "\n", i, 8,
+                    frame.pc, frame.moduleName, name.text(), name.suffix(), 8, frame.offset);
     }
 }
 
 // Prints the general registers of thread 0 of the core, the signalled thread,
 // as they were when it stopped; nothing unless every one can be read.
-void dump_registers(UCD_info* core, unw_addr_space_t as)
+void dump_registers(UCD_info *core, unw_addr_space_t as)
 {
     using corestack::GeneralRegisters;
     _UCD_select_thread(core, 0);
@@ -228,16 +226,16 @@ void dump_registers(UCD_info* core, unw_addr_space_t as)
 
     std::printf("Registers:\n");
     for (std::size_t r = 0; r < GeneralRegisters.size(); ++r) {
-        const bool lineEnd = r % corestack::RegistersPerLine == corestack::RegistersPerLine - 1 ||
-                             r == GeneralRegisters.size() - 1;
-        std::printf("%-4s %0*" CORESTACK_PRIxADDR "%s", GeneralRegisters[r].label,
-                    corestack::RegisterDigits, values[r], lineEnd ? "\n" : "  ");
+        const bool lineEnd =
+            r % corestack::RegistersPerLine == corestack::RegistersPerLine - 1 || r == GeneralRegisters.size() - 1;
+        std::printf("%-4s %0*" CORESTACK_PRIxADDR "%s", GeneralRegisters[r].label, corestack::RegisterDigits, values[r],
+                    lineEnd ? "\n" : "  ");
     }
     std::printf("-----\n");
 }
 
-void printRegular(const Settings& settings, UCD_info* core, unw_addr_space_t as, int numThreads,
-                  int signum, const ThreadRecord* records)
+void printRegular(const Settings &settings, UCD_info *core, unw_addr_space_t as, int numThreads, int signum,
+                  const ThreadRecord *records)
 {
     const pid_t signalledLwp = records[0].lwp;
     std::printf("Threads: %d\n", numThreads);
@@ -246,15 +244,14 @@ void printRegular(const Settings& settings, UCD_info* core, unw_addr_space_t as,
     dump_registers(core, as);
     dump_thread_backtrace_regular(records[0]);
     for (int k = numThreads; k >= 1; --k) {
-        const ThreadRecord& record = records[k];
+        const ThreadRecord &record = records[k];
         std::printf("\n");
-        std::printf("Thread %d (LWP %d, %s)\n", record.threadNum, record.lwp,
-                    threadName(settings, record.lwp));
+        std::printf("Thread %d (LWP %d, %s)\n", record.threadNum, record.lwp, threadName(settings, record.lwp));
         dump_thread_backtrace_regular(record);
     }
 }
 
-void printJson(const Settings& settings, int numThreads, int signum, const ThreadRecord* records)
+void printJson(const Settings &settings, int numThreads, int signum, const ThreadRecord *records)
 {
     using corestack::jsonEscape;
     std::printf("JSON output:\n\n{\n");
@@ -265,12 +262,11 @@ void printJson(const Settings& settings, int numThreads, int signum, const Threa
     std::printf("    \"threads\":\n");
     std::printf("    [\n");
     for (int k = numThreads; k >= 1; --k) {
-        const ThreadRecord& record = records[k];
+        const ThreadRecord &record = records[k];
         std::printf("%-*s{\n", 8, "");
         std::printf("%-*s\"thread_pid\": \"LWP %d\",\n", 12, "", record.lwp);
         std::printf("%-*s\"thread_num\": %d,\n", 12, "", record.threadNum);
-        std::printf("%-*s\"thread_name\": \"%s\",\n", 12, "",
-                    jsonEscape(threadName(settings, record.lwp)).c_str());
+        std::printf("%-*s\"thread_name\": \"%s\",\n", 12, "", jsonEscape(threadName(settings, record.lwp)).c_str());
         std::printf("%-*s\"signalled_thread\": \"%s\",\n", 12, "", record.signalled ? "true" : "false");
         std::printf("%-*s\"call_stack\":\n", 12, "");
         std::printf("%-*s[\n", 12, "");
@@ -286,21 +282,31 @@ void printJson(const Settings& settings, int numThreads, int signum, const Threa
     std::printf("}\n");
 }
 
-int run(int argc, char** argv)
+int run(int argc, char **argv)
 {
     Settings settings;
     int opt;
     while ((opt = getopt(argc, argv, "c:f:t:C:jJ")) != -1) {
         switch (opt) {
-        case 'c': settings.corePath = optarg; break;
-        case 'f': addMapEntry(settings, optarg); break;
-        case 't': addThreadName(settings, optarg); break;
-        case 'C': settings.crashedApp = optarg; break;
+        case 'c':
+            settings.corePath = optarg;
+            break;
+        case 'f':
+            addMapEntry(settings, optarg);
+            break;
+        case 't':
+            addThreadName(settings, optarg);
+            break;
+        case 'C':
+            settings.crashedApp = optarg;
+            break;
         case 'j':
             settings.jsonOutput = true;
             settings.regularOutput = false;
             break;
-        case 'J': settings.jsonOutput = true; break;
+        case 'J':
+            settings.jsonOutput = true;
+            break;
         default:
             std::fprintf(stderr, "Unknown argument %c\n", opt);
             usage(argv[0]);
@@ -323,17 +329,17 @@ int run(int argc, char** argv)
         std::fprintf(stderr, "Failed to create address space context\n");
         return 1;
     }
-    for (const MapEntry& entry : settings.mapEntries) {
+    for (const MapEntry &entry : settings.mapEntries) {
         const int ret = _UCD_add_backing_file_at_vaddr(core.get(), entry.start, entry.path);
         if (ret != 0)
-            std::fprintf(stderr, "Failed to add backing file %s@0x%" CORESTACK_PRIxADDR ": %s\n",
-                         entry.path, entry.start, unw_strerror(ret));
+            std::fprintf(stderr, "Failed to add backing file %s@0x%" CORESTACK_PRIxADDR ": %s\n", entry.path,
+                         entry.start, unw_strerror(ret));
     }
 
     const int numThreads = std::max(_UCD_get_num_threads(core.get()), 0);
     // Record 0 is the signalled thread, records 1 .. n all threads by index.
     std::unique_ptr<ThreadRecord, FreeDeleter> records(
-        static_cast<ThreadRecord*>(std::calloc(numThreads + 1, sizeof(ThreadRecord))));
+        static_cast<ThreadRecord *>(std::calloc(numThreads + 1, sizeof(ThreadRecord))));
     if (!records) {
         std::perror("calloc()");
         return 1;
@@ -353,9 +359,6 @@ int run(int argc, char** argv)
     return 0;
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv)
-{
-    return run(argc, argv);
-}
+int main(int argc, char **argv) { return run(argc, argv); }

@@ -18,8 +18,8 @@ namespace corestack {
 using Address = unw_word_t;
 
 struct RegisterName {
-    const char* label;      // printed with its colon, padded to four characters
-    unw_regnum_t number;    // libunwind register number
+    const char *label;   // printed with its colon, padded to four characters
+    unw_regnum_t number; // libunwind register number
 };
 
 #if defined(__arm__)
@@ -29,10 +29,22 @@ static_assert(sizeof(Address) == 4);
 #define CORESTACK_PRIxADDR PRIx32
 
 inline constexpr std::array<RegisterName, 16> GeneralRegisters{{
-    {"R0:", UNW_ARM_R0},   {"R1:", UNW_ARM_R1},   {"R2:", UNW_ARM_R2},   {"R3:", UNW_ARM_R3},
-    {"R4:", UNW_ARM_R4},   {"R5:", UNW_ARM_R5},   {"R6:", UNW_ARM_R6},   {"R7:", UNW_ARM_R7},
-    {"R8:", UNW_ARM_R8},   {"R9:", UNW_ARM_R9},   {"R10:", UNW_ARM_R10}, {"R11:", UNW_ARM_R11},
-    {"IP:", UNW_ARM_R12},  {"SP:", UNW_ARM_R13},  {"LR:", UNW_ARM_R14},  {"PC:", UNW_ARM_R15},
+    {"R0:", UNW_ARM_R0},
+    {"R1:", UNW_ARM_R1},
+    {"R2:", UNW_ARM_R2},
+    {"R3:", UNW_ARM_R3},
+    {"R4:", UNW_ARM_R4},
+    {"R5:", UNW_ARM_R5},
+    {"R6:", UNW_ARM_R6},
+    {"R7:", UNW_ARM_R7},
+    {"R8:", UNW_ARM_R8},
+    {"R9:", UNW_ARM_R9},
+    {"R10:", UNW_ARM_R10},
+    {"R11:", UNW_ARM_R11},
+    {"IP:", UNW_ARM_R12},
+    {"SP:", UNW_ARM_R13},
+    {"LR:", UNW_ARM_R14},
+    {"PC:", UNW_ARM_R15},
 }};
 
 #elif defined(__x86_64__)
@@ -44,8 +56,14 @@ static_assert(sizeof(Address) == 8);
 // Debian's libunwind 1.6 reads r8-r14 of an x86_64 core as r15 (its register
 // table lacks them), so only the registers it reads faithfully are shown.
 inline constexpr std::array<RegisterName, 9> GeneralRegisters{{
-    {"RAX:", UNW_X86_64_RAX}, {"RBX:", UNW_X86_64_RBX}, {"RCX:", UNW_X86_64_RCX}, {"RDX:", UNW_X86_64_RDX},
-    {"RSI:", UNW_X86_64_RSI}, {"RDI:", UNW_X86_64_RDI}, {"RBP:", UNW_X86_64_RBP}, {"RSP:", UNW_X86_64_RSP},
+    {"RAX:", UNW_X86_64_RAX},
+    {"RBX:", UNW_X86_64_RBX},
+    {"RCX:", UNW_X86_64_RCX},
+    {"RDX:", UNW_X86_64_RDX},
+    {"RSI:", UNW_X86_64_RSI},
+    {"RDI:", UNW_X86_64_RDI},
+    {"RBP:", UNW_X86_64_RBP},
+    {"RSP:", UNW_X86_64_RSP},
     {"RIP:", UNW_X86_64_RIP},
 }};
 
@@ -58,4 +76,4 @@ inline constexpr std::size_t RegistersPerLine = 4;
 // Hexadecimal digits of a register in the dump: the full width of an address.
 inline constexpr int RegisterDigits = 2 * sizeof(Address);
 
-}  // namespace corestack
+} // namespace corestack

@@ -8,26 +8,31 @@
 
 namespace corestack {
 
-const char* signalName(int signum)
+const char *signalName(int signum)
 {
     switch (signum) {
-    case 3: return "SIGQUIT";
-    case 4: return "SIGILL";
-    case 6: return "SIGABRT";
-    case 7: return "SIGBUS";
-    case 8: return "SIGFPE";
-    case 10: return "SIGUSR1";
-    case 11: return "SIGSEGV";
-    default: return "Unknown signal";
+    case 3:
+        return "SIGQUIT";
+    case 4:
+        return "SIGILL";
+    case 6:
+        return "SIGABRT";
+    case 7:
+        return "SIGBUS";
+    case 8:
+        return "SIGFPE";
+    case 10:
+        return "SIGUSR1";
+    case 11:
+        return "SIGSEGV";
+    default:
+        return "Unknown signal";
     }
 }
 
-void DisplayName::FreeDeleter::operator()(char* p) const
-{
-    std::free(p);
-}
+void DisplayName::FreeDeleter::operator()(char *p) const { std::free(p); }
 
-DisplayName::DisplayName(const char* rawName) : raw_(rawName)
+DisplayName::DisplayName(const char *rawName) : raw_(rawName)
 {
     // Only function names in the mangled form ("_Z...") are demangled: the
     // demangler also accepts bare type codes, and would turn C functions named
@@ -46,13 +51,27 @@ std::string jsonEscape(std::string_view text)
     out.reserve(text.size());
     for (const char c : text) {
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
         default:
             if (static_cast<unsigned char>(c) < 0x20) {
                 char code[8];
@@ -66,4 +85,4 @@ std::string jsonEscape(std::string_view text)
     return out;
 }
 
-}  // namespace corestack
+} // namespace corestack

@@ -31,7 +31,7 @@ TEST(CorestackText, DisplayNames)
     EXPECT_STREQ(cFunction.suffix(), "()");
 
     // Bare type codes are C names, not mangled names.
-    for (const char* raw : {"i", "f", "v", "St", "main", "<unknown> (no unwind info)", ""}) {
+    for (const char *raw : {"i", "f", "v", "St", "main", "<unknown> (no unwind info)", ""}) {
         const DisplayName name(raw);
         EXPECT_STREQ(name.text(), raw);
         EXPECT_STREQ(name.suffix(), "()");
@@ -53,5 +53,5 @@ TEST(CorestackText, JsonEscape)
     EXPECT_EQ(jsonEscape(""), "");
 }
 
-}  // namespace
-}  // namespace corestack
+} // namespace
+} // namespace corestack

@@ -19,14 +19,16 @@ namespace kmsgwatch {
 
 namespace {
 
-void sleepRealSeconds(unsigned seconds) {
+void sleepRealSeconds(unsigned seconds)
+{
     timespec left{static_cast<time_t>(seconds), 0};
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
 }
 
 // The words of the kernel log note for each action.
-const char *actionWords(unsigned action) {
+const char *actionWords(unsigned action)
+{
     switch (action) {
     case ACTION_EXIT:
         return "exit itself";
@@ -39,33 +41,34 @@ const char *actionWords(unsigned action) {
 }
 
 // One note, one write(): the kernel turns each write into one record.
-void writeNote(const char *name, unsigned action) {
+void writeNote(const char *name, unsigned action)
+{
     const int fd = open("/dev/kmsg", O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
         return;
     }
     char note[1024];
-    const int length = std::snprintf(note, sizeof note,
-                                     "kmsgwatch has detected a situation to report (%s) and will %s\n",
-                                     name, actionWords(action));
+    const int length =
+        std::snprintf(note, sizeof note, "kmsgwatch has detected a situation to report (%s) and will %s\n", name,
+                      actionWords(action));
     if (length > 0) {
-        const std::size_t size = static_cast<std::size_t>(length) < sizeof note
-                                     ? static_cast<std::size_t>(length)
-                                     : sizeof note - 1;
+        const std::size_t size =
+            static_cast<std::size_t>(length) < sizeof note ? static_cast<std::size_t>(length) : sizeof note - 1;
         [[maybe_unused]] const ssize_t written = write(fd, note, size);
     }
     close(fd);
 }
 
-}  // namespace
+} // namespace
 
 void (*SleepSeconds)(unsigned seconds) = sleepRealSeconds;
 
-}  // namespace kmsgwatch
+} // namespace kmsgwatch
 
 using namespace kmsgwatch;
 
-extern "C" void do_acr(const char *name) {
+extern "C" void do_acr(const char *name)
+{
     char p[512];
     const char *base = HandlerBase;
     assert(strlen(name) + strlen(base) < sizeof p);
@@ -75,8 +78,9 @@ extern "C" void do_acr(const char *name) {
     std::abort();
 }
 
-extern "C" void trigger_acr(const char *name, unsigned action) {
-    std::fflush(nullptr);  // nothing buffered is written twice by the child
+extern "C" void trigger_acr(const char *name, unsigned action)
+{
+    std::fflush(nullptr); // nothing buffered is written twice by the child
     const pid_t pid = fork();
     if (pid == 0) {
         do_acr(name);
@@ -108,7 +112,8 @@ extern "C" void trigger_acr(const char *name, unsigned action) {
     }
 }
 
-extern "C" int reboot_unit(int hardOnly) {
+extern "C" int reboot_unit(int hardOnly)
+{
     std::fputs("kmsgwatch: reboot unit\n", stderr);
     sync();
     SleepSeconds(60);

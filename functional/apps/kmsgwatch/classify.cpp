@@ -13,11 +13,10 @@ namespace kmsgwatch {
 
 namespace {
 
-bool beginsWith(const char *text, const char *prefix) {
-    return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
-}
+bool beginsWith(const char *text, const char *prefix) { return std::strncmp(text, prefix, std::strlen(prefix)) == 0; }
 
-bool matches(const Rule &rule, const char *text) {
+bool matches(const Rule &rule, const char *text)
+{
     switch (rule.match) {
     case Match::BeginsWith:
         return beginsWith(text, rule.text);
@@ -31,7 +30,8 @@ bool matches(const Rule &rule, const char *text) {
 
 // Before a hung-task report: give the kernel's own report time to reach the
 // log, then leave the marker the watchdog side looks for.
-void markHungTask() {
+void markHungTask()
+{
     SleepSeconds(3);
     const int fd = open(HungTaskMarker, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd >= 0) {
@@ -39,11 +39,12 @@ void markHungTask() {
     }
 }
 
-}  // namespace
+} // namespace
 
 bool isIgnoredLevel(int level) { return level == 4 || level == 5 || level == 7; }
 
-std::uint32_t matchingRules(const char *text) {
+std::uint32_t matchingRules(const char *text)
+{
     std::uint32_t found = 0;
     for (unsigned i = 0; i < RuleCount; ++i) {
         if (matches(Rules[i], text)) {
@@ -53,15 +54,17 @@ std::uint32_t matchingRules(const char *text) {
     return found;
 }
 
-bool matchesTestText(const char *text, const char *testText) {
+bool matchesTestText(const char *text, const char *testText)
+{
     return testText != nullptr && beginsWith(text, testText);
 }
 
-}  // namespace kmsgwatch
+} // namespace kmsgwatch
 
 using namespace kmsgwatch;
 
-extern "C" void act_on_message(const kmsg_record *record, const char *testText, int oomContinue) {
+extern "C" void act_on_message(const kmsg_record *record, const char *testText, int oomContinue)
+{
     if (matchesTestText(record->text, testText)) {
         std::fputs("kmsgwatch: Found test string\n", stderr);
         trigger_acr("test", ACTION_EXIT);

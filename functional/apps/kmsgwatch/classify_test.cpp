@@ -10,7 +10,8 @@ namespace {
 
 std::uint32_t bit(unsigned rule) { return 1u << rule; }
 
-unsigned ruleOf(const char *incidentOrMetrics) {
+unsigned ruleOf(const char *incidentOrMetrics)
+{
     for (unsigned i = 0; i < RuleCount; ++i) {
         if ((Rules[i].incident && std::string(Rules[i].incident) == incidentOrMetrics) ||
             (Rules[i].metrics && std::string(Rules[i].metrics) == incidentOrMetrics)) {
@@ -21,7 +22,8 @@ unsigned ruleOf(const char *incidentOrMetrics) {
     return 31;
 }
 
-TEST(Classification, EveryRuleMatchesItsText) {
+TEST(Classification, EveryRuleMatchesItsText)
+{
     struct Case {
         const char *text;
         const char *rule;
@@ -42,10 +44,11 @@ TEST(Classification, EveryRuleMatchesItsText) {
     }
 }
 
-TEST(Classification, BeginsWithRulesNeedTheStartContainsRulesDoNot) {
+TEST(Classification, BeginsWithRulesNeedTheStartContainsRulesDoNot)
+{
     EXPECT_EQ(matchingRules("x Out of memory\n"), 0u);
     EXPECT_EQ(matchingRules(" Internal error: Oops:\n"), 0u);
-    EXPECT_EQ(matchingRules("Internal error: Oops\n"), 0u);  // the colon is part of the text
+    EXPECT_EQ(matchingRules("Internal error: Oops\n"), 0u); // the colon is part of the text
     EXPECT_EQ(matchingRules("foo sched: RT throttling activated\n"), 0u);
     EXPECT_EQ(matchingRules("avc: denie\n"), 0u);
     // smmu needs both its prefix and its contained text.
@@ -54,14 +57,16 @@ TEST(Classification, BeginsWithRulesNeedTheStartContainsRulesDoNot) {
     EXPECT_EQ(matchingRules(""), 0u);
 }
 
-TEST(Classification, ARecordMatchingSeveralRulesTriggersEach) {
+TEST(Classification, ARecordMatchingSeveralRulesTriggersEach)
+{
     EXPECT_EQ(matchingRules("arm-smmu x: Unhandled context fault avc: denied\n"),
               bit(ruleOf("smmu")) | bit(ruleOf("avc")));
     EXPECT_EQ(matchingRules("Out of memory avc: denied Inter byte i2c xfer time LIMIT reached\n"),
               bit(ruleOf("oom")) | bit(ruleOf("avc")) | bit(ruleOf("/run/metrics/i2c_xfer_limit_reached")));
 }
 
-TEST(Classification, LevelsFourFiveAndSevenAreIgnored) {
+TEST(Classification, LevelsFourFiveAndSevenAreIgnored)
+{
     for (int level = 0; level <= 7; ++level) {
         EXPECT_EQ(isIgnoredLevel(level), level == 4 || level == 5 || level == 7) << level;
     }
@@ -70,14 +75,16 @@ TEST(Classification, LevelsFourFiveAndSevenAreIgnored) {
     EXPECT_TRUE(isIgnoredLevel(4 & 7));
 }
 
-TEST(Classification, TestTextIsAPrefixMatch) {
+TEST(Classification, TestTextIsAPrefixMatch)
+{
     EXPECT_TRUE(matchesTestText("marker-123 rest\n", "marker-123"));
     EXPECT_FALSE(matchesTestText("x marker-123\n", "marker-123"));
     EXPECT_FALSE(matchesTestText("marker-123\n", nullptr));
     EXPECT_TRUE(matchesTestText("anything\n", ""));
 }
 
-TEST(Classification, ActionsAndMetricsOfTheTable) {
+TEST(Classification, ActionsAndMetricsOfTheTable)
+{
     EXPECT_EQ(Rules[ruleOf("hung-task")].action, 2u);
     EXPECT_EQ(HungTaskRule, ruleOf("hung-task"));
     EXPECT_EQ(OutOfMemoryRule, ruleOf("oom"));
@@ -88,10 +95,10 @@ TEST(Classification, ActionsAndMetricsOfTheTable) {
     EXPECT_EQ(Rules[ruleOf("avc")].action, 3u);
     EXPECT_EQ(Rules[ruleOf("smmu")].action, 3u);
     EXPECT_STREQ(Rules[ruleOf("smmu")].metrics, "/run/metrics/smmu_errors");
-    for (const char *m : {"/run/metrics/csr_nvdisplayr", "/run/metrics/rt_throttle",
-                          "/run/metrics/i2c_xfer_limit_reached"}) {
+    for (const char *m :
+         {"/run/metrics/csr_nvdisplayr", "/run/metrics/rt_throttle", "/run/metrics/i2c_xfer_limit_reached"}) {
         EXPECT_EQ(Rules[ruleOf(m)].incident, nullptr);
     }
 }
 
-}  // namespace
+} // namespace

@@ -9,7 +9,8 @@
 
 namespace {
 
-void usage(const char *program) {
+void usage(const char *program)
+{
     std::printf("Usage: %s [ -f <kmsg> | -F <logfile> | -t <pattern>] | -h\n", program);
     std::fputs("       -f <kmsg>    : default to /dev/kmsg\n"
                "       -F <logfile> : regular log file to parse, will be used if /dev/kmsg\n"
@@ -19,9 +20,10 @@ void usage(const char *program) {
                stdout);
 }
 
-}  // namespace
+} // namespace
 
-extern "C" int kmsgwatch_main(int argc, char **argv) {
+extern "C" int kmsgwatch_main(int argc, char **argv)
+{
     const char *program = argc > 0 && argv[0] != nullptr ? argv[0] : "kmsgwatch";
     // Started as a handler (a handler path linked to this program): that is
     // never meant to watch the log, and must not start another report.

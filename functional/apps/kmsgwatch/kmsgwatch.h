@@ -42,7 +42,7 @@ int reboot_unit(int hardOnly);
 // The whole program: start guard, options, watch. Returns the exit status.
 int kmsgwatch_main(int argc, char **argv);
 
-}  // extern "C"
+} // extern "C"
 
 namespace kmsgwatch {
 
@@ -54,4 +54,4 @@ inline constexpr char HungTaskMarker[] = "/run/exit_wdt";
 // the restart path's long pauses do not slow the tests down.
 extern void (*SleepSeconds)(unsigned seconds);
 
-}  // namespace kmsgwatch
+} // namespace kmsgwatch

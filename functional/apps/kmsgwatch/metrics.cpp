@@ -8,7 +8,8 @@
 
 namespace {
 
-unsigned readCount(const char *path) {
+unsigned readCount(const char *path)
+{
     std::FILE *in = std::fopen(path, "re");
     if (in == nullptr) {
         return 0;
@@ -23,14 +24,14 @@ unsigned readCount(const char *path) {
 
 // Writes the count into a temporary file beside the metrics file and renames
 // it into place, so that readers and a crash see the old or the new count.
-bool writeCount(const char *path, unsigned count) {
+bool writeCount(const char *path, unsigned count)
+{
     const std::string temporary = std::string(path) + "." + std::to_string(getpid());
     std::FILE *out = std::fopen(temporary.c_str(), "we");
     if (out == nullptr) {
         return false;
     }
-    bool written = std::fprintf(out, "%u\n", count) > 0 && std::fflush(out) == 0 &&
-                   fsync(fileno(out)) == 0;
+    bool written = std::fprintf(out, "%u\n", count) > 0 && std::fflush(out) == 0 && fsync(fileno(out)) == 0;
     written = std::fclose(out) == 0 && written;
     if (written && std::rename(temporary.c_str(), path) == 0) {
         return true;
@@ -39,9 +40,10 @@ bool writeCount(const char *path, unsigned count) {
     return false;
 }
 
-}  // namespace
+} // namespace
 
-extern "C" void increment_instance_of(const char *path) {
+extern "C" void increment_instance_of(const char *path)
+{
     const unsigned count = readCount(path) + 1;
     if (!writeCount(path, count)) {
         std::fprintf(stderr, "kmsgwatch: updating metrics file (%s) failed\n", path);

@@ -16,14 +16,16 @@ namespace {
 
 class MetricsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         char pattern[] = "/tmp/kmsgwatch_metrics_test.XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir = pattern;
         file = (dir / "count").string();
     }
     void TearDown() override { fs::remove_all(dir); }
-    std::string content() {
+    std::string content()
+    {
         std::ifstream in(file);
         std::stringstream s;
         s << in.rdbuf();
@@ -33,7 +35,8 @@ protected:
     std::string file;
 };
 
-TEST_F(MetricsTest, CountsUpAndStartsAtOne) {
+TEST_F(MetricsTest, CountsUpAndStartsAtOne)
+{
     std::ofstream(file) << "7\n";
     increment_instance_of(file.c_str());
     EXPECT_EQ(content(), "8\n");
@@ -55,7 +58,8 @@ TEST_F(MetricsTest, CountsUpAndStartsAtOne) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
 }
 
-TEST_F(MetricsTest, ReplacedAsAWholeNotRewrittenInPlace) {
+TEST_F(MetricsTest, ReplacedAsAWholeNotRewrittenInPlace)
+{
     std::ofstream(file) << "41\n";
     struct stat old {};
     ASSERT_EQ(stat(file.c_str(), &old), 0);
@@ -68,13 +72,13 @@ TEST_F(MetricsTest, ReplacedAsAWholeNotRewrittenInPlace) {
     EXPECT_EQ(content(), "42\n");
 }
 
-TEST_F(MetricsTest, UnwritableFileGivesItsMessage) {
+TEST_F(MetricsTest, UnwritableFileGivesItsMessage)
+{
     const std::string missing = (dir / "no-such-dir" / "count").string();
     testing::internal::CaptureStderr();
     increment_instance_of(missing.c_str());
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "kmsgwatch: updating metrics file (" + missing + ") failed\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "kmsgwatch: updating metrics file (" + missing + ") failed\n");
     EXPECT_FALSE(fs::exists(missing));
 }
 
-}  // namespace
+} // namespace

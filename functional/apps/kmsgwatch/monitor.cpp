@@ -26,7 +26,8 @@ struct Descriptor {
     Descriptor(const Descriptor &) = delete;
     Descriptor &operator=(const Descriptor &) = delete;
     ~Descriptor() { reset(); }
-    void reset() {
+    void reset()
+    {
         if (fd >= 0) {
             close(fd);
             fd = -1;
@@ -34,7 +35,8 @@ struct Descriptor {
     }
 };
 
-void actOnLine(const char *line, const char *testText, int oomContinue) {
+void actOnLine(const char *line, const char *testText, int oomContinue)
+{
     static kmsg_record record;
     if (kmsgwatch::parseLogLine(line, record)) {
         act_on_message(&record, testText, oomContinue);
@@ -43,7 +45,8 @@ void actOnLine(const char *line, const char *testText, int oomContinue) {
 
 // Follows the log file for ever (one pass in test mode, which then ends with
 // failure: the file is only a fallback).
-int followLogFile(const char *logFile, const char *testText, int oomContinue) {
+int followLogFile(const char *logFile, const char *testText, int oomContinue)
+{
     Descriptor watch(inotify_init1(IN_CLOEXEC));
     if (watch.fd < 0) {
         std::perror("kmsgwatch: inotify_init()");
@@ -99,10 +102,10 @@ int followLogFile(const char *logFile, const char *testText, int oomContinue) {
     }
 }
 
-}  // namespace
+} // namespace
 
-extern "C" int monitor_file(const char *device, const char *logFile, const char *testText,
-                            int oomContinue) {
+extern "C" int monitor_file(const char *device, const char *logFile, const char *testText, int oomContinue)
+{
     Descriptor kmsg(open(device, O_RDONLY | O_CLOEXEC | (testText != nullptr ? O_NONBLOCK : 0)));
     if (kmsg.fd < 0) {
         return 0;
@@ -121,7 +124,7 @@ extern "C" int monitor_file(const char *device, const char *logFile, const char 
         if (got > 0) {
             buffer[got] = '\0';
             if (!pieces.startsRecord(buffer, static_cast<std::size_t>(got), ReadSize)) {
-                continue;  // the rest of a record already handled
+                continue; // the rest of a record already handled
             }
             if (kmsgwatch::parseKmsgRecord(buffer, record)) {
                 act_on_message(&record, testText, oomContinue);
@@ -131,7 +134,7 @@ extern "C" int monitor_file(const char *device, const char *logFile, const char 
             continue;
         }
         if (got < 0 && errno == EPIPE) {
-            usleep(10000);  // records were overwritten before they were read
+            usleep(10000); // records were overwritten before they were read
             continue;
         }
         break;

@@ -8,15 +8,17 @@ namespace kmsgwatch {
 
 namespace {
 
-void storeText(kmsg_record &record, const char *text) {
+void storeText(kmsg_record &record, const char *text)
+{
     const std::size_t length = strnlen(text, KMSG_TEXT_MAX);
     std::memcpy(record.text, text, length);
     record.text[length] = '\0';
 }
 
-}  // namespace
+} // namespace
 
-bool parseKmsgRecord(const char *data, kmsg_record &record) {
+bool parseKmsgRecord(const char *data, kmsg_record &record)
+{
     int priority = 0;
     unsigned long long sequence = 0;
     unsigned long long timestamp = 0;
@@ -34,7 +36,8 @@ bool parseKmsgRecord(const char *data, kmsg_record &record) {
     return true;
 }
 
-bool parseLogLine(const char *line, kmsg_record &record) {
+bool parseLogLine(const char *line, kmsg_record &record)
+{
     int start = -1;
     std::sscanf(line, "%*s kernel: %n", &start);
     if (start < 0) {
@@ -59,14 +62,16 @@ bool parseLogLine(const char *line, kmsg_record &record) {
     return true;
 }
 
-bool RecordPieces::startsRecord(const char *data, std::size_t length, std::size_t capacity) {
+bool RecordPieces::startsRecord(const char *data, std::size_t length, std::size_t capacity)
+{
     const std::size_t used = strnlen(data, length);
     const bool starts = !inContinuation_;
     inContinuation_ = used == capacity && used > 0 && data[used - 1] != '\n';
     return starts;
 }
 
-bool LineAssembler::add(const char *piece, std::size_t pieceLength) {
+bool LineAssembler::add(const char *piece, std::size_t pieceLength)
+{
     if (complete_) {
         length_ = 0;
         line_[0] = '\0';
@@ -83,7 +88,8 @@ bool LineAssembler::add(const char *piece, std::size_t pieceLength) {
     return complete_;
 }
 
-bool LineAssembler::flush() {
+bool LineAssembler::flush()
+{
     if (complete_ || length_ == 0) {
         return false;
     }
@@ -91,4 +97,4 @@ bool LineAssembler::flush() {
     return true;
 }
 
-}  // namespace kmsgwatch
+} // namespace kmsgwatch

@@ -9,13 +9,13 @@ enum { KMSG_TEXT_MAX = 2047 };
 
 // One kernel log record, reused from record to record.
 struct kmsg_record {
-    int level;                     // syslog severity 0..7: priority AND 7
-    unsigned long long sequence;   // parsed, not used further
-    unsigned long long timestamp;  // microseconds, parsed, not used further
-    char text[KMSG_TEXT_MAX + 1];  // the message with its trailing newline
+    int level;                    // syslog severity 0..7: priority AND 7
+    unsigned long long sequence;  // parsed, not used further
+    unsigned long long timestamp; // microseconds, parsed, not used further
+    char text[KMSG_TEXT_MAX + 1]; // the message with its trailing newline
 };
 
-}  // extern "C"
+} // extern "C"
 
 namespace kmsgwatch {
 
@@ -65,7 +65,7 @@ public:
 private:
     char line_[KMSG_TEXT_MAX + 1] = {};
     std::size_t length_ = 0;
-    bool complete_ = true;  // the previous line was handed out
+    bool complete_ = true; // the previous line was handed out
 };
 
-}  // namespace kmsgwatch
+} // namespace kmsgwatch

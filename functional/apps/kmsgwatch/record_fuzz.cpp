@@ -7,7 +7,8 @@
 #include <cstring>
 #include <vector>
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
     std::vector<char> text(data, data + size);
     text.push_back('\0');
     kmsg_record record{};

@@ -17,20 +17,22 @@ constexpr std::size_t MaxWords = 15;
 
 // The word copies of one command, released on every path out.
 struct WordList {
-    std::array<char *, MaxWords + 1> words{};  // + the terminating null
+    std::array<char *, MaxWords + 1> words{}; // + the terminating null
     std::size_t count = 0;
 
     WordList() = default;
     WordList(const WordList &) = delete;
     WordList &operator=(const WordList &) = delete;
-    ~WordList() {
+    ~WordList()
+    {
         for (std::size_t i = 0; i < count; ++i) {
             std::free(words[i]);
         }
     }
 
     // Splits at spaces; false when a word cannot be stored.
-    bool split(const char *command) {
+    bool split(const char *command)
+    {
         const char *p = command;
         for (;;) {
             while (*p == ' ') {
@@ -53,11 +55,11 @@ struct WordList {
     }
 };
 
-}  // namespace
+} // namespace
 
-extern "C" int run_command(const char *command) {
-    if (command == nullptr || command[0] == '\0' ||
-        std::strpbrk(command, RefusedCharacters) != nullptr) {
+extern "C" int run_command(const char *command)
+{
+    if (command == nullptr || command[0] == '\0' || std::strpbrk(command, RefusedCharacters) != nullptr) {
         return 0;
     }
     pid_t pid;
@@ -74,7 +76,7 @@ extern "C" int run_command(const char *command) {
             execvp(list.words[0], list.words.data());
             _exit(1);
         }
-    }  // the parent's word copies are freed before the wait
+    } // the parent's word copies are freed before the wait
 
     int status = 0;
     for (;;) {

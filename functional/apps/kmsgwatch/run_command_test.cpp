@@ -19,7 +19,8 @@ namespace {
 // in brackets, into the file named by its first argument.
 class RunCommandTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         char pattern[] = "/tmp/run_command_test.XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir = pattern;
@@ -27,21 +28,24 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    std::string slurp(const fs::path &p) {
+    std::string slurp(const fs::path &p)
+    {
         std::ifstream in(p);
         std::stringstream s;
         s << in.rdbuf();
         return s.str();
     }
     // "/bin/sh <dir>/args.sh <dir>/out" followed by extra words.
-    std::string argsCommand(const std::string &extra) {
+    std::string argsCommand(const std::string &extra)
+    {
         return "/bin/sh " + (dir / "args.sh").string() + " " + (dir / "out").string() + extra;
     }
 
     fs::path dir;
 };
 
-TEST_F(RunCommandTest, ResultFollowsExitStatus) {
+TEST_F(RunCommandTest, ResultFollowsExitStatus)
+{
     EXPECT_EQ(run_command("true"), 1);
     EXPECT_EQ(run_command("false"), 0);
     std::ofstream(dir / "exit3.sh") << "exit 3\n";
@@ -52,12 +56,14 @@ TEST_F(RunCommandTest, ResultFollowsExitStatus) {
     EXPECT_EQ(run_command(("/bin/sh " + (dir / "exit0.sh").string()).c_str()), 1);
 }
 
-TEST_F(RunCommandTest, MissingProgramGivesZero) {
+TEST_F(RunCommandTest, MissingProgramGivesZero)
+{
     EXPECT_EQ(run_command("/nonexistent/program-that-is-not-there"), 0);
     EXPECT_EQ(run_command("program-that-is-not-on-the-path-either"), 0);
 }
 
-TEST_F(RunCommandTest, RefusesEmptyAndMetacharactersWithoutStartingAnything) {
+TEST_F(RunCommandTest, RefusesEmptyAndMetacharactersWithoutStartingAnything)
+{
     EXPECT_EQ(run_command(""), 0);
     EXPECT_EQ(run_command("   "), 0);
     EXPECT_EQ(run_command(nullptr), 0);
@@ -75,13 +81,15 @@ TEST_F(RunCommandTest, RefusesEmptyAndMetacharactersWithoutStartingAnything) {
     EXPECT_TRUE(fs::exists(dir / "plain"));
 }
 
-TEST_F(RunCommandTest, SpacesSeparateWithoutEmptyArguments) {
+TEST_F(RunCommandTest, SpacesSeparateWithoutEmptyArguments)
+{
     const std::string command = "  " + argsCommand("   a  b c   ");
     ASSERT_EQ(run_command(command.c_str()), 1);
     EXPECT_EQ(slurp(dir / "out"), "[a]\n[b]\n[c]\n");
 }
 
-TEST_F(RunCommandTest, FifteenWordsRunSixteenAreRefused) {
+TEST_F(RunCommandTest, FifteenWordsRunSixteenAreRefused)
+{
     // sh, the script and the output path are three words.
     std::string twelve;
     for (int i = 1; i <= 12; ++i) {
@@ -108,4 +116,4 @@ TEST_F(RunCommandTest, FifteenWordsRunSixteenAreRefused) {
     EXPECT_FALSE(fs::exists(dir / "out"));
 }
 
-}  // namespace
+} // namespace

@@ -12,25 +12,28 @@
 
 namespace {
 
-void usage(const char *program) {
-    std::fprintf(stderr, "usage: %s [-s sleep-in-seconds] [-f output-file] [-i postpone-in-seconds]\n",
-                 program);
+void usage(const char *program)
+{
+    std::fprintf(stderr, "usage: %s [-s sleep-in-seconds] [-f output-file] [-i postpone-in-seconds]\n", program);
 }
 
-void sleepSeconds(long seconds) {
+void sleepSeconds(long seconds)
+{
     timespec pause{static_cast<time_t>(seconds), 0};
     while (clock_nanosleep(CLOCK_MONOTONIC, 0, &pause, &pause) == EINTR) {
     }
 }
 
-}  // namespace
+} // namespace
 
-extern "C" void handler(int signalNumber) {
+extern "C" void handler(int signalNumber)
+{
     signal(signalNumber, SIG_DFL);
     kill(0, signalNumber);
 }
 
-extern "C" int selfcheckrun_main(int argc, char **argv) {
+extern "C" int selfcheckrun_main(int argc, char **argv)
+{
     using namespace selfcheckrun;
     const char *program = argc > 0 && argv[0] != nullptr ? argv[0] : "selfcheckrun";
     long pause = 60;
@@ -45,7 +48,7 @@ extern "C" int selfcheckrun_main(int argc, char **argv) {
                 return 1;
             }
             break;
-        case 'i':  // 0 or negative: no delay
+        case 'i': // 0 or negative: no delay
             if (!parseWholeNumber(optarg, INT_MIN, INT_MAX, delay)) {
                 usage(program);
                 return 1;
@@ -63,8 +66,7 @@ extern "C" int selfcheckrun_main(int argc, char **argv) {
         }
     }
     if (!copyCommandFits(resultPath)) {
-        std::fprintf(stderr, "selfcheckrun: result path too long for the copy to /var/log: %s\n",
-                     resultPath);
+        std::fprintf(stderr, "selfcheckrun: result path too long for the copy to /var/log: %s\n", resultPath);
         return 1;
     }
 

@@ -19,7 +19,8 @@
 
 namespace selfcheckrun {
 
-bool runTestProgram(const char *path, std::FILE *out) {
+bool runTestProgram(const char *path, std::FILE *out)
+{
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) < 0) {
         return false;
@@ -39,7 +40,7 @@ bool runTestProgram(const char *path, std::FILE *out) {
             _exit(127);
         }
         char *const argv[] = {const_cast<char *>(path), nullptr};
-        execvp(path, argv);  // a path with '/': no search; scripts without "#!" go to /bin/sh
+        execvp(path, argv); // a path with '/': no search; scripts without "#!" go to /bin/sh
         _exit(127);
     }
     close(pipeFds[1]);
@@ -61,7 +62,8 @@ bool runTestProgram(const char *path, std::FILE *out) {
     return waited == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-bool parseWholeNumber(const char *text, long minimum, long maximum, long &value) {
+bool parseWholeNumber(const char *text, long minimum, long maximum, long &value)
+{
     if (text == nullptr || *text == '\0') {
         return false;
     }
@@ -75,7 +77,8 @@ bool parseWholeNumber(const char *text, long minimum, long maximum, long &value)
     return true;
 }
 
-bool copyCommandFits(const char *resultPath) {
+bool copyCommandFits(const char *resultPath)
+{
     // "cp " + path + " /var/log/" + NUL
     return std::strlen(resultPath) + std::strlen(CopyCommandFormat) - 2 + 1 <= CopyCommandSize;
 }
@@ -84,7 +87,8 @@ namespace {
 
 // Every entry of the test directory that is not a directory: its output, or
 // why it contributed none.
-void runDirectory(DIR *directory, std::FILE *out) {
+void runDirectory(DIR *directory, std::FILE *out)
+{
     while (const dirent *entry = readdir(directory)) {
         const std::string path = std::string(TestDirectory) + "/" + entry->d_name;
         struct stat info {};
@@ -109,22 +113,24 @@ void runDirectory(DIR *directory, std::FILE *out) {
 // Completes the temporary file; false when any of it was not written. A
 // failed write drops its piece and only marks the stream, so later writes
 // (after space was freed) may succeed: the mark decides.
-bool finish(std::FILE *out) {
-    bool written = std::fputs("</tests>\n", out) >= 0 && std::fflush(out) == 0 &&
-                   !std::ferror(out) && fsync(fileno(out)) == 0;
+bool finish(std::FILE *out)
+{
+    bool written =
+        std::fputs("</tests>\n", out) >= 0 && std::fflush(out) == 0 && !std::ferror(out) && fsync(fileno(out)) == 0;
     if (std::fclose(out) != 0) {
         written = false;
     }
     return written;
 }
 
-}  // namespace
+} // namespace
 
-}  // namespace selfcheckrun
+} // namespace selfcheckrun
 
 using namespace selfcheckrun;
 
-extern "C" int run_tests(const char *resultPath) {
+extern "C" int run_tests(const char *resultPath)
+{
     const std::string temporary = std::string(resultPath) + "." + std::to_string(getpid());
     std::FILE *out = std::fopen(temporary.c_str(), "we");
     if (out == nullptr) {

@@ -20,7 +20,7 @@ void handler(int signalNumber);
 // The whole program: options, process group, signals, runs. Exit status.
 int selfcheckrun_main(int argc, char **argv);
 
-}  // extern "C"
+} // extern "C"
 
 namespace selfcheckrun {
 
@@ -44,4 +44,4 @@ bool parseWholeNumber(const char *text, long minimum, long maximum, long &value)
 // True when the copy command for this result path fits its buffer.
 bool copyCommandFits(const char *resultPath);
 
-}  // namespace selfcheckrun
+} // namespace selfcheckrun

@@ -19,21 +19,24 @@ namespace {
 
 class TestProgramTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         char pattern[] = "/tmp/selfcheckrun_test.XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir = pattern;
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    std::string script(const std::string &name, const std::string &body) {
+    std::string script(const std::string &name, const std::string &body)
+    {
         const fs::path p = dir / name;
         std::ofstream(p) << body;
         fs::permissions(p, fs::perms::owner_all);
         return p.string();
     }
     // Runs a program and returns what it wrote to the result stream.
-    std::string run(const std::string &path, bool &ok) {
+    std::string run(const std::string &path, bool &ok)
+    {
         std::FILE *out = std::tmpfile();
         ok = runTestProgram(path.c_str(), out);
         std::rewind(out);
@@ -49,7 +52,8 @@ protected:
     fs::path dir;
 };
 
-TEST_F(TestProgramTest, OutputIsCopiedUnchangedAndStatusDecides) {
+TEST_F(TestProgramTest, OutputIsCopiedUnchangedAndStatusDecides)
+{
     bool ok = false;
     EXPECT_EQ(run(script("pass", "#!/bin/sh\nprintf '<a/>\\n<b/>\\n'\n"), ok), "<a/>\n<b/>\n");
     EXPECT_TRUE(ok);
@@ -68,7 +72,8 @@ TEST_F(TestProgramTest, OutputIsCopiedUnchangedAndStatusDecides) {
     EXPECT_TRUE(ok);
 }
 
-TEST_F(TestProgramTest, PathIsOneArgumentNeverShellText) {
+TEST_F(TestProgramTest, PathIsOneArgumentNeverShellText)
+{
     // Through a shell, each of these names would run something else: "odd"
     // with an argument, a second command, or an unterminated quote.
     script("odd", "#!/bin/sh\necho decoy\n");
@@ -83,19 +88,22 @@ TEST_F(TestProgramTest, PathIsOneArgumentNeverShellText) {
     EXPECT_FALSE(fs::exists("pwned"));
 }
 
-TEST_F(TestProgramTest, ScriptWithoutInterpreterLineRunsUnderTheShell) {
+TEST_F(TestProgramTest, ScriptWithoutInterpreterLineRunsUnderTheShell)
+{
     bool ok = false;
     EXPECT_EQ(run(script("plain", "echo '<plain/>'\n"), ok), "<plain/>\n");
     EXPECT_TRUE(ok);
 }
 
-TEST_F(TestProgramTest, MissingProgramFails) {
+TEST_F(TestProgramTest, MissingProgramFails)
+{
     bool ok = true;
     EXPECT_EQ(run((dir / "absent").string(), ok), "");
     EXPECT_FALSE(ok);
 }
 
-TEST(Options, WholeNumbersOnly) {
+TEST(Options, WholeNumbersOnly)
+{
     long v = -1;
     EXPECT_TRUE(parseWholeNumber("60", 0, INT_MAX, v));
     EXPECT_EQ(v, 60);
@@ -111,11 +119,12 @@ TEST(Options, WholeNumbersOnly) {
     EXPECT_EQ(v, 7);
 }
 
-TEST(Options, CopyCommandLengthLimit) {
+TEST(Options, CopyCommandLengthLimit)
+{
     // "cp " + path + " /var/log/" and its NUL fill at most 1024 bytes.
     EXPECT_TRUE(copyCommandFits(std::string(1010, 'a').c_str()));
     EXPECT_FALSE(copyCommandFits(std::string(1011, 'a').c_str()));
     EXPECT_TRUE(copyCommandFits(DefaultResultPath));
 }
 
-}  // namespace
+} // namespace

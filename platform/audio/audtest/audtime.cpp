@@ -18,17 +18,8 @@ extern "C" uint64_t KMX_now64(void)
     return audtime_microsecondsOf(KMX_currentTime(&now));
 }
 
-extern "C" uint32_t audtime_getTicks(void)
-{
-    return audtime_ticksOf(KMX_now64());
-}
+extern "C" uint32_t audtime_getTicks(void) { return audtime_ticksOf(KMX_now64()); }
 
-extern "C" uint32_t audtime_ticksPerMs(void)
-{
-    return 1000;
-}
+extern "C" uint32_t audtime_ticksPerMs(void) { return 1000; }
 
-extern "C" int32_t audtime_cyclesPerTick(void)
-{
-    return -1;
-}
+extern "C" int32_t audtime_cyclesPerTick(void) { return -1; }

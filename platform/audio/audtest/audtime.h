@@ -33,10 +33,7 @@ static inline uint64_t audtime_microsecondsOf(const struct timespec *time)
 {
     return (uint64_t)((int64_t)time->tv_sec * 1000000 + (int64_t)(time->tv_nsec / 1000));
 }
-static inline uint32_t audtime_ticksOf(uint64_t microseconds)
-{
-    return (uint32_t)microseconds;
-}
+static inline uint32_t audtime_ticksOf(uint64_t microseconds) { return (uint32_t)microseconds; }
 
 #ifdef __cplusplus
 }

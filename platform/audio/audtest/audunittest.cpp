@@ -37,15 +37,13 @@ constexpr std::array<const char *, 3> begin_colors = {"\033[31m", "\033[32m", "\
 constexpr const char *end_color = "\033[00m";
 
 constexpr const char *Separator = "--------------------------------\n";
-constexpr const char *UsageFormat =
-    "Usage: %s [--run name] | [--runall [search]] | [--list [search]] | [--help]\n";
+constexpr const char *UsageFormat = "Usage: %s [--run name] | [--runall [search]] | [--list [search]] | [--help]\n";
 
 int vprintColor(int color, const char *format, va_list args)
 {
     if (current_console != nullptr)
         return con_vout(current_console, format, args);
-    const bool colored = color >= 0 && static_cast<size_t>(color) < begin_colors.size() &&
-                         isatty(fileno(stderr)) == 1;
+    const bool colored = color >= 0 && static_cast<size_t>(color) < begin_colors.size() && isatty(fileno(stderr)) == 1;
     if (!colored)
         return std::vfprintf(stderr, format, args);
     std::fputs(begin_colors[static_cast<size_t>(color)], stderr);
@@ -54,10 +52,7 @@ int vprintColor(int color, const char *format, va_list args)
     return count;
 }
 
-const char *plural(unsigned long count)
-{
-    return count == 1 ? "" : "s";
-}
+const char *plural(unsigned long count) { return count == 1 ? "" : "s"; }
 
 void countAssertion(bool failed)
 {
@@ -131,12 +126,11 @@ bool run_all_tests_matching_name(const char *search)
         custom_printf_color(AUDUNITTEST_RED,
                             "Test failure: %lu failed assertion%s in %lu test%s with %lu "
                             "assertion%s [%.3f s].\n",
-                            failed, plural(failed), testsRun, plural(testsRun), assertions,
-                            plural(assertions), static_cast<double>(seconds));
-    else
-        custom_printf_color(AUDUNITTEST_GREEN, "Test success: %lu test%s with %lu assertion%s [%.3f s].\n",
-                            testsRun, plural(testsRun), assertions, plural(assertions),
+                            failed, plural(failed), testsRun, plural(testsRun), assertions, plural(assertions),
                             static_cast<double>(seconds));
+    else
+        custom_printf_color(AUDUNITTEST_GREEN, "Test success: %lu test%s with %lu assertion%s [%.3f s].\n", testsRun,
+                            plural(testsRun), assertions, plural(assertions), static_cast<double>(seconds));
     custom_printf("%s", Separator);
     return failed == 0;
 }
@@ -167,10 +161,7 @@ void list_tests_matching_name(const char *search)
     custom_printf_color(AUDUNITTEST_YELLOW, "Found %lu test%s.\n", found, plural(found));
 }
 
-void printUsage(const char *program)
-{
-    custom_printf(UsageFormat, program);
-}
+void printUsage(const char *program) { custom_printf(UsageFormat, program); }
 
 bool is(const char *argument, const char *option, const char *alias)
 {
@@ -200,25 +191,13 @@ extern "C" void audunittest_set_context(const char *context)
     current_context = context;
 }
 
-extern "C" void audunittest_reset(void)
-{
-    total_result = {0, 0};
-}
+extern "C" void audunittest_reset(void) { total_result = {0, 0}; }
 
-extern "C" uint32_t audunittest_num_assertions(void)
-{
-    return total_result.assertions;
-}
+extern "C" uint32_t audunittest_num_assertions(void) { return total_result.assertions; }
 
-extern "C" uint32_t audunittest_num_failed(void)
-{
-    return total_result.failed;
-}
+extern "C" uint32_t audunittest_num_failed(void) { return total_result.failed; }
 
-extern "C" void audunittest_succeed_test(const char *, int)
-{
-    countAssertion(false);
-}
+extern "C" void audunittest_succeed_test(const char *, int) { countAssertion(false); }
 
 extern "C" void audunittest_fail_test(const char *file, int line)
 {
@@ -229,15 +208,13 @@ extern "C" void audunittest_fail_test(const char *file, int line)
     countAssertion(true);
 }
 
-extern "C" void audunittest_fail_equals(const char *file, int line, const char *left,
-                                        const char *right, const char *op)
+extern "C" void audunittest_fail_equals(const char *file, int line, const char *left, const char *right, const char *op)
 {
     if (current_context != nullptr)
-        custom_printf_color(AUDUNITTEST_RED, "\nFailed: %s:%d in %s: %s %s %s\n", file, line,
-                            current_context, left, op, right);
-    else
-        custom_printf_color(AUDUNITTEST_RED, "\nFailed: %s:%d: %s %s %s\n", file, line, left, op,
+        custom_printf_color(AUDUNITTEST_RED, "\nFailed: %s:%d in %s: %s %s %s\n", file, line, current_context, left, op,
                             right);
+    else
+        custom_printf_color(AUDUNITTEST_RED, "\nFailed: %s:%d: %s %s %s\n", file, line, left, op, right);
     countAssertion(true);
 }
 
@@ -246,8 +223,7 @@ namespace {
 // Numeric comparisons are reported through the text one, so that every
 // failure line has a single layout.
 template <typename T>
-void failEqualsNumbers(const char *file, int line, const char *format, T left, T right,
-                       const char *op)
+void failEqualsNumbers(const char *file, int line, const char *format, T left, T right, const char *op)
 {
     char leftText[320]; // "%f" of the largest double needs 317 characters
     char rightText[320];
@@ -258,20 +234,18 @@ void failEqualsNumbers(const char *file, int line, const char *format, T left, T
 
 } // namespace
 
-extern "C" void audunittest_fail_equals_int(const char *file, int line, long left, long right,
-                                            const char *op)
+extern "C" void audunittest_fail_equals_int(const char *file, int line, long left, long right, const char *op)
 {
     failEqualsNumbers(file, line, "%ld", left, right, op);
 }
 
-extern "C" void audunittest_fail_equals_uint(const char *file, int line, unsigned long left,
-                                             unsigned long right, const char *op)
+extern "C" void audunittest_fail_equals_uint(const char *file, int line, unsigned long left, unsigned long right,
+                                             const char *op)
 {
     failEqualsNumbers(file, line, "%lu", left, right, op);
 }
 
-extern "C" void audunittest_fail_equals_double(const char *file, int line, double left,
-                                               double right, const char *op)
+extern "C" void audunittest_fail_equals_double(const char *file, int line, double left, double right, const char *op)
 {
     failEqualsNumbers(file, line, "%f", left, right, op);
 }
@@ -280,8 +254,8 @@ extern "C" int custom_printf(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    const int count = current_console != nullptr ? con_vout(current_console, format, args)
-                                                 : std::vfprintf(stderr, format, args);
+    const int count =
+        current_console != nullptr ? con_vout(current_console, format, args) : std::vfprintf(stderr, format, args);
     va_end(args);
     return count;
 }

@@ -57,11 +57,7 @@ extern "C" {
 typedef void (*audunittest_function)(void);
 
 /* Colour numbers of custom_printf_color. */
-enum {
-    AUDUNITTEST_RED = 0,
-    AUDUNITTEST_GREEN = 1,
-    AUDUNITTEST_YELLOW = 2
-};
+enum { AUDUNITTEST_RED = 0, AUDUNITTEST_GREEN = 1, AUDUNITTEST_YELLOW = 2 };
 
 /*
  * Adds a test to the sorted list. `name` must stay valid for the life of the
@@ -81,13 +77,10 @@ uint32_t audunittest_num_failed(void);
  * then ": <left> <op> <right>" for the _equals forms, then "\n". */
 void audunittest_succeed_test(const char *file, int line);
 void audunittest_fail_test(const char *file, int line);
-void audunittest_fail_equals(const char *file, int line, const char *left, const char *right,
-                             const char *op);
+void audunittest_fail_equals(const char *file, int line, const char *left, const char *right, const char *op);
 void audunittest_fail_equals_int(const char *file, int line, long left, long right, const char *op);
-void audunittest_fail_equals_uint(const char *file, int line, unsigned long left,
-                                  unsigned long right, const char *op);
-void audunittest_fail_equals_double(const char *file, int line, double left, double right,
-                                    const char *op);
+void audunittest_fail_equals_uint(const char *file, int line, unsigned long left, unsigned long right, const char *op);
+void audunittest_fail_equals_double(const char *file, int line, double left, double right, const char *op);
 
 /* The command line described above; returns the exit status. */
 int audunittest_commandline(int argc, char **argv);
@@ -109,35 +102,30 @@ int custom_printf_color(int color, const char *format, ...) __attribute__((forma
 #define AUDUNITTEST_C_LINKAGE
 #endif
 
-#define AUDUNITTEST_TEST(group, suffix)                                                           \
-    AUDUNITTEST_C_LINKAGE void test__##group##__##suffix(void);                                   \
-    AUDUNITTEST_C_LINKAGE __attribute__((constructor)) void register_##group##_##suffix(void);    \
-    void register_##group##_##suffix(void)                                                        \
-    {                                                                                             \
-        audunittest_register_test(test__##group##__##suffix, "test__" #group "__" #suffix);       \
-    }                                                                                             \
+#define AUDUNITTEST_TEST(group, suffix)                                                                                \
+    AUDUNITTEST_C_LINKAGE void test__##group##__##suffix(void);                                                        \
+    AUDUNITTEST_C_LINKAGE __attribute__((constructor)) void register_##group##_##suffix(void);                         \
+    void register_##group##_##suffix(void)                                                                             \
+    {                                                                                                                  \
+        audunittest_register_test(test__##group##__##suffix, "test__" #group "__" #suffix);                            \
+    }                                                                                                                  \
     void test__##group##__##suffix(void)
 
-#define AUDUNITTEST_ROUTINE_TEST(group, suffix, routine)                                          \
-    AUDUNITTEST_TEST(group, suffix)                                                               \
-    {                                                                                             \
-        audunittest_check_zero(__FILE__, __LINE__, (unsigned long)(routine)());                   \
-    }
+#define AUDUNITTEST_ROUTINE_TEST(group, suffix, routine)                                                               \
+    AUDUNITTEST_TEST(group, suffix) { audunittest_check_zero(__FILE__, __LINE__, (unsigned long)(routine)()); }
 
 /* ---- Assertions inside a test: each counts one assertion at its line ---- */
 
 /* Fails with "Failed: <file>:<line> in <test>" when the condition is false. */
-#define AUDUNITTEST_CHECK(condition)                                                              \
-    audunittest_check((condition) ? 1 : 0, __FILE__, __LINE__)
+#define AUDUNITTEST_CHECK(condition) audunittest_check((condition) ? 1 : 0, __FILE__, __LINE__)
 /* Fail with "<expected> != <actual>" when they differ. */
-#define AUDUNITTEST_CHECK_EQUAL_INT(expected, actual)                                             \
+#define AUDUNITTEST_CHECK_EQUAL_INT(expected, actual)                                                                  \
     audunittest_check_equal_int(__FILE__, __LINE__, (long)(expected), (long)(actual))
-#define AUDUNITTEST_CHECK_EQUAL_UINT(expected, actual)                                            \
-    audunittest_check_equal_uint(__FILE__, __LINE__, (unsigned long)(expected),                   \
-                                 (unsigned long)(actual))
-#define AUDUNITTEST_CHECK_EQUAL_DOUBLE(expected, actual)                                          \
+#define AUDUNITTEST_CHECK_EQUAL_UINT(expected, actual)                                                                 \
+    audunittest_check_equal_uint(__FILE__, __LINE__, (unsigned long)(expected), (unsigned long)(actual))
+#define AUDUNITTEST_CHECK_EQUAL_DOUBLE(expected, actual)                                                               \
     audunittest_check_equal_double(__FILE__, __LINE__, (double)(expected), (double)(actual))
-#define AUDUNITTEST_CHECK_EQUAL_STR(expected, actual)                                             \
+#define AUDUNITTEST_CHECK_EQUAL_STR(expected, actual)                                                                  \
     audunittest_check_equal_str(__FILE__, __LINE__, (expected), (actual))
 
 static inline void audunittest_check(int passed, const char *file, int line)
@@ -161,8 +149,7 @@ static inline void audunittest_check_equal_int(const char *file, int line, long 
     else
         audunittest_fail_equals_int(file, line, e, a, "!=");
 }
-static inline void audunittest_check_equal_uint(const char *file, int line, unsigned long e,
-                                                unsigned long a)
+static inline void audunittest_check_equal_uint(const char *file, int line, unsigned long e, unsigned long a)
 {
     if (e == a)
         audunittest_succeed_test(file, line);
@@ -176,14 +163,12 @@ static inline void audunittest_check_equal_double(const char *file, int line, do
     else
         audunittest_fail_equals_double(file, line, e, a, "!=");
 }
-static inline void audunittest_check_equal_str(const char *file, int line, const char *e,
-                                               const char *a)
+static inline void audunittest_check_equal_str(const char *file, int line, const char *e, const char *a)
 {
     if (e != NULL && a != NULL ? strcmp(e, a) == 0 : e == a)
         audunittest_succeed_test(file, line);
     else
-        audunittest_fail_equals(file, line, e != NULL ? e : "(null)", a != NULL ? a : "(null)",
-                                "!=");
+        audunittest_fail_equals(file, line, e != NULL ? e : "(null)", a != NULL ? a : "(null)", "!=");
 }
 
 #ifdef __cplusplus

@@ -100,8 +100,7 @@ TEST(AudunittestConsole, FailuresAndStatusGoThroughTheConsole)
     EXPECT_EQ(GetCapturedStderr(), "");
     const std::string expected = "Running test__inproc__routine_fails...\nFailed: "
                                  "platform/audio/audtest/audunittest_test.cpp:" +
-                                 std::to_string(RoutineFailsLine) +
-                                 " in test__inproc__routine_fails: 0 != 2\n [";
+                                 std::to_string(RoutineFailsLine) + " in test__inproc__routine_fails: 0 != 2\n [";
     EXPECT_EQ(console.text.rfind(expected, 0), 0u) << console.text;
     EXPECT_EQ(audunittest_num_assertions(), 1u);
     EXPECT_EQ(audunittest_num_failed(), 1u);
@@ -173,8 +172,7 @@ TEST(AudunittestDeathTest, NullArgumentsAreFatal)
                  where + "audunittest_register_test.*: Assertion `function' failed");
     EXPECT_DEATH(audunittest_register_test(someTest, nullptr),
                  where + "audunittest_register_test.*: Assertion `name' failed");
-    EXPECT_DEATH(audunittest_set_context(nullptr),
-                 where + "audunittest_set_context.*: Assertion `context' failed");
+    EXPECT_DEATH(audunittest_set_context(nullptr), where + "audunittest_set_context.*: Assertion `context' failed");
 }
 
 } // namespace

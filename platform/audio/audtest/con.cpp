@@ -49,8 +49,7 @@ constexpr size_t HexdumpLineSize = 2 + 16 + 1 + CON_HEXDUMP_MAX_WIDTH * 4 + 1 + 
 
 // Formats one line of `width` positions starting at `line`, of which the
 // first `present` hold data.
-void formatHexdumpLine(std::array<char, HexdumpLineSize> &out, const unsigned char *line,
-                       size_t present, size_t width)
+void formatHexdumpLine(std::array<char, HexdumpLineSize> &out, const unsigned char *line, size_t present, size_t width)
 {
     int used = std::snprintf(out.data(), out.size(), "%p ", static_cast<const void *>(line));
     size_t pos = used > 0 ? static_cast<size_t>(used) : 0;

@@ -36,7 +36,7 @@ public:
     // What has reached the file so far (not what sits in the stream buffer).
     std::string contents() const
     {
-        struct stat st{};
+        struct stat st {};
         fstat(fileno(file_), &st);
         std::string text(static_cast<size_t>(st.st_size), '\0');
         const ssize_t n = pread(fileno(file_), text.data(), text.size(), 0);
@@ -84,8 +84,7 @@ TEST(Eventlog, WriteWritesExactlyTheCount)
 
 TEST(EventlogDeathTest, DieLogsThenAborts)
 {
-    EXPECT_EXIT(eventlog_die("fatal: %s %d\n", "code", 7), testing::KilledBySignal(SIGABRT),
-                "fatal: code 7\n");
+    EXPECT_EXIT(eventlog_die("fatal: %s %d\n", "code", 7), testing::KilledBySignal(SIGABRT), "fatal: code 7\n");
 }
 
 } // namespace

@@ -32,7 +32,7 @@ pthread_barrier_t Ready;
 int BlockPipe[2];
 long WorkerTids[NumWorkers];
 
-}  // namespace crashtest
+} // namespace crashtest
 
 // The C functions: their names are not mangled.
 extern "C" __attribute__((noinline)) void crasher_block(int fd)
@@ -44,10 +44,7 @@ extern "C" __attribute__((noinline)) void crasher_block(int fd)
             std::abort();
 }
 
-extern "C" __attribute__((noinline)) void crasher_fault(volatile int* target)
-{
-    *target = 42;
-}
+extern "C" __attribute__((noinline)) void crasher_fault(volatile int *target) { *target = 42; }
 
 namespace crashtest {
 
@@ -63,7 +60,7 @@ public:
     }
 };
 
-void* workerMain(void* arg)
+void *workerMain(void *arg)
 {
     const int index = static_cast<int>(reinterpret_cast<long>(arg));
     WorkerTids[index] = syscall(SYS_gettid);
@@ -90,7 +87,7 @@ void waitUntilBlocked(long tid)
     std::snprintf(path, sizeof path, "/proc/self/task/%ld/wchan", tid);
     for (int i = 0; i < 500; ++i) {
         char wchan[64] = "";
-        if (FILE* f = std::fopen(path, "r")) {
+        if (FILE *f = std::fopen(path, "r")) {
             const bool got = std::fgets(wchan, sizeof wchan, f) != nullptr;
             std::fclose(f);
             if (got && std::strstr(wchan, "pipe_read"))
@@ -100,9 +97,9 @@ void waitUntilBlocked(long tid)
     }
 }
 
-void writeInfo(const char* path)
+void writeInfo(const char *path)
 {
-    FILE* info = std::fopen(path, "w");
+    FILE *info = std::fopen(path, "w");
     if (!info) {
         std::perror(path);
         std::exit(2);
@@ -110,7 +107,7 @@ void writeInfo(const char* path)
     std::fprintf(info, "tid %ld crash-main\n", syscall(SYS_gettid));
     for (int i = 0; i < NumWorkers; ++i)
         std::fprintf(info, "tid %ld worker-%d\n", WorkerTids[i], i + 1);
-    FILE* maps = std::fopen("/proc/self/maps", "r");
+    FILE *maps = std::fopen("/proc/self/maps", "r");
     char line[1024];
     while (maps && std::fgets(line, sizeof line, maps))
         std::fprintf(info, "map %s", line);
@@ -119,9 +116,9 @@ void writeInfo(const char* path)
     std::fclose(info);
 }
 
-}  // namespace crashtest
+} // namespace crashtest
 
-int main(int argc, char** argv)
+int main(int argc, char **argv)
 {
     using namespace crashtest;
     if (argc != 2) {
@@ -133,7 +130,7 @@ int main(int argc, char** argv)
     pthread_barrier_init(&Ready, nullptr, NumWorkers + 1);
     pthread_t threads[NumWorkers];
     for (long i = 0; i < NumWorkers; ++i) {
-        pthread_create(&threads[i], nullptr, workerMain, reinterpret_cast<void*>(i));
+        pthread_create(&threads[i], nullptr, workerMain, reinterpret_cast<void *>(i));
         char name[16];
         std::snprintf(name, sizeof name, "worker-%ld", i + 1);
         pthread_setname_np(threads[i], name);

@@ -37,27 +37,24 @@ eeprom_partition serial_part[] = {
 };
 
 eeprom_partition cam_proddata_partitions[] = {
-    {"proddata_sb", 0, 256, 0, 1, EEPROM_FORMAT_ASCII},
-    {"proddata_sm", 256, 256, 0, 1, EEPROM_FORMAT_ASCII},
-    {"proddata_swb", 512, 256, 0, 1, EEPROM_FORMAT_ASCII},
-    {"proddata_lc", 768, 256, 0, 1, EEPROM_FORMAT_ASCII},
-    {"prodtest", 65504, 32, 0, 1, EEPROM_FORMAT_DATA},
-    {nullptr, 0, 0, 0, 0, 0},
+    {"proddata_sb", 0, 256, 0, 1, EEPROM_FORMAT_ASCII},    {"proddata_sm", 256, 256, 0, 1, EEPROM_FORMAT_ASCII},
+    {"proddata_swb", 512, 256, 0, 1, EEPROM_FORMAT_ASCII}, {"proddata_lc", 768, 256, 0, 1, EEPROM_FORMAT_ASCII},
+    {"prodtest", 65504, 32, 0, 1, EEPROM_FORMAT_DATA},     {nullptr, 0, 0, 0, 0, 0},
 };
 
 eeprom_device eeproms_zandor[] = {
-    {"crypto", nullptr, "/sys/class/i2c-adapter/i2c-1/1-0050/eeprom", -1, 0, enableCrypto,
-     disableCrypto, nullptr, crypto_part},
-    {"production", nullptr, "/sys/class/i2c-adapter/i2c-1/1-0054/eeprom", -1, 1, enableProd,
-     disableProd, nullptr, serial_part},
-    {"sb1_production", nullptr, "/sys/class/i2c-adapter/i2c-1/1-0060/eeprom_sb1", -1, 1, nullptr,
-     nullptr, nullptr, cam_proddata_partitions},
-    {"sb2_production", nullptr, "/sys/class/i2c-adapter/i2c-1/1-0060/eeprom_sb2", -1, 1, nullptr,
-     nullptr, nullptr, cam_proddata_partitions},
-    {"sb3_production", nullptr, "/sys/class/i2c-adapter/i2c-1/1-0060/eeprom_sb3", -1, 1, nullptr,
-     nullptr, nullptr, cam_proddata_partitions},
-    {"sb4_production", nullptr, "/sys/class/i2c-adapter/i2c-1/1-0060/eeprom_sb4", -1, 1, nullptr,
-     nullptr, nullptr, cam_proddata_partitions},
+    {"crypto", nullptr, "/sys/class/i2c-adapter/i2c-1/1-0050/eeprom", -1, 0, enableCrypto, disableCrypto, nullptr,
+     crypto_part},
+    {"production", nullptr, "/sys/class/i2c-adapter/i2c-1/1-0054/eeprom", -1, 1, enableProd, disableProd, nullptr,
+     serial_part},
+    {"sb1_production", nullptr, "/sys/class/i2c-adapter/i2c-1/1-0060/eeprom_sb1", -1, 1, nullptr, nullptr, nullptr,
+     cam_proddata_partitions},
+    {"sb2_production", nullptr, "/sys/class/i2c-adapter/i2c-1/1-0060/eeprom_sb2", -1, 1, nullptr, nullptr, nullptr,
+     cam_proddata_partitions},
+    {"sb3_production", nullptr, "/sys/class/i2c-adapter/i2c-1/1-0060/eeprom_sb3", -1, 1, nullptr, nullptr, nullptr,
+     cam_proddata_partitions},
+    {"sb4_production", nullptr, "/sys/class/i2c-adapter/i2c-1/1-0060/eeprom_sb4", -1, 1, nullptr, nullptr, nullptr,
+     cam_proddata_partitions},
     {nullptr, nullptr, nullptr, -1, 0, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -173,8 +170,8 @@ extern "C" int eeprom_real_init(int read_only, int silent)
         }
         for (eeprom_partition *p = d->partitions; p && p->name; ++p) {
             if (p->skipSizeCheck == 0 && p->size > page)
-                eventlog("eeprom: %s, partition: %s, size: %d is bigger than maximum handled size\n",
-                         d->name, p->name, static_cast<int>(p->size));
+                eventlog("eeprom: %s, partition: %s, size: %d is bigger than maximum handled size\n", d->name, p->name,
+                         static_cast<int>(p->size));
         }
     }
     return result;
@@ -205,8 +202,7 @@ extern "C" int eeprom_get_format(const char *device, const char *partition)
     return p ? p->format : 0;
 }
 
-extern "C" int eeprom_read_partition_data(const char *device, const char *partition, void *buffer,
-                                          size_t length)
+extern "C" int eeprom_read_partition_data(const char *device, const char *partition, void *buffer, size_t length)
 {
     eeprom_partition *p = get_partition(device, partition);
     if (!p) {
@@ -237,8 +233,7 @@ extern "C" int eeprom_read_partition_data(const char *device, const char *partit
     return static_cast<int>(length);
 }
 
-extern "C" int eeprom_write_partition_data(const char *device, const char *partition,
-                                           const void *data, size_t length)
+extern "C" int eeprom_write_partition_data(const char *device, const char *partition, const void *data, size_t length)
 {
     eeprom_partition *p = get_partition(device, partition);
     if (!p) {
@@ -307,8 +302,7 @@ extern "C" int eeprom_write_partition_data(const char *device, const char *parti
      * failing part): only what reads back counts as written. */
     if (outcome == 0 && length > 0) {
         std::vector<unsigned char> stored(length);
-        if (!readChunks(d->fd, p->offset, stored.data(), length) ||
-            std::memcmp(stored.data(), data, length) != 0) {
+        if (!readChunks(d->fd, p->offset, stored.data(), length) || std::memcmp(stored.data(), data, length) != 0) {
             eventlog("eeprom: verify after write failed for %s: %s\n", d->name, p->name);
             outcome = -1;
         }

@@ -34,9 +34,9 @@ extern "C" {
 #define EEPROM_LOCK_FILE_ENV "EEPROM_LOCK_FILE"
 
 struct eeprom_partition {
-    const char *name; /* none (NULL) ends a partition array */
-    uint32_t offset;  /* first byte within the EEPROM file */
-    uint32_t size;    /* length in bytes */
+    const char *name;      /* none (NULL) ends a partition array */
+    uint32_t offset;       /* first byte within the EEPROM file */
+    uint32_t size;         /* length in bytes */
     uint8_t skipSizeCheck; /* 0: init warns when size exceeds one memory page */
     int32_t read_only;     /* non-zero: writes are refused */
     int32_t format;        /* EEPROM_FORMAT_* */
@@ -94,16 +94,14 @@ int eeprom_get_format(const char *device, const char *partition);
  * Reads min(length, partition size) bytes of the partition into buffer and
  * zeroes the rest of its length bytes. Returns length, or -1.
  */
-int eeprom_read_partition_data(const char *device, const char *partition, void *buffer,
-                               size_t length);
+int eeprom_read_partition_data(const char *device, const char *partition, void *buffer, size_t length);
 
 /*
  * Writes length bytes (at most the partition size) at the partition's start,
  * with the device's write protection lifted meanwhile, and reads them back:
  * 0 only when the device holds the data afterwards, else -1.
  */
-int eeprom_write_partition_data(const char *device, const char *partition, const void *data,
-                                size_t length);
+int eeprom_write_partition_data(const char *device, const char *partition, const void *data, size_t length);
 
 /* Fills the partition with 0xFF (an ASCII partition starts with a NUL:
  * an empty record list). 0 on success, -1 on failure. */

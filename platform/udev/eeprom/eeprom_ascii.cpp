@@ -22,8 +22,7 @@ bool findRecord(const char *buffer, const char *key, Record &record)
         if (!lineFeed)
             return false;
         const size_t lineLength = static_cast<size_t>(lineFeed - line);
-        if (lineLength > keyLength && std::memcmp(line, key, keyLength) == 0 &&
-            line[keyLength] == '=') {
+        if (lineLength > keyLength && std::memcmp(line, key, keyLength) == 0 && line[keyLength] == '=') {
             record.line = const_cast<char *>(line);
             record.lineFeed = const_cast<char *>(lineFeed);
             record.keyLength = keyLength;

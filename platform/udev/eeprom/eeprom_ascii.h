@@ -55,12 +55,10 @@ int eeprom_ascii_update(char *image, size_t size, const char *key, const char *v
  * read-change-write runs under the store's writer lock. 0 or -1; a failure
  * leaves the partition as it was unless the final write itself failed.
  */
-int eeprom_set_ascii_value(const char *device, const char *partition, const char *key,
-                           const char *value);
+int eeprom_set_ascii_value(const char *device, const char *partition, const char *key, const char *value);
 
 /* Copies the value of key into dest (NUL-terminated). 0 or -1. */
-int eeprom_get_ascii_value(const char *device, const char *partition, const char *key, char *dest,
-                           size_t size);
+int eeprom_get_ascii_value(const char *device, const char *partition, const char *key, char *dest, size_t size);
 
 #ifdef __cplusplus
 }

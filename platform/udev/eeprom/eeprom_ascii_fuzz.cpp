@@ -17,12 +17,12 @@ namespace {
 constexpr size_t PartitionSize = 256;
 
 /* A broken invariant ends the run with its line. */
-#define check(condition)                                                                       \
-    do {                                                                                       \
-        if (!(condition)) {                                                                    \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-            std::abort();                                                                      \
-        }                                                                                      \
+#define check(condition)                                                                                               \
+    do {                                                                                                               \
+        if (!(condition)) {                                                                                            \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition);                         \
+            std::abort();                                                                                              \
+        }                                                                                                              \
     } while (0)
 
 /* Takes a NUL-free string of at most limit bytes from the input. */
@@ -65,8 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::memcpy(removed, updated, sizeof updated);
         check(eeprom_ascii_update(removed, sizeof removed, key.c_str(), nullptr) == 1);
         check(eeprom_ascii_exist(removed, key.c_str()) == 0);
-    } else if (key.find_first_of("=\n") == std::string::npos &&
-               value.find('=') == std::string::npos) {
+    } else if (key.find_first_of("=\n") == std::string::npos && value.find('=') == std::string::npos) {
         /* Refused for room alone: the text left without the key's records
          * (which must succeed on any valid image) has no space for it. */
         char rest[PartitionSize];

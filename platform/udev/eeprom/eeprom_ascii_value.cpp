@@ -32,8 +32,7 @@ private:
 
 } // namespace
 
-extern "C" int eeprom_set_ascii_value(const char *device, const char *partition, const char *key,
-                                      const char *value)
+extern "C" int eeprom_set_ascii_value(const char *device, const char *partition, const char *key, const char *value)
 {
     if (!key || std::strchr(key, '=') || (value && std::strchr(value, '=')))
         return -1;
@@ -49,12 +48,11 @@ extern "C" int eeprom_set_ascii_value(const char *device, const char *partition,
         return -1;
     if (!eeprom_ascii_update(image.data(), image.size(), key, value))
         return -1;
-    return eeprom_write_partition_data(device, partition, image.data(), image.size()) == 0 ? 0
-                                                                                          : -1;
+    return eeprom_write_partition_data(device, partition, image.data(), image.size()) == 0 ? 0 : -1;
 }
 
-extern "C" int eeprom_get_ascii_value(const char *device, const char *partition, const char *key,
-                                      char *dest, size_t size)
+extern "C" int eeprom_get_ascii_value(const char *device, const char *partition, const char *key, char *dest,
+                                      size_t size)
 {
     eeprom_partition *p = asciiPartition(device, partition);
     if (!p || !key)

@@ -96,9 +96,8 @@ TEST(EepromUninitialised, ReadsAndWritesFail)
     testing::internal::CaptureStderr();
     EXPECT_EQ(eeprom_read_partition_data("crypto", "fskey", buffer, sizeof buffer), -1);
     EXPECT_EQ(eeprom_write_partition_data("crypto", "fskey", "abc", 3), -1);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "eeprom: device crypto not initialized\n"
-              "eeprom: device crypto not initialized");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "eeprom: device crypto not initialized\n"
+                                                      "eeprom: device crypto not initialized");
 }
 
 TEST_F(EepromStore, InitReportsMissingFilesUnlessSilent)
@@ -127,11 +126,10 @@ TEST_F(EepromStore, InitWarnsAboutPartitionsLargerThanAPage)
     const std::string warnings = testing::internal::GetCapturedStderr();
     big->size = size;
     /* The array is shared by the four camera-board EEPROMs. */
-    const std::string line = ", partition: proddata_lc, size: " +
-                             std::to_string(sysconf(_SC_PAGESIZE) + 1) +
+    const std::string line = ", partition: proddata_lc, size: " + std::to_string(sysconf(_SC_PAGESIZE) + 1) +
                              " is bigger than maximum handled size\n";
-    EXPECT_EQ(warnings, "eeprom: sb1_production" + line + "eeprom: sb2_production" + line +
-                            "eeprom: sb3_production" + line + "eeprom: sb4_production" + line);
+    EXPECT_EQ(warnings, "eeprom: sb1_production" + line + "eeprom: sb2_production" + line + "eeprom: sb3_production" +
+                            line + "eeprom: sb4_production" + line);
 }
 
 TEST_F(EepromStore, WritesWithinThePartitionOnly)
@@ -142,11 +140,10 @@ TEST_F(EepromStore, WritesWithinThePartitionOnly)
     EXPECT_EQ(eeprom_write_partition_data("production", "proddata", "x", 1), -1);
     EXPECT_EQ(eeprom_write_partition_data("crypto", "prodtest", "x", 1), -1);
     EXPECT_EQ(eeprom_write_partition_data("crypto", "nothing", "x", 1), -1);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "eeprom: not enough space on partition crypto: fskey\n"
-              "eeprom: partition is read only production: proddata\n"
-              "eeprom: partition is read only crypto: prodtest\n"
-              "eeprom: can't find partition nothing\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "eeprom: not enough space on partition crypto: fskey\n"
+                                                      "eeprom: partition is read only production: proddata\n"
+                                                      "eeprom: partition is read only crypto: prodtest\n"
+                                                      "eeprom: can't find partition nothing\n");
     const std::string data(256, 'b');
     EXPECT_EQ(eeprom_write_partition_data("crypto", "fskey", data.data(), data.size()), 0);
     const std::string image = contents("crypto");
@@ -185,8 +182,7 @@ TEST_F(EepromStore, EraseAndAsciiValues)
     char value[256];
     EXPECT_EQ(eeprom_get_ascii_value("crypto", "fskey", "key", value, sizeof value), -1);
     ASSERT_EQ(eeprom_set_ascii_value("crypto", "fskey", "key", "abc"), 0);
-    EXPECT_EQ(contents("crypto").substr(0, 256),
-              std::string("key=abc\n\0", 9) + std::string(247, '\xff'));
+    EXPECT_EQ(contents("crypto").substr(0, 256), std::string("key=abc\n\0", 9) + std::string(247, '\xff'));
     ASSERT_EQ(eeprom_get_ascii_value("crypto", "fskey", "key", value, sizeof value), 0);
     EXPECT_STREQ(value, "abc");
     EXPECT_EQ(eeprom_get_ascii_value("crypto", "fskey", "key", value, 3), -1);
@@ -218,8 +214,7 @@ TEST_F(EepromStore, GarbageImageIsRefused)
 std::string IgnoredImage;
 void restoreImage(eeprom_device *d)
 {
-    ASSERT_EQ(pwrite(d->fd, IgnoredImage.data(), IgnoredImage.size(), 0),
-              static_cast<ssize_t>(IgnoredImage.size()));
+    ASSERT_EQ(pwrite(d->fd, IgnoredImage.data(), IgnoredImage.size(), 0), static_cast<ssize_t>(IgnoredImage.size()));
 }
 
 TEST_F(EepromStore, WriteThatDoesNotReachThePartFails)
@@ -229,8 +224,7 @@ TEST_F(EepromStore, WriteThatDoesNotReachThePartFails)
     device("crypto")->write_disable = restoreImage;
     testing::internal::CaptureStderr();
     EXPECT_EQ(eeprom_set_ascii_value("crypto", "fskey", "key", "abc"), -1);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "eeprom: verify after write failed for crypto: fskey\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "eeprom: verify after write failed for crypto: fskey\n");
     EXPECT_EQ(contents("crypto"), std::string(EepromSize, '\xff'));
 }
 

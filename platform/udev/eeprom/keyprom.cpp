@@ -47,9 +47,9 @@ int delete_key_partition(int verbose)
 /* One input line as read by "set". */
 struct InputLine {
     char text[LineSize];
-    size_t length = 0;     /* bytes in text, without the line feed */
-    bool cut = false;      /* more of the line follows the LineSize - 1 bytes read */
-    bool hasNul = false;   /* the line holds a NUL byte */
+    size_t length = 0;   /* bytes in text, without the line feed */
+    bool cut = false;    /* more of the line follows the LineSize - 1 bytes read */
+    bool hasNul = false; /* the line holds a NUL byte */
 };
 
 /* Reads one line of at most LineSize - 1 bytes; false at end of input
@@ -88,8 +88,7 @@ bool readLine(std::FILE *in, InputLine &line)
 bool storable(const InputLine &line)
 {
     if (line.cut) {
-        std::fprintf(stderr, "keyprom: input line longer than %zu bytes, nothing stored\n",
-                     LineSize - 1);
+        std::fprintf(stderr, "keyprom: input line longer than %zu bytes, nothing stored\n", LineSize - 1);
         return false;
     }
     if (line.hasNul) {
@@ -107,8 +106,8 @@ bool storable(const InputLine &line)
     image[0] = '\0';
     if (!eeprom_ascii_update(image.data(), image.size(), KeyName, line.text)) {
         const size_t limit = static_cast<size_t>(size) - std::strlen(KeyName) - 3;
-        std::fprintf(stderr, "keyprom: value of %zu bytes too long (at most %zu), nothing stored\n",
-                     line.length, limit);
+        std::fprintf(stderr, "keyprom: value of %zu bytes too long (at most %zu), nothing stored\n", line.length,
+                     limit);
         return false;
     }
     return true;

@@ -28,8 +28,7 @@ extern "C" int write_sys_file(const char *directory, const char *name, const cha
 extern "C" int write_protect_enable(int enable, int offset)
 {
     char controller[256];
-    if (udev_get_path_from_attr("label", WRITE_PROTECT_GPIO_LABEL, "gpio", controller,
-                                sizeof controller) != 0)
+    if (udev_get_path_from_attr("label", WRITE_PROTECT_GPIO_LABEL, "gpio", controller, sizeof controller) != 0)
         return -1;
     int base = udev_gpio_get_base(controller);
     if (base < 0)

@@ -97,8 +97,7 @@ extern "C" int udev_get_path(const struct udev_match *match, size_t match_length
     return 0;
 }
 
-extern "C" int udev_get_path_from_driver(const char *driver, const char *subsystem, char *dest,
-                                         size_t size)
+extern "C" int udev_get_path_from_driver(const char *driver, const char *subsystem, char *dest, size_t size)
 {
     if (!subsystem)
         eventlog("%s: called without subsystem set (driver: %s)\n", "udev_get_path_from_driver",
@@ -107,21 +106,20 @@ extern "C" int udev_get_path_from_driver(const char *driver, const char *subsyst
     return udev_get_path(&match, 1, nullptr, nullptr, subsystem, dest, size);
 }
 
-extern "C" int udev_get_path_from_attr(const char *attr, const char *value, const char *subsystem,
-                                       char *dest, size_t size)
+extern "C" int udev_get_path_from_attr(const char *attr, const char *value, const char *subsystem, char *dest,
+                                       size_t size)
 {
     if (!subsystem)
         eventlog("%s: called without subsystem set\n", "udev_get_path_from_attr");
     return udev_get_path(nullptr, 0, attr, value, subsystem, dest, size);
 }
 
-extern "C" int udev_get_path_all_from_driver(const char *driver, const char *subsystem,
-                                             char (*dest)[UDEV_PATH_MAX], size_t max_count)
+extern "C" int udev_get_path_all_from_driver(const char *driver, const char *subsystem, char (*dest)[UDEV_PATH_MAX],
+                                             size_t max_count)
 {
     static const char *const self = "udev_get_path_all_from_driver";
     if (!subsystem)
-        eventlog("%s: called without subsystem set (driver: %s)\n", self,
-                 driver ? driver : "(null)");
+        eventlog("%s: called without subsystem set (driver: %s)\n", self, driver ? driver : "(null)");
 
     Lookup lookup;
     if (!openLookup(lookup, self))

@@ -30,15 +30,14 @@ struct udev_match {
  * and attr_value. Returns 0 when a path was copied (with its NUL, so it must
  * be shorter than size), -1 otherwise.
  */
-int udev_get_path(const struct udev_match *match, size_t match_length, const char *attr,
-                  const char *attr_value, const char *subsystem, char *dest, size_t size);
+int udev_get_path(const struct udev_match *match, size_t match_length, const char *attr, const char *attr_value,
+                  const char *subsystem, char *dest, size_t size);
 
 /* udev_get_path with the single property DRIVER = driver. */
 int udev_get_path_from_driver(const char *driver, const char *subsystem, char *dest, size_t size);
 
 /* udev_get_path with the sysfs attribute attr = value and no properties. */
-int udev_get_path_from_attr(const char *attr, const char *value, const char *subsystem, char *dest,
-                            size_t size);
+int udev_get_path_from_attr(const char *attr, const char *value, const char *subsystem, char *dest, size_t size);
 
 /*
  * Copies the paths of every device of subsystem bound to driver into dest,
@@ -46,8 +45,8 @@ int udev_get_path_from_attr(const char *attr, const char *value, const char *sub
  * dest must hold max_count + 1 entries. Returns 0, or -1 when no device
  * matched, more than max_count did, or a path is too long for an entry.
  */
-int udev_get_path_all_from_driver(const char *driver, const char *subsystem,
-                                  char (*dest)[UDEV_PATH_MAX], size_t max_count);
+int udev_get_path_all_from_driver(const char *driver, const char *subsystem, char (*dest)[UDEV_PATH_MAX],
+                                  size_t max_count);
 
 /* The base line number of the GPIO controller whose sysfs path contains
  * path and "/gpio/gpiochip", or -1. */

@@ -7,14 +7,16 @@
 
 namespace {
 
-void sleepMilliseconds(unsigned count) {
+void sleepMilliseconds(unsigned count)
+{
     timespec pause{0, static_cast<long>(count) * 1000000L};
     nanosleep(&pause, nullptr);
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     kmsgwatch::SleepSeconds = sleepMilliseconds;
     return kmsgwatch_main(argc, argv);
 }

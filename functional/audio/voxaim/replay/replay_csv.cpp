@@ -5,21 +5,22 @@
 
 namespace voxaim::replay {
 
-std::string formatCsvLine(uint64_t frame, const VoxaimResult &result) {
-  // Widest line: 20 digits of frame, four floats of at most 15 characters
-  // ("-1.17549435e-38"), "0x" and 8 hex digits, five commas.
-  std::array<char, 128> line{};
-  std::snprintf(line.data(), line.size(), "%" PRIu64 ",%.9g,%.9g,%.9g,%.9g,0x%02" PRIx32, frame,
-                static_cast<double>(result.azimuth), static_cast<double>(result.elevation),
-                static_cast<double>(result.range), static_cast<double>(result.quality),
-                result.flags);
-  return line.data();
+std::string formatCsvLine(uint64_t frame, const VoxaimResult &result)
+{
+    // Widest line: 20 digits of frame, four floats of at most 15 characters
+    // ("-1.17549435e-38"), "0x" and 8 hex digits, five commas.
+    std::array<char, 128> line{};
+    std::snprintf(line.data(), line.size(), "%" PRIu64 ",%.9g,%.9g,%.9g,%.9g,0x%02" PRIx32, frame,
+                  static_cast<double>(result.azimuth), static_cast<double>(result.elevation),
+                  static_cast<double>(result.range), static_cast<double>(result.quality), result.flags);
+    return line.data();
 }
 
 void printCsvHeader(std::FILE *out) { std::fprintf(out, "%s\n", kCsvHeader); }
 
-void printCsvLine(std::FILE *out, uint64_t frame, const VoxaimResult &result) {
-  std::fprintf(out, "%s\n", formatCsvLine(frame, result).c_str());
+void printCsvLine(std::FILE *out, uint64_t frame, const VoxaimResult &result)
+{
+    std::fprintf(out, "%s\n", formatCsvLine(frame, result).c_str());
 }
 
-}  // namespace voxaim::replay
+} // namespace voxaim::replay

@@ -21,6 +21,6 @@ std::string formatCsvLine(uint64_t frame, const VoxaimResult &result);
 void printCsvHeader(std::FILE *out);
 void printCsvLine(std::FILE *out, uint64_t frame, const VoxaimResult &result);
 
-}  // namespace voxaim::replay
+} // namespace voxaim::replay
 
 #endif

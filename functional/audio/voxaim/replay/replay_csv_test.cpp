@@ -15,45 +15,49 @@ namespace {
 
 using voxaim::replay::formatCsvLine;
 
-std::vector<std::string> fields(const std::string &line) {
-  std::vector<std::string> out;
-  std::stringstream in(line);
-  for (std::string field; std::getline(in, field, ',');) out.push_back(field);
-  return out;
+std::vector<std::string> fields(const std::string &line)
+{
+    std::vector<std::string> out;
+    std::stringstream in(line);
+    for (std::string field; std::getline(in, field, ',');)
+        out.push_back(field);
+    return out;
 }
 
 // Every float the engine can produce must read back to the same bits, so that
 // CSV files from two runs compare exactly as text.
-TEST(ReplayCsv, FloatsReadBackBitForBit) {
-  const float awkward[] = {0.1f,
-                           -0.0f,
-                           1.0f / 3.0f,
-                           16777217.0f,
-                           std::nextafter(1.0f, 2.0f),
-                           FLT_MAX,
-                           -FLT_MIN,
-                           std::numeric_limits<float>::denorm_min(),
-                           -179.999985f,
-                           std::numeric_limits<float>::infinity()};
-  for (float value : awkward) {
-    const VoxaimResult result{value, -value, value * 0.5f, value * 3.0f, 0};
-    const std::vector<std::string> f = fields(formatCsvLine(0, result));
-    ASSERT_EQ(f.size(), 6u);
-    const float expected[] = {result.azimuth, result.elevation, result.range, result.quality};
-    for (int i = 0; i < 4; ++i) {
-      const float back = std::strtof(f[1 + i].c_str(), nullptr);
-      EXPECT_EQ(std::bit_cast<uint32_t>(back), std::bit_cast<uint32_t>(expected[i]))
-          << f[1 + i] << " for " << value;
+TEST(ReplayCsv, FloatsReadBackBitForBit)
+{
+    const float awkward[] = {0.1f,
+                             -0.0f,
+                             1.0f / 3.0f,
+                             16777217.0f,
+                             std::nextafter(1.0f, 2.0f),
+                             FLT_MAX,
+                             -FLT_MIN,
+                             std::numeric_limits<float>::denorm_min(),
+                             -179.999985f,
+                             std::numeric_limits<float>::infinity()};
+    for (float value : awkward) {
+        const VoxaimResult result{value, -value, value * 0.5f, value * 3.0f, 0};
+        const std::vector<std::string> f = fields(formatCsvLine(0, result));
+        ASSERT_EQ(f.size(), 6u);
+        const float expected[] = {result.azimuth, result.elevation, result.range, result.quality};
+        for (int i = 0; i < 4; ++i) {
+            const float back = std::strtof(f[1 + i].c_str(), nullptr);
+            EXPECT_EQ(std::bit_cast<uint32_t>(back), std::bit_cast<uint32_t>(expected[i]))
+                << f[1 + i] << " for " << value;
+        }
     }
-  }
 }
 
-TEST(ReplayCsv, FrameIndexAndFlagsInHex) {
-  const VoxaimResult result{30.5f, -2.0f, 1.25f, 0.75f, 0x87};
-  EXPECT_EQ(formatCsvLine(12, result), "12,30.5,-2,1.25,0.75,0x87");
-  const VoxaimResult allFlags{0, 0, 0, 0, 0xFFFFFFFFu};
-  EXPECT_EQ(formatCsvLine(UINT64_MAX, allFlags), "18446744073709551615,0,0,0,0,0xffffffff");
-  EXPECT_EQ(fields(voxaim::replay::kCsvHeader).size(), 6u);
+TEST(ReplayCsv, FrameIndexAndFlagsInHex)
+{
+    const VoxaimResult result{30.5f, -2.0f, 1.25f, 0.75f, 0x87};
+    EXPECT_EQ(formatCsvLine(12, result), "12,30.5,-2,1.25,0.75,0x87");
+    const VoxaimResult allFlags{0, 0, 0, 0, 0xFFFFFFFFu};
+    EXPECT_EQ(formatCsvLine(UINT64_MAX, allFlags), "18446744073709551615,0,0,0,0,0xffffffff");
+    EXPECT_EQ(fields(voxaim::replay::kCsvHeader).size(), 6u);
 }
 
-}  // namespace
+} // namespace

@@ -20,45 +20,45 @@ namespace voxaim::replay {
 
 // One frame record, exactly as it was passed to voxaim_calculate.
 struct FrameRecord {
-  int32_t bitsPerSample = 0;
-  uint32_t inputFlags = 0;
-  std::vector<float> samples;  // channels x 2048, channel after channel
+    int32_t bitsPerSample = 0;
+    uint32_t inputFlags = 0;
+    std::vector<float> samples; // channels x 2048, channel after channel
 };
 
 class RecordingReader {
- public:
-  enum class Next { Frame, End, Error };
+public:
+    enum class Next { Frame, End, Error };
 
-  // Opens `path` and checks its header: magic bytes, a valid product type and
-  // the channel count of that variant. False with error() set on failure.
-  bool open(const char *path);
+    // Opens `path` and checks its header: magic bytes, a valid product type and
+    // the channel count of that variant. False with error() set on failure.
+    bool open(const char *path);
 
-  // Reads the next frame record into `record` (its sample buffer is sized
-  // once and reused). End after the last complete record; Error, with error()
-  // set, for a truncated record, a sample width outside 1 ... 32 bits (a
-  // damaged record) or a read error.
-  Next next(FrameRecord &record);
+    // Reads the next frame record into `record` (its sample buffer is sized
+    // once and reused). End after the last complete record; Error, with error()
+    // set, for a truncated record, a sample width outside 1 ... 32 bits (a
+    // damaged record) or a read error.
+    Next next(FrameRecord &record);
 
-  const VariantConfig &variant() const { return *variant_; }
-  int32_t channels() const { return variant_->channels; }
-  // Index of the record the next call to next() reads.
-  uint64_t frameIndex() const { return frame_; }
-  const std::string &error() const { return error_; }
+    const VariantConfig &variant() const { return *variant_; }
+    int32_t channels() const { return variant_->channels; }
+    // Index of the record the next call to next() reads.
+    uint64_t frameIndex() const { return frame_; }
+    const std::string &error() const { return error_; }
 
- private:
-  struct CloseFile {
-    void operator()(std::FILE *file) const noexcept { std::fclose(file); }
-  };
+private:
+    struct CloseFile {
+        void operator()(std::FILE *file) const noexcept { std::fclose(file); }
+    };
 
-  bool fail(std::string message);
+    bool fail(std::string message);
 
-  std::unique_ptr<std::FILE, CloseFile> file_;
-  std::string path_;
-  const VariantConfig *variant_ = nullptr;
-  uint64_t frame_ = 0;
-  std::string error_;
+    std::unique_ptr<std::FILE, CloseFile> file_;
+    std::string path_;
+    const VariantConfig *variant_ = nullptr;
+    uint64_t frame_ = 0;
+    std::string error_;
 };
 
-}  // namespace voxaim::replay
+} // namespace voxaim::replay
 
 #endif

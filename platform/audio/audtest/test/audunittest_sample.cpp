@@ -7,18 +7,9 @@
 #include "platform/audio/audtest/eventlog.h"
 
 namespace {
-int returnsZero()
-{
-    return 0;
-}
-int returnsOne()
-{
-    return 1;
-}
-int returnsThree()
-{
-    return 3;
-}
+int returnsZero() { return 0; }
+int returnsOne() { return 1; }
+int returnsThree() { return 3; }
 } // namespace
 
 AUDUNITTEST_TEST(sample, zeta_checks)
@@ -41,9 +32,9 @@ AUDUNITTEST_ROUTINE_TEST(sample, only_once, returnsZero)
 
 AUDUNITTEST_TEST(sample, checks_fail)
 {
-    AUDUNITTEST_CHECK(1 + 1 == 3); // check-false
-    AUDUNITTEST_CHECK_EQUAL_INT(-1, 2); // check-int
-    AUDUNITTEST_CHECK_EQUAL_UINT(7u, 8u); // check-uint
+    AUDUNITTEST_CHECK(1 + 1 == 3);             // check-false
+    AUDUNITTEST_CHECK_EQUAL_INT(-1, 2);        // check-int
+    AUDUNITTEST_CHECK_EQUAL_UINT(7u, 8u);      // check-uint
     AUDUNITTEST_CHECK_EQUAL_DOUBLE(0.5, 0.25); // check-double
     AUDUNITTEST_CHECK_EQUAL_STR("abc", "abd"); // check-str
     AUDUNITTEST_CHECK(true);
@@ -51,10 +42,7 @@ AUDUNITTEST_TEST(sample, checks_fail)
 
 // One name registered twice: --run finds the first registration.
 namespace {
-void twiceFirst()
-{
-    audunittest_succeed_test(__FILE__, __LINE__);
-}
+void twiceFirst() { audunittest_succeed_test(__FILE__, __LINE__); }
 void twiceSecond()
 {
     audunittest_fail_test(__FILE__, __LINE__); // twice-second
@@ -66,7 +54,4 @@ __attribute__((constructor)) void registerTwice()
 }
 } // namespace
 
-int main(int argc, char *argv[])
-{
-    return audunittest_commandline(argc, argv);
-}
+int main(int argc, char *argv[]) { return audunittest_commandline(argc, argv); }

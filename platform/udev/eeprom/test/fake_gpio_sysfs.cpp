@@ -46,8 +46,7 @@ WriteFunction realWrite()
 
 bool endsWith(const std::string &text, const std::string &suffix)
 {
-    return text.size() >= suffix.size() &&
-           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 std::string fdPath(int fd)
@@ -63,10 +62,7 @@ std::string fdPath(int fd)
 
 /* Where the fake tree's "/sys" lies: "<testbed>/sys", or "/sys" itself
  * (root "") in a mount namespace. Unset: the preload does nothing. */
-bool enabled()
-{
-    return std::getenv("FAKE_SYSFS_ROOT") || std::getenv("UMOCKDEV_DIR");
-}
+bool enabled() { return std::getenv("FAKE_SYSFS_ROOT") || std::getenv("UMOCKDEV_DIR"); }
 
 bool mounted() { return std::getenv("FAKE_SYSFS_ROOT") != nullptr; }
 
@@ -120,9 +116,7 @@ void logWrite(const std::string &path, const std::string &what, const std::strin
     const char *log = std::getenv("FAKE_SYSFS_LOG");
     if (!log)
         return;
-    std::string relative = path.compare(0, testbed().size(), testbed()) == 0
-                               ? path.substr(testbed().size())
-                               : path;
+    std::string relative = path.compare(0, testbed().size(), testbed()) == 0 ? path.substr(testbed().size()) : path;
     if (std::FILE *f = std::fopen(log, "a")) {
         std::fprintf(f, "%s %s %s\n", relative.c_str(), what.c_str(), state.c_str());
         std::fclose(f);
@@ -207,8 +201,7 @@ extern "C" ssize_t write(int fd, const void *buffer, size_t count)
     if (path.compare(0, cls.size() + 5, cls + "/gpio") == 0 &&
         (endsWith(path, "/direction") || endsWith(path, "/value"))) {
         const bool direction = endsWith(path, "/direction");
-        const bool valid = direction ? (text == "in" || text == "out" || text == "high" ||
-                                        text == "low")
+        const bool valid = direction ? (text == "in" || text == "out" || text == "high" || text == "low")
                                      : (text == "0" || text == "1");
         logWrite(path, text, valid ? "ok" : "invalid");
         if (!valid)
@@ -244,14 +237,16 @@ namespace {
 
 constexpr long SysfsMagic = 0x62656572;
 
-bool underSys(const std::string &path)
+bool underSys(const std::string &path) { return path == "/sys" || path.compare(0, 5, "/sys/") == 0; }
+
+template <typename Stat>
+void reportSysfs(Stat *buffer)
 {
-    return path == "/sys" || path.compare(0, 5, "/sys/") == 0;
+    buffer->f_type = SysfsMagic;
 }
 
-template <typename Stat> void reportSysfs(Stat *buffer) { buffer->f_type = SysfsMagic; }
-
-template <typename Function> Function next(const char *name)
+template <typename Function>
+Function next(const char *name)
 {
     return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
 }

@@ -38,16 +38,15 @@ int main(int argc, char **argv)
     const std::string command = argv[1];
     if (command == "attr" && argc == 6) {
         std::vector<char> path(std::strtoul(argv[5], nullptr, 10) + 1);
-        return printPath(udev_get_path_from_attr(optional(argv[2]), optional(argv[3]),
-                                                 optional(argv[4]), path.data(),
+        return printPath(udev_get_path_from_attr(optional(argv[2]), optional(argv[3]), optional(argv[4]), path.data(),
                                                  std::strtoul(argv[5], nullptr, 10)),
                          path.data());
     }
     if (command == "driver" && argc == 5) {
         std::vector<char> path(std::strtoul(argv[4], nullptr, 10) + 1);
-        return printPath(udev_get_path_from_driver(argv[2], optional(argv[3]), path.data(),
-                                                   std::strtoul(argv[4], nullptr, 10)),
-                         path.data());
+        return printPath(
+            udev_get_path_from_driver(argv[2], optional(argv[3]), path.data(), std::strtoul(argv[4], nullptr, 10)),
+            path.data());
     }
     if (command == "match") {
         std::vector<std::string> pairs;
@@ -64,9 +63,8 @@ int main(int argc, char **argv)
         }
         char path[256];
         size_t size = std::strtoul(argv[i + 2], nullptr, 10);
-        return printPath(udev_get_path(matches.data(), matches.size(), nullptr, nullptr,
-                                       optional(argv[i + 1]), path, size),
-                         path);
+        return printPath(
+            udev_get_path(matches.data(), matches.size(), nullptr, nullptr, optional(argv[i + 1]), path, size), path);
     }
     if (command == "all" && argc == 5) {
         size_t max = std::strtoul(argv[4], nullptr, 10);

@@ -18,7 +18,7 @@ const Variant *avx2Variant()
     return &v;
 }
 
-}  // namespace dsplib::cfft
+} // namespace dsplib::cfft
 #else
 const dsplib::cfft::Variant *dsplib::cfft::avx2Variant() { return nullptr; }
 #endif

@@ -57,7 +57,7 @@ template <bool Inv, class V, class In>
         ei[0] = s02i + s13i;
         er[2] = s02r - s13r;
         ei[2] = s02i - s13i;
-        if constexpr (!Inv) {  // bins 1, 3: (e0 - e2) -+ j (e1 - e3)
+        if constexpr (!Inv) { // bins 1, 3: (e0 - e2) -+ j (e1 - e3)
             er[1] = d02r + d13i;
             ei[1] = d02i - d13r;
             er[3] = d02r - d13i;
@@ -150,7 +150,7 @@ struct Kernels {
         const C s{a.r + b.r, a.i + b.i}, d{a.r - b.r, a.i - b.i};
         o0 = {u0.r + s.r, u0.i + s.i};
         o2 = {u0.r - s.r, u0.i - s.i};
-        if constexpr (!Inv) {  // U -+ j (a - b)
+        if constexpr (!Inv) { // U -+ j (a - b)
             o1 = {u1.r + d.i, u1.i - d.r};
             o3 = {u1.r - d.i, u1.i + d.r};
         } else {
@@ -291,14 +291,13 @@ struct Kernels {
             int pos[L];
             for (int i = 0; i < L; ++i)
                 pos[i] = leafPairPosition(b + i, N, log2N);
-            // Fully unrolled so that the leaf values stay in registers.
+                // Fully unrolled so that the leaf values stay in registers.
 #pragma GCC unroll 2
             for (int g = 0; g < 2; ++g) {
                 const int *off = g ? oddOff : evenOff;
                 const float *src = x + 2 * b;
                 V yr[8], yi[8];
-                leaf8<Inv>([&](int m, V &re, V &im) { S::load2(src + 2 * off[m] * n16, re, im); }, yr, yi, c,
-                           scale);
+                leaf8<Inv>([&](int m, V &re, V &im) { S::load2(src + 2 * off[m] * n16, re, im); }, yr, yi, c, scale);
 #pragma GCC unroll 4
                 for (int j = 0; j < 8; j += L) {
                     S::transpose(yr + j);
@@ -339,6 +338,6 @@ struct Kernels {
     }
 };
 
-}  // namespace CFFT_VARIANT_NAMESPACE
+} // namespace CFFT_VARIANT_NAMESPACE
 
 #endif

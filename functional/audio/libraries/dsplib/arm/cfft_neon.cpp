@@ -16,7 +16,7 @@ const Variant *neonVariant()
     return &v;
 }
 
-}  // namespace dsplib::cfft
+} // namespace dsplib::cfft
 #else
 const dsplib::cfft::Variant *dsplib::cfft::neonVariant() { return nullptr; }
 #endif

@@ -15,4 +15,4 @@ const Variant *portableVariant()
     return &v;
 }
 
-}  // namespace dsplib::cfft
+} // namespace dsplib::cfft

@@ -60,7 +60,7 @@ void small(int N, const float *x, float *y)
         const float s = Inv ? 0.25f : 1.0f;
         const float s02r = x[0] + x[4], s02i = x[1] + x[5], d02r = x[0] - x[4], d02i = x[1] - x[5];
         const float s13r = x[2] + x[6], s13i = x[3] + x[7], d13r = x[2] - x[6], d13i = x[3] - x[7];
-        const float j = Inv ? -1.0f : 1.0f;  // bin 1 = d02 -+ j d13
+        const float j = Inv ? -1.0f : 1.0f; // bin 1 = d02 -+ j d13
         y[0] = (s02r + s13r) * s;
         y[1] = (s02i + s13i) * s;
         y[2] = (d02r + j * d13i) * s;
@@ -117,7 +117,7 @@ void run(int N, int log2_N, const float *x, float *y)
     }
 }
 
-}  // namespace
+} // namespace
 
 std::span<const Variant> variants()
 {
@@ -135,7 +135,7 @@ const Variant &variantFor(int N)
     return l.items[0];
 }
 
-}  // namespace dsplib::cfft
+} // namespace dsplib::cfft
 
 // A log2_N outside 0..30 cannot describe a valid size; it is clamped to 31
 // (1 << 31 is negative) so that the size check fails without an undefined

@@ -31,10 +31,10 @@ enum { FFT_MAX = 8192 };
  * taken as the number of trailing zero bits of N, so a size that is not a
  * power of two fails the size assertion.
  */
-void sp_fftSPxSP(int N, const float *x, const float *w, float *y,
-                 const unsigned char *brev, int n_min, int offset, int n_max);
-void sp_ifftSPxSP(int N, const float *x, const float *w, float *y,
-                  const unsigned char *brev, int n_min, int offset, int n_max);
+void sp_fftSPxSP(int N, const float *x, const float *w, float *y, const unsigned char *brev, int n_min, int offset,
+                 int n_max);
+void sp_ifftSPxSP(int N, const float *x, const float *w, float *y, const unsigned char *brev, int n_min, int offset,
+                  int n_max);
 
 /* Forward and inverse drivers: N must equal 1 << log2_N (or be <= 0). */
 void cfft_pow2_conjpair_splitrad_c89(int N, int log2_N, const float *x, float *y);

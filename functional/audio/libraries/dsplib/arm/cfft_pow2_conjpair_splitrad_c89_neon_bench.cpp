@@ -97,7 +97,7 @@ Errors errorsAt(int N, bool inverse)
     const std::vector<Cd> ref = dft(x, N, inverse ? +1 : -1);
     std::vector<float> y(2 * N);
     (inverse ? cifft_pow2_conjpair_splitrad_c89 : cfft_pow2_conjpair_splitrad_c89)(N, __builtin_ctz(N), x.data(),
-                                                                                    y.data());
+                                                                                   y.data());
     Fftw f(N, inverse ? FFTW_BACKWARD : FFTW_FORWARD);
     std::memcpy(f.in, x.data(), x.size() * sizeof(float));
     fftwf_execute(f.plan);
@@ -178,4 +178,4 @@ void BM_CfftAccuracy(benchmark::State &state)
 }
 BENCHMARK(BM_CfftAccuracy)->RangeMultiplier(2)->Range(2, 8192)->Iterations(1);
 
-}  // namespace
+} // namespace

@@ -306,4 +306,4 @@ TEST_F(ComplexFftDeathTest, BrokenPreconditionsAreFatal)
     sp_fftSPxSP(8192, x, nullptr, y, nullptr, 2, 0, 0);
 }
 
-}  // namespace
+} // namespace

@@ -16,7 +16,7 @@ const Variant *sse2Variant()
     return &v;
 }
 
-}  // namespace dsplib::cfft
+} // namespace dsplib::cfft
 #else
 const dsplib::cfft::Variant *dsplib::cfft::sse2Variant() { return nullptr; }
 #endif

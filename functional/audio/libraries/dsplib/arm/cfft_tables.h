@@ -127,13 +127,15 @@ struct LeafPlacement {
 
 inline constexpr auto index_lut_ = [] {
     constexpr LeafPlacement<kMax> placement;
-    static_assert([] {
-        constexpr LeafPlacement<kMax> p;
-        for (int f : p.filled)
-            if (f != 1)
-                return false;
-        return true;
-    }(), "every leaf pair is placed exactly once");
+    static_assert(
+        [] {
+            constexpr LeafPlacement<kMax> p;
+            for (int f : p.filled)
+                if (f != 1)
+                    return false;
+            return true;
+        }(),
+        "every leaf pair is placed exactly once");
     return placement.positions;
 }();
 
@@ -154,14 +156,14 @@ constexpr bool leafRuleHolds()
             return false;
     return true;
 }
-static_assert(leafRuleHolds<32, 5>() && leafRuleHolds<64, 6>() && leafRuleHolds<128, 7>() &&
-                  leafRuleHolds<256, 8>() && leafRuleHolds<512, 9>() && leafRuleHolds<1024, 10>() &&
-                  leafRuleHolds<2048, 11>() && leafRuleHolds<4096, 12>() && leafRuleHolds<8192, 13>(),
+static_assert(leafRuleHolds<32, 5>() && leafRuleHolds<64, 6>() && leafRuleHolds<128, 7>() && leafRuleHolds<256, 8>() &&
+                  leafRuleHolds<512, 9>() && leafRuleHolds<1024, 10>() && leafRuleHolds<2048, 11>() &&
+                  leafRuleHolds<4096, 12>() && leafRuleHolds<8192, 13>(),
               "one leaf table serves every size from 32 to 8192");
 
 inline constexpr std::array<float, kMax> w_ = makeTwiddles<2>();
 inline constexpr std::array<float, 16> w_nl = makeTwiddles16<2>();
 
-}  // namespace dsplib::cfft
+} // namespace dsplib::cfft
 
 #endif

@@ -9,8 +9,8 @@ namespace dsplib::cfft {
 using TransformFn = void (*)(int N, int log2N, const float *x, float *y);
 
 struct Variant {
-    const char *name;  // "portable", "neon", "sse2", "avx2"
-    int minN;          // smallest size it handles (its lanes need N/16 leaf pairs)
+    const char *name; // "portable", "neon", "sse2", "avx2"
+    int minN;         // smallest size it handles (its lanes need N/16 leaf pairs)
     TransformFn forward;
     TransformFn inverse;
 };
@@ -29,6 +29,6 @@ const Variant *neonVariant();
 const Variant *sse2Variant();
 const Variant *avx2Variant();
 
-}  // namespace dsplib::cfft
+} // namespace dsplib::cfft
 
 #endif

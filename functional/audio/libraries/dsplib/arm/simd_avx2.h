@@ -54,6 +54,6 @@ struct Avx2 {
     }
 };
 
-}  // namespace dsplib::simd
+} // namespace dsplib::simd
 
 #endif

@@ -29,6 +29,6 @@ struct Neon {
     static V reverse(V v) { return vrev64_f32(v); }
 };
 
-}  // namespace dsplib::simd
+} // namespace dsplib::simd
 
 #endif

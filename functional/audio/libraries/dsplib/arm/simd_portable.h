@@ -49,6 +49,6 @@ struct Portable {
     static V reverse(V v) { return {v.b, v.a}; }
 };
 
-}  // namespace dsplib::simd
+} // namespace dsplib::simd
 
 #endif

@@ -28,6 +28,6 @@ struct Sse2 {
     static V reverse(V v) { return _mm_shuffle_ps(v, v, _MM_SHUFFLE(0, 1, 2, 3)); }
 };
 
-}  // namespace dsplib::simd
+} // namespace dsplib::simd
 
 #endif

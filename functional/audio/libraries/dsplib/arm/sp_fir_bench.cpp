@@ -16,71 +16,78 @@
 namespace {
 
 struct FirPass {
-  int nh;
-  int ny;
+    int nh;
+    int ny;
 };
 constexpr FirPass kEnginePasses[] = {{32, 2104}, {24, 2080}, {32, 2048}};
 
 struct FirData {
-  std::vector<float> x, h, y;
-  FirData(int nh, int ny)
-      : x(static_cast<std::size_t>(ny + nh - 1)), h(static_cast<std::size_t>(nh)),
-        y(static_cast<std::size_t>(ny)) {
-    std::mt19937 rng(7);
-    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
-    for (float& v : x) v = u(rng);
-    for (float& v : h) v = u(rng);
-  }
+    std::vector<float> x, h, y;
+    FirData(int nh, int ny)
+        : x(static_cast<std::size_t>(ny + nh - 1)), h(static_cast<std::size_t>(nh)), y(static_cast<std::size_t>(ny))
+    {
+        std::mt19937 rng(7);
+        std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+        for (float &v : x)
+            v = u(rng);
+        for (float &v : h)
+            v = u(rng);
+    }
 };
 
-void finish(benchmark::State& state, const FirData& data, FirPass p) {
-  state.SetItemsProcessed(state.iterations() * p.ny);
-  benchmark::DoNotOptimize(data.y.data());
+void finish(benchmark::State &state, const FirData &data, FirPass p)
+{
+    state.SetItemsProcessed(state.iterations() * p.ny);
+    benchmark::DoNotOptimize(data.y.data());
 }
 
-void firNaive(benchmark::State& state, FirPass p) {
-  FirData data(p.nh, p.ny);
-  for (auto _ : state) {
-    const float* x = data.x.data();
-    const float* h = data.h.data();
-    float* y = data.y.data();
-    for (int i = 0; i < p.ny; ++i) {
-      float s = 0.0f;
-      for (int j = 0; j < p.nh; ++j) s += h[j] * x[i + j];
-      y[i] = s;
+void firNaive(benchmark::State &state, FirPass p)
+{
+    FirData data(p.nh, p.ny);
+    for (auto _ : state) {
+        const float *x = data.x.data();
+        const float *h = data.h.data();
+        float *y = data.y.data();
+        for (int i = 0; i < p.ny; ++i) {
+            float s = 0.0f;
+            for (int j = 0; j < p.nh; ++j)
+                s += h[j] * x[i + j];
+            y[i] = s;
+        }
+        benchmark::ClobberMemory();
     }
-    benchmark::ClobberMemory();
-  }
-  finish(state, data, p);
+    finish(state, data, p);
 }
 
-void firPublic(benchmark::State& state, FirPass p) {
-  FirData data(p.nh, p.ny);
-  for (auto _ : state) {
-    voxaim_firFilter(data.x.data(), data.h.data(), data.y.data(), p.nh, p.ny);
-    benchmark::ClobberMemory();
-  }
-  finish(state, data, p);
+void firPublic(benchmark::State &state, FirPass p)
+{
+    FirData data(p.nh, p.ny);
+    for (auto _ : state) {
+        voxaim_firFilter(data.x.data(), data.h.data(), data.y.data(), p.nh, p.ny);
+        benchmark::ClobberMemory();
+    }
+    finish(state, data, p);
 }
 
-void firVariant(benchmark::State& state, FirPass p, const sp_fir::FirKernels* k) {
-  FirData data(p.nh, p.ny);
-  for (auto _ : state) {
-    k->gen(data.x.data(), data.h.data(), data.y.data(), p.nh, p.ny);
-    benchmark::ClobberMemory();
-  }
-  finish(state, data, p);
+void firVariant(benchmark::State &state, FirPass p, const sp_fir::FirKernels *k)
+{
+    FirData data(p.nh, p.ny);
+    for (auto _ : state) {
+        k->gen(data.x.data(), data.h.data(), data.y.data(), p.nh, p.ny);
+        benchmark::ClobberMemory();
+    }
+    finish(state, data, p);
 }
 
 const bool kRegistered = [] {
-  for (FirPass p : kEnginePasses) {
-    const std::string shape = std::to_string(p.nh) + "x" + std::to_string(p.ny);
-    benchmark::RegisterBenchmark(("Fir/" + shape + "/naive").c_str(), firNaive, p);
-    benchmark::RegisterBenchmark(("Fir/" + shape + "/voxaim_firFilter").c_str(), firPublic, p);
-    for (const sp_fir::FirKernels* k : sp_fir::availableKernels())
-      benchmark::RegisterBenchmark(("Fir/" + shape + "/" + k->name).c_str(), firVariant, p, k);
-  }
-  return true;
+    for (FirPass p : kEnginePasses) {
+        const std::string shape = std::to_string(p.nh) + "x" + std::to_string(p.ny);
+        benchmark::RegisterBenchmark(("Fir/" + shape + "/naive").c_str(), firNaive, p);
+        benchmark::RegisterBenchmark(("Fir/" + shape + "/voxaim_firFilter").c_str(), firPublic, p);
+        for (const sp_fir::FirKernels *k : sp_fir::availableKernels())
+            benchmark::RegisterBenchmark(("Fir/" + shape + "/" + k->name).c_str(), firVariant, p, k);
+    }
+    return true;
 }();
 
-}  // namespace
+} // namespace

@@ -12,39 +12,37 @@
 namespace sp_fir {
 
 struct FirKernels {
-  const char* name;
-  // Block kernel: nh >= 1, ny >= 1.
-  void (*gen)(const float* x, const float* h, float* y, int nh, int ny);
-  // Decimating kernel: nh >= 1, ny >= 1, step >= 1.
-  void (*genDownsample)(const float* x, const float* h, float* y, int nh, int ny, int step);
+    const char *name;
+    // Block kernel: nh >= 1, ny >= 1.
+    void (*gen)(const float *x, const float *h, float *y, int nh, int ny);
+    // Decimating kernel: nh >= 1, ny >= 1, step >= 1.
+    void (*genDownsample)(const float *x, const float *h, float *y, int nh, int ny, int step);
 };
 
 // Variants; each returns null where it is not compiled in or the processor
 // lacks it. The portable one is always there.
-const FirKernels& portableKernels();
-const FirKernels* neonKernels();
-const FirKernels* avx2Kernels();
+const FirKernels &portableKernels();
+const FirKernels *neonKernels();
+const FirKernels *avx2Kernels();
 // The AVX2 table itself, without the processor check (null when not built).
-const FirKernels* avx2KernelTable();
+const FirKernels *avx2KernelTable();
 
 // Every variant this machine runs, the portable one first.
-std::span<const FirKernels* const> availableKernels();
+std::span<const FirKernels *const> availableKernels();
 // The variant behind the public entry points.
-const FirKernels& activeKernels();
+const FirKernels &activeKernels();
 
 // The filter bodies. Arguments as for the public functions, except that
 // firFilterDownsample expects step > 0 and 0 <= begin < step already checked
 // (the public function asserts them).
-void firGen(const FirKernels& k, const float* x, const float* h, float* y, int nh, int ny);
-void firGenDownsample(const FirKernels& k, const float* x, const float* h, float* y, int nh, int ny,
-                      int step);
-int firFilter(const FirKernels& k, const float* x, const float* h, float* d, int pos, float* y,
-              int nh, int ny);
-int firFilterDownsample(const FirKernels& k, const float* x, const float* h, float* d, int pos,
-                        float* y, int nh, int ny, int* phase, int begin, int step);
+void firGen(const FirKernels &k, const float *x, const float *h, float *y, int nh, int ny);
+void firGenDownsample(const FirKernels &k, const float *x, const float *h, float *y, int nh, int ny, int step);
+int firFilter(const FirKernels &k, const float *x, const float *h, float *d, int pos, float *y, int nh, int ny);
+int firFilterDownsample(const FirKernels &k, const float *x, const float *h, float *d, int pos, float *y, int nh,
+                        int ny, int *phase, int begin, int step);
 
 // The delay-line update of both streaming filters (pos already in [0, nh),
 // nh >= 1, ny >= 1); returns the new position.
-int update_delay_line(const float* x, float* d, int pos, int nh, int ny);
+int update_delay_line(const float *x, float *d, int pos, int nh, int ny);
 
-}  // namespace sp_fir
+} // namespace sp_fir

@@ -21,20 +21,20 @@ extern "C" {
 
 // Block filter: y[i] = sum_j h[j] x[i + j] for i = 0 .. ny-1; x holds
 // ny + nh - 1 samples. ny <= 0: nothing written; nh <= 0: y[0 .. ny-1] = 0.
-void sp_fir_gen(const float* x, const float* h, float* y, int nh, int ny);
+void sp_fir_gen(const float *x, const float *h, float *y, int nh, int ny);
 
 // Block filter keeping every step-th output: y[m] = sum_j h[j] x[m step + j]
 // for m = 0 .. (ny-1)/step, (ny-1)/step + 1 outputs; x holds ny + nh - 1
 // samples. ny <= 0: nothing; step <= 0: fatal assertion "step > 0";
 // step 1: sp_fir_gen; nh <= 0: the outputs are 0.
-void sp_fir_gen_downsample(const float* x, const float* h, float* y, int nh, int ny, int step);
+void sp_fir_gen_downsample(const float *x, const float *h, float *y, int nh, int ny, int step);
 
 // Streaming filter over ny new samples x[0 .. ny-1]: y[i] is the output whose
 // window ends at x[i], reaching back into d for i < nh - 1. Updates d and
 // returns the new position. pos outside [0, nh) is first reduced mod nh.
 // ny <= 0: returns pos unchanged, writes nothing; nh <= 0: y[0 .. ny-1] = 0,
 // pos returned unchanged.
-int sp_fir_filter(const float* x, const float* h, float* d, int pos, float* y, int nh, int ny);
+int sp_fir_filter(const float *x, const float *h, float *d, int pos, float *y, int nh, int ny);
 
 // Streaming filter keeping the outputs at positions begin, begin + step, ...
 // < ny of this block, where begin = *phase (0 if phase is null):
@@ -43,11 +43,11 @@ int sp_fir_filter(const float* x, const float* h, float* d, int pos, float* y, i
 // ny <= 0: returns pos at once (nothing checked). Fatal assertions
 // "step > 0" and "begin >= 0 && begin < step". step 1: sp_fir_filter, *phase
 // untouched. nh <= 0: the kept outputs are 0, pos returned unchanged.
-int sp_fir_filter_downsample(const float* x, const float* h, float* d, int pos, float* y, int nh,
-                             int ny, int* phase, int step);
+int sp_fir_filter_downsample(const float *x, const float *h, float *d, int pos, float *y, int nh, int ny, int *phase,
+                             int step);
 
 // The engine's FIR entry: sp_fir_gen with the same arguments.
-void voxaim_firFilter(const float* x, const float* h, float* y, int nh, int ny);
+void voxaim_firFilter(const float *x, const float *h, float *y, int nh, int ny);
 
 #ifdef __cplusplus
 }

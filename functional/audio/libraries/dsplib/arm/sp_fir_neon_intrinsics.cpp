@@ -4,14 +4,14 @@
 
 namespace sp_fir {
 
-const FirKernels* neonKernels() {
+const FirKernels *neonKernels()
+{
 #if SP_FIR_HAVE_NEON
-  static constexpr FirKernels kernels{"neon", &sp_fir_gen_<FirNeon>,
-                                      &sp_fir_gen_downsample_<FirNeon>};
-  return &kernels;
+    static constexpr FirKernels kernels{"neon", &sp_fir_gen_<FirNeon>, &sp_fir_gen_downsample_<FirNeon>};
+    return &kernels;
 #else
-  return nullptr;
+    return nullptr;
 #endif
 }
 
-}  // namespace sp_fir
+} // namespace sp_fir

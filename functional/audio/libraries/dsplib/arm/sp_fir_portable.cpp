@@ -5,10 +5,10 @@
 
 namespace sp_fir {
 
-const FirKernels& portableKernels() {
-  static constexpr FirKernels kernels{"portable", &sp_fir_gen_<FirPortable>,
-                                      &sp_fir_gen_downsample_<FirPortable>};
-  return kernels;
+const FirKernels &portableKernels()
+{
+    static constexpr FirKernels kernels{"portable", &sp_fir_gen_<FirPortable>, &sp_fir_gen_downsample_<FirPortable>};
+    return kernels;
 }
 
-}  // namespace sp_fir
+} // namespace sp_fir

@@ -30,58 +30,66 @@ namespace sp_fir {
 namespace {
 
 struct FirPortable {
-  static constexpr int W = 4;
-  struct V {
-    float v[4];
-  };
-  struct C4 {
-    float c[4];
-  };
-  static inline V zero() { return V{{0.0f, 0.0f, 0.0f, 0.0f}}; }
-  static inline V dup(float s) { return V{{s, s, s, s}}; }
-  static inline V load(const float* p) { return V{{p[0], p[1], p[2], p[3]}}; }
-  static inline void store(float* p, V a) {
-    for (int k = 0; k < 4; ++k) p[k] = a.v[k];
-  }
-  static inline V mla(V acc, V a, V b) {
-    for (int k = 0; k < 4; ++k) acc.v[k] += a.v[k] * b.v[k];
-    return acc;
-  }
-  static inline C4 coefs(const float* h) { return C4{{h[0], h[1], h[2], h[3]}}; }
-  template <int K>
-  static inline V mlaLane(V acc, V a, const C4& c) {
-    for (int k = 0; k < 4; ++k) acc.v[k] += a.v[k] * c.c[K];
-    return acc;
-  }
-  static inline float hsum(V a) { return (a.v[0] + a.v[1]) + (a.v[2] + a.v[3]); }
+    static constexpr int W = 4;
+    struct V {
+        float v[4];
+    };
+    struct C4 {
+        float c[4];
+    };
+    static inline V zero() { return V{{0.0f, 0.0f, 0.0f, 0.0f}}; }
+    static inline V dup(float s) { return V{{s, s, s, s}}; }
+    static inline V load(const float *p) { return V{{p[0], p[1], p[2], p[3]}}; }
+    static inline void store(float *p, V a)
+    {
+        for (int k = 0; k < 4; ++k)
+            p[k] = a.v[k];
+    }
+    static inline V mla(V acc, V a, V b)
+    {
+        for (int k = 0; k < 4; ++k)
+            acc.v[k] += a.v[k] * b.v[k];
+        return acc;
+    }
+    static inline C4 coefs(const float *h) { return C4{{h[0], h[1], h[2], h[3]}}; }
+    template <int K>
+    static inline V mlaLane(V acc, V a, const C4 &c)
+    {
+        for (int k = 0; k < 4; ++k)
+            acc.v[k] += a.v[k] * c.c[K];
+        return acc;
+    }
+    static inline float hsum(V a) { return (a.v[0] + a.v[1]) + (a.v[2] + a.v[3]); }
 };
 
 #if SP_FIR_HAVE_NEON
 // Coefficients stay packed four to a register; vmla by lane broadcasts them
 // for free, so sixteen taps occupy only four quad registers.
 struct FirNeon {
-  static constexpr int W = 4;
-  using V = float32x4_t;
-  using C4 = float32x4_t;
-  static inline V zero() { return vdupq_n_f32(0.0f); }
-  static inline V dup(float s) { return vdupq_n_f32(s); }
-  static inline V load(const float* p) { return vld1q_f32(p); }
-  static inline void store(float* p, V a) { vst1q_f32(p, a); }
-  static inline V mla(V acc, V a, V b) { return vmlaq_f32(acc, a, b); }
-  static inline C4 coefs(const float* h) { return vld1q_f32(h); }
-  template <int K>
-  static inline V mlaLane(V acc, V a, const C4& c) {
-    if constexpr (K < 2)
-      return vmlaq_lane_f32(acc, a, vget_low_f32(c), K);
-    else
-      return vmlaq_lane_f32(acc, a, vget_high_f32(c), K - 2);
-  }
-  static inline float hsum(V a) {
-    float32x2_t s = vadd_f32(vget_low_f32(a), vget_high_f32(a));
-    return vget_lane_f32(vpadd_f32(s, s), 0);
-  }
+    static constexpr int W = 4;
+    using V = float32x4_t;
+    using C4 = float32x4_t;
+    static inline V zero() { return vdupq_n_f32(0.0f); }
+    static inline V dup(float s) { return vdupq_n_f32(s); }
+    static inline V load(const float *p) { return vld1q_f32(p); }
+    static inline void store(float *p, V a) { vst1q_f32(p, a); }
+    static inline V mla(V acc, V a, V b) { return vmlaq_f32(acc, a, b); }
+    static inline C4 coefs(const float *h) { return vld1q_f32(h); }
+    template <int K>
+    static inline V mlaLane(V acc, V a, const C4 &c)
+    {
+        if constexpr (K < 2)
+            return vmlaq_lane_f32(acc, a, vget_low_f32(c), K);
+        else
+            return vmlaq_lane_f32(acc, a, vget_high_f32(c), K - 2);
+    }
+    static inline float hsum(V a)
+    {
+        float32x2_t s = vadd_f32(vget_low_f32(a), vget_high_f32(a));
+        return vget_lane_f32(vpadd_f32(s, s), 0);
+    }
 };
 #endif
 
-}  // namespace
-}  // namespace sp_fir
+} // namespace
+} // namespace sp_fir

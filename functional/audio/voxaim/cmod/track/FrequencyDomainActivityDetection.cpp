@@ -5,11 +5,11 @@
 namespace {
 
 constexpr int FloatsPerChannel = 4098;
-constexpr int TotalLast = 1193;       /* total band 0 ... 1193 (0 ... 13980 Hz) */
-constexpr int DcWeightedLast = 7;     /* bins 0 ... 7 count 0.01 in the total */
+constexpr int TotalLast = 1193;   /* total band 0 ... 1193 (0 ... 13980 Hz) */
+constexpr int DcWeightedLast = 7; /* bins 0 ... 7 count 0.01 in the total */
 constexpr int SpeechFirst = 13, SpeechLast = 511;
 constexpr int LowFirst = 18, LowLast = 54;
-constexpr int16_t OnsetFrames = 7;    /* consecutive frames above 1.1 before an onset */
+constexpr int16_t OnsetFrames = 7; /* consecutive frames above 1.1 before an onset */
 constexpr int16_t HangoverFrames = 34;
 
 FrequencyDomainVadState State;
@@ -24,10 +24,7 @@ int16_t saturatingIncrement(int16_t count)
 
 } // namespace
 
-FrequencyDomainVadState &frequencyDomainVadState()
-{
-    return State;
-}
+FrequencyDomainVadState &frequencyDomainVadState() { return State; }
 
 extern "C" void initializeFrequencyDomainActivityDetector(void)
 {
@@ -42,8 +39,8 @@ extern "C" void setFrequencyDomainVadChannels(unsigned int first, unsigned int s
     State.FdVadChannel2 = static_cast<int32_t>(second);
 }
 
-extern "C" uint32_t detectFrequencyDomainActivity(const float *spectrum, const float *noise,
-                                                  uint8_t *voice, uint8_t *sound)
+extern "C" uint32_t detectFrequencyDomainActivity(const float *spectrum, const float *noise, uint8_t *voice,
+                                                  uint8_t *sound)
 {
     *voice = 0;
     *sound = 0;

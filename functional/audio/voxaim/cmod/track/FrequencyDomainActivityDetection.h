@@ -27,17 +27,16 @@ void setFrequencyDomainVadChannels(unsigned int first, unsigned int second);
 /* Judges one frame. noise is the 2049-float estimate calculateNoiseLevel
  * returned for the same frame. Writes 0/1 to *voice and *sound; returns the
  * voice answer. */
-uint32_t detectFrequencyDomainActivity(const float *spectrum, const float *noise,
-                                       uint8_t *voice, uint8_t *sound);
+uint32_t detectFrequencyDomainActivity(const float *spectrum, const float *noise, uint8_t *voice, uint8_t *sound);
 
 #ifdef __cplusplus
 }
 
 /* The detector's module state; exposed for diagnostics and tests. */
 struct FrequencyDomainVadState {
-    int16_t HangCount = 0;      /* remaining hangover frames */
-    int16_t BurstCount = 0;     /* consecutive frames that met the onset condition */
-    int16_t TemporalCount = 0;  /* consecutive frames with a ratio above 1.1 */
+    int16_t HangCount = 0;     /* remaining hangover frames */
+    int16_t BurstCount = 0;    /* consecutive frames that met the onset condition */
+    int16_t TemporalCount = 0; /* consecutive frames with a ratio above 1.1 */
     int32_t FdVadChannel1 = 1;
     int32_t FdVadChannel2 = 2;
 };

@@ -42,10 +42,7 @@ Answer detect(const Frame &f)
 }
 
 /* Speech-like: all power in the 211 ... 633 Hz band, ratio r to the noise. */
-Frame speech(float ratio)
-{
-    return Frame().power(30, ratio).noiseMagnitude(30, 1.0f);
-}
+Frame speech(float ratio) { return Frame().power(30, ratio).noiseMagnitude(30, 1.0f); }
 
 class FrequencyDomainActivityDetection : public ::testing::Test {
 protected:
@@ -124,17 +121,17 @@ TEST_F(FrequencyDomainActivityDetection, LowBandMustHoldMoreThanHalfOfTheTotal)
 TEST_F(FrequencyDomainActivityDetection, BinsBelow82HzCountOneHundredthInTheTotal)
 {
     // Low band power 1; bin 5 adds 0.01 * p to the total.
-    const Frame heavy = speech(4.0f).power(5, 420.0f);  // total 8.2 > 2 * 4
+    const Frame heavy = speech(4.0f).power(5, 420.0f); // total 8.2 > 2 * 4
     for (int frame = 0; frame < 10; ++frame)
         EXPECT_EQ(detect(heavy).voice, 0);
-    const Frame light = speech(4.0f).power(5, 380.0f);  // total 7.8 < 2 * 4
+    const Frame light = speech(4.0f).power(5, 380.0f); // total 7.8 < 2 * 4
     EXPECT_EQ(detect(light).voice, 1);
 }
 
 TEST_F(FrequencyDomainActivityDetection, UsesOnlyTheSelectedChannels)
 {
     setFrequencyDomainVadChannels(3, 4);
-    Frame wrong = speech(4.0f);  // channels 1 and 2
+    Frame wrong = speech(4.0f); // channels 1 and 2
     for (int frame = 0; frame < 10; ++frame)
         EXPECT_EQ(detect(wrong).sound, 0);
     Frame right = Frame().power(30, 4.0f, 3, 4).noiseMagnitude(30, 1.0f);

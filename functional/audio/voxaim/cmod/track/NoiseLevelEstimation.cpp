@@ -16,10 +16,7 @@ constexpr int16_t LongestSteadyLimit = 32;
 
 NoiseLevelState State;
 
-float magnitude(const float *bin)
-{
-    return std::sqrt(bin[0] * bin[0] + bin[1] * bin[1]);
-}
+float magnitude(const float *bin) { return std::sqrt(bin[0] * bin[0] + bin[1] * bin[1]); }
 
 /* Steady frames needed before the fast update: 3 per whole dB by which the
  * fast level stands above the estimate, within 20 ... 32. */
@@ -37,10 +34,7 @@ int16_t steadyFrameLimit(float fastSum, float noiseSum)
 
 } // namespace
 
-const NoiseLevelState &noiseLevelState()
-{
-    return State;
-}
+const NoiseLevelState &noiseLevelState() { return State; }
 
 extern "C" void intializeNoiseLevel(void)
 {

@@ -121,7 +121,7 @@ TEST_F(NoiseLevelEstimation, RisesAndFallsAtTheTwoSlowRates)
         EXPECT_NEAR((st.NoiseLevel[1200] - rising) / (st.SlowLevel[1200] - rising), std::ldexp(1.0, -22),
                     std::ldexp(1.0, -22) * 1e-3);
         if (n < 30)
-            continue;  // until the slow level has decayed the step is too fine for a float
+            continue; // until the slow level has decayed the step is too fine for a float
         EXPECT_LT(st.SlowLevel[1500], falling);
         EXPECT_NEAR((st.NoiseLevel[1500] - falling) / (st.SlowLevel[1500] - falling), std::ldexp(1.0, -18),
                     std::ldexp(1.0, -18) * 0.05);
@@ -175,11 +175,11 @@ int steadyFramesAfterStep(float gain)
 
 TEST_F(NoiseLevelEstimation, SteadyLevelResumesFastUpdateAfterItsLimit)
 {
-    EXPECT_EQ(steadyFramesAfterStep(2.0f), 20);   // 6 dB above the estimate
+    EXPECT_EQ(steadyFramesAfterStep(2.0f), 20); // 6 dB above the estimate
     intializeNoiseLevel();
-    EXPECT_EQ(steadyFramesAfterStep(4.0f), 32);   // 12 dB: the upper bound
+    EXPECT_EQ(steadyFramesAfterStep(4.0f), 32); // 12 dB: the upper bound
     intializeNoiseLevel();
-    EXPECT_EQ(steadyFramesAfterStep(2.6f), 24);   // 8.3 dB: 3 frames per whole dB
+    EXPECT_EQ(steadyFramesAfterStep(2.6f), 24); // 8.3 dB: 3 frames per whole dB
 }
 
 TEST_F(NoiseLevelEstimation, LevelBelowTheEstimateFollowsFastAtOnce)
@@ -194,7 +194,7 @@ TEST_F(NoiseLevelEstimation, DigitalSilenceRestartsTheCountdown)
     settle(100.0f);
     const std::vector<float> silence = flatSpectrum(0.0f);
     calculateNoiseLevel(silence.data(), 0);
-    EXPECT_EQ(noiseLevelState().NoiseCountFromBoot, 0);  // the slow sum has not decayed yet
+    EXPECT_EQ(noiseLevelState().NoiseCountFromBoot, 0); // the slow sum has not decayed yet
     for (int frame = 0; frame < 1000 && noiseLevelState().NoiseCountFromBoot == 0; ++frame)
         calculateNoiseLevel(silence.data(), 0);
     EXPECT_EQ(noiseLevelState().NoiseCountFromBoot, 40);

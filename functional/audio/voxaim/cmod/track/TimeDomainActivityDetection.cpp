@@ -22,15 +22,14 @@ constexpr float SmallestMedianStep = 1e-12f;
 
 /* Unity gain at 0 Hz, flat to about 16 kHz, 0.5 at 18 kHz. */
 constexpr std::array<float, 32> LowPassFilterCoefficients{
-    0.0f,     -0.0012f, 0.002f,  -0.0021f, 0.0f,    0.0048f, -0.0099f, 0.01f,
-    -0.0f,    -0.0189f, 0.0362f, -0.0347f, 0.0f,    0.0685f, -0.1529f, 0.223f,
-    0.7505f,  0.223f,   -0.1529f, 0.0685f, 0.0f,    -0.0347f, 0.0362f, -0.0189f,
-    -0.0f,    0.01f,    -0.0099f, 0.0048f, 0.0f,    -0.0021f, 0.002f,  -0.0012f};
+    0.0f,     -0.0012f, 0.002f,  -0.0021f, 0.0f,     0.0048f, -0.0099f, 0.01f,    -0.0f,   -0.0189f, 0.0362f,
+    -0.0347f, 0.0f,     0.0685f, -0.1529f, 0.223f,   0.7505f, 0.223f,   -0.1529f, 0.0685f, 0.0f,     -0.0347f,
+    0.0362f,  -0.0189f, -0.0f,   0.01f,    -0.0099f, 0.0048f, 0.0f,     -0.0021f, 0.002f,  -0.0012f};
 /* Zero gain at 0 Hz, about 0.001 or less up to 6 kHz, 0.74 at 10 kHz. */
-constexpr std::array<float, 24> HighPassFilterCoefficients{
-    0.0f,     -0.0013f, 0.0051f, -0.0006f, -0.0122f, -0.009f,  0.0302f,  0.0438f,
-    -0.0422f, -0.1475f, -0.0948f, 1.1146f, -1.7722f, 1.1146f,  -0.0948f, -0.1475f,
-    -0.0422f, 0.0438f,  0.0302f, -0.009f,  -0.0122f, -0.0006f, 0.0051f,  -0.0013f};
+constexpr std::array<float, 24> HighPassFilterCoefficients{0.0f,     -0.0013f, 0.0051f,  -0.0006f, -0.0122f, -0.009f,
+                                                           0.0302f,  0.0438f,  -0.0422f, -0.1475f, -0.0948f, 1.1146f,
+                                                           -1.7722f, 1.1146f,  -0.0948f, -0.1475f, -0.0422f, 0.0438f,
+                                                           0.0302f,  -0.009f,  -0.0122f, -0.0006f, 0.0051f,  -0.0013f};
 /* A 32-sample moving average. */
 constexpr auto EnvelopeFilterCoefficients = [] {
     std::array<float, 32> h{};
@@ -38,7 +37,7 @@ constexpr auto EnvelopeFilterCoefficients = [] {
     return h;
 }();
 
-std::array<float, 3 * FrameLength> AudioData{};  /* channel history, oldest block first */
+std::array<float, 3 * FrameLength> AudioData{}; /* channel history, oldest block first */
 std::array<float, WindowLength> FilterInput{};
 std::array<float, LowPassOutputs> EnvelopeOutput{};
 std::array<float, FrameLength> MedianOutput{};
@@ -120,7 +119,6 @@ extern "C" void detectTimeDomainActivity(const float *audio, uint8_t *result)
     filter(FilterInput.data(), EnvelopeFilterCoefficients, EnvelopeOutput.data(), FrameLength);
 
     trackMedian();
-    const float jump = timeDomainJumpMeasure(std::span<const float>(EnvelopeOutput.data(), FrameLength),
-                                             MedianOutput);
+    const float jump = timeDomainJumpMeasure(std::span<const float>(EnvelopeOutput.data(), FrameLength), MedianOutput);
     *result = timeDomainDecision(jump);
 }

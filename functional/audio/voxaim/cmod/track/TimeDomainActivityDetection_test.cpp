@@ -107,7 +107,7 @@ TEST_F(TimeDomainActivityDetection, WatchesOnlyItsChannel)
     EXPECT_EQ(clickAt(1000, 1), (std::vector<int>{1, 1, 1, 1}));
     EXPECT_EQ(clickAt(1000, 3), (std::vector<int>{1, 1, 1, 1}));
     setTimeDomainVadChannel(3);
-    detect(signal.next());  // the history still holds channel 2: identical here
+    detect(signal.next()); // the history still holds channel 2: identical here
     EXPECT_EQ(clickAt(1000, 3), (std::vector<int>{1, 0, 0, 1}));
 }
 

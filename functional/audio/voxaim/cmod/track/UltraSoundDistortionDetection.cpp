@@ -11,8 +11,8 @@
 namespace {
 
 constexpr int FloatsPerChannel = 4098;
-constexpr int UltraSoundFirst = 1728, UltraSoundLast = 1844;  /* 20250.0 ... 21609.4 Hz */
-constexpr int NeighborFirst = 1536, NeighborLast = 1705;      /* 18000.0 ... 19980.5 Hz */
+constexpr int UltraSoundFirst = 1728, UltraSoundLast = 1844; /* 20250.0 ... 21609.4 Hz */
+constexpr int NeighborFirst = 1536, NeighborLast = 1705;     /* 18000.0 ... 19980.5 Hz */
 constexpr int16_t BlockFrames = 20;
 constexpr float InitialLevel_dB = -100.0f;
 /* Level offset in dB: the single-precision constant widened to double. */
@@ -23,7 +23,7 @@ constexpr float NeighborMargin_dB = 15.0f;
 
 std::unique_ptr<float[]> UltraSoundLevel;
 std::unique_ptr<float[]> NeighborBandLevel;
-int Channels = 0;  /* length of both arrays */
+int Channels = 0; /* length of both arrays */
 float TimeSmoothingFactor = 0.06058693f;
 int16_t AccCount = 0;
 uint8_t WarningIssued = 0;
@@ -80,8 +80,8 @@ void judgeBlock(uint8_t *distortion)
             WarningIssued = 1;
         }
     } else if (WarningIssued) {
-        eventlog("Ultrasound level is ok, ultrasound level: %3.1f neighborband level: %3.1f\n",
-                 static_cast<double>(us), static_cast<double>(nb));
+        eventlog("Ultrasound level is ok, ultrasound level: %3.1f neighborband level: %3.1f\n", static_cast<double>(us),
+                 static_cast<double>(nb));
         WarningIssued = 0;
     }
 
@@ -132,7 +132,4 @@ extern "C" void detectUltraSoundDistortion(const float *spectrum, uint8_t *disto
     judgeBlock(distortion);
 }
 
-extern "C" float voxaim_getUltraSoundLevel(void)
-{
-    return MaxUltraSoundLevel_dB;
-}
+extern "C" float voxaim_getUltraSoundLevel(void) { return MaxUltraSoundLevel_dB; }

@@ -11,8 +11,8 @@
 namespace {
 
 constexpr int Bins = 2049;
-constexpr int UltraSoundBin = 1792;  /* 21 kHz */
-constexpr int NeighborBin = 1600;    /* 18.75 kHz */
+constexpr int UltraSoundBin = 1792; /* 21 kHz */
+constexpr int NeighborBin = 1600;   /* 18.75 kHz */
 
 /* Per-frame band power that a block of 20 frames judges as level_dB. */
 float powerFor(double level_dB)
@@ -117,20 +117,17 @@ TEST_F(UltraSoundDistortionDetection, LoudLevelCloseToItsNeighborBandIsNotPublis
     ASSERT_NEAR(voxaim_getUltraSoundLevel(), -40.0f, 0.01f);
 
     // Broadband sound: -20 dB against a neighbour band at -34 dB (14 dB apart).
-    const Spectrum broadband =
-        Spectrum().tone(4, UltraSoundBin, powerFor(-20.0)).tone(4, NeighborBin, powerFor(-34.0));
+    const Spectrum broadband = Spectrum().tone(4, UltraSoundBin, powerFor(-20.0)).tone(4, NeighborBin, powerFor(-34.0));
     EXPECT_EQ(block(broadband), None);
     EXPECT_NEAR(voxaim_getUltraSoundLevel(), -40.0f, 0.01f);
 
     // 16 dB apart: published and reported.
-    const Spectrum clear =
-        Spectrum().tone(4, UltraSoundBin, powerFor(-20.0)).tone(4, NeighborBin, powerFor(-36.0));
+    const Spectrum clear = Spectrum().tone(4, UltraSoundBin, powerFor(-20.0)).tone(4, NeighborBin, powerFor(-36.0));
     EXPECT_EQ(block(clear), JudgingFrame);
     EXPECT_NEAR(voxaim_getUltraSoundLevel(), -20.0f, 0.01f);
 
     // Below -60 dB a level is published whatever its neighbour band holds.
-    const Spectrum faint =
-        Spectrum().tone(4, UltraSoundBin, powerFor(-70.0)).tone(4, NeighborBin, powerFor(-70.0));
+    const Spectrum faint = Spectrum().tone(4, UltraSoundBin, powerFor(-70.0)).tone(4, NeighborBin, powerFor(-70.0));
     EXPECT_EQ(block(faint), None);
     EXPECT_NEAR(voxaim_getUltraSoundLevel(), -70.0f, 0.01f);
 }
@@ -142,7 +139,7 @@ TEST_F(UltraSoundDistortionDetection, JudgesTheLoudestChannelLowestIndexOnTies)
     EXPECT_EQ(block(tie, &log), JudgingFrame);
     EXPECT_NE(log.find("channel: 3 "), std::string::npos) << log;
 
-    block(Spectrum(), &log);  // ends the warning
+    block(Spectrum(), &log); // ends the warning
     const Spectrum louder = Spectrum().tone(1, UltraSoundBin, powerFor(-22.0)).tone(6, UltraSoundBin, powerFor(-21.0));
     EXPECT_EQ(block(louder, &log), JudgingFrame);
     EXPECT_NE(log.find("channel: 6 "), std::string::npos) << log;
@@ -168,7 +165,7 @@ TEST_F(UltraSoundDistortionDetection, EveryBlockStartsFromZero)
 TEST_F(UltraSoundDistortionDetection, FollowsTheChannelCountOfTheEngine)
 {
     voxaim_destroy();
-    voxaim_initialize(6);  // feyla: 4 channels
+    voxaim_initialize(6); // feyla: 4 channels
     ASSERT_EQ(voxaim_getNumberOfChannels(), 4);
     // A four-channel spectrum: nothing beyond it is read (checked by ASan).
     std::vector<float> s(4 * 2 * Bins, 0.0f);

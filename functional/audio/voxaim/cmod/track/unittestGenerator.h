@@ -33,8 +33,8 @@ extern "C" {
 
 /* One built-in clip. */
 typedef struct ClipInfo {
-  const float *samples;
-  uint32_t numberOfSamples;
+    const float *samples;
+    uint32_t numberOfSamples;
 } ClipInfo;
 
 extern const float femaleSpeech[UNITTEST_CLIP_LENGTH];
@@ -46,18 +46,17 @@ typedef int32_t (*GetNumberOfChannelsFunction)(void);
 typedef const float *(*GetMicrophoneCoordinatesFunction)(int32_t index);
 
 typedef struct AudioGenerator {
-  float *buffer;          /* UNITTEST_BUFFER_LENGTH floats, zero-filled at creation */
-  uint32_t readPosition;  /* clip index of the first sample of the next frame */
-  GetNumberOfChannelsFunction getNumberOfChannels;
-  GetMicrophoneCoordinatesFunction getMicrophoneCoordinates;
-  bool dcOffset;          /* speech written as 838860.8 + 0.1 * sample */
+    float *buffer;         /* UNITTEST_BUFFER_LENGTH floats, zero-filled at creation */
+    uint32_t readPosition; /* clip index of the first sample of the next frame */
+    GetNumberOfChannelsFunction getNumberOfChannels;
+    GetMicrophoneCoordinatesFunction getMicrophoneCoordinates;
+    bool dcOffset; /* speech written as 838860.8 + 0.1 * sample */
 } AudioGenerator;
 
 /* A new generator at clip position 0 with a zeroed buffer; the caller owns it
  * until destroyAudioGenerator. Allocation failures are not checked. */
 AudioGenerator *createAudioGenerator(GetNumberOfChannelsFunction getNumberOfChannels,
-                                     GetMicrophoneCoordinatesFunction getMicrophoneCoordinates,
-                                     bool dcOffset);
+                                     GetMicrophoneCoordinatesFunction getMicrophoneCoordinates, bool dcOffset);
 void destroyAudioGenerator(AudioGenerator *generator);
 
 /*

@@ -30,21 +30,21 @@ extern "C" {
 #define VOXAIM_IN_NOISE_HOLD 1       /* keep the noise estimate for this frame */
 
 /* Output flag bits (flags of VoxaimResult). Bit 6 is always 0. */
-#define VOXAIM_OUT_VOICE_ACTIVITY 0       /* frequency-domain voice activity */
-#define VOXAIM_OUT_TIME_DOMAIN_ANSWER 1   /* 1 while no envelope jump was seen */
+#define VOXAIM_OUT_VOICE_ACTIVITY 0     /* frequency-domain voice activity */
+#define VOXAIM_OUT_TIME_DOMAIN_ANSWER 1 /* 1 while no envelope jump was seen */
 #define VOXAIM_OUT_SOUND_ACTIVITY 2
-#define VOXAIM_OUT_FAR_END_ACTIVITY 3     /* copy of input bit 0 */
-#define VOXAIM_OUT_NOISE_HOLD 4           /* copy of input bit 1 */
+#define VOXAIM_OUT_FAR_END_ACTIVITY 3 /* copy of input bit 0 */
+#define VOXAIM_OUT_NOISE_HOLD 4       /* copy of input bit 1 */
 #define VOXAIM_OUT_ULTRASOUND_DISTORTION 5
 #define VOXAIM_OUT_PANEL_UPRIGHT 7
 
 /* The record voxaim_calculate overwrites. */
 typedef struct VoxaimResult {
-  float azimuth;   /* degrees */
-  float elevation; /* degrees */
-  float range;     /* metres */
-  float quality;   /* summed pair correlations at the winning cells */
-  uint32_t flags;  /* output flag word */
+    float azimuth;   /* degrees */
+    float elevation; /* degrees */
+    float range;     /* metres */
+    float quality;   /* summed pair correlations at the winning cells */
+    uint32_t flags;  /* output flag word */
 } VoxaimResult;
 
 /* Builds the whole engine state for product variant `type`. Fatal assertion
@@ -57,8 +57,7 @@ void voxaim_initialize(uint32_t type);
 void voxaim_destroy(void);
 
 /* Processes one frame (read only) and overwrites *result. */
-void voxaim_calculate(const float *frame, int32_t bitsPerSample, uint32_t inputFlags,
-                      VoxaimResult *result);
+void voxaim_calculate(const float *frame, int32_t bitsPerSample, uint32_t inputFlags, VoxaimResult *result);
 
 /* Microphone channels of the active variant (4, 6 or 8). */
 int32_t voxaim_getNumberOfChannels(void);
@@ -88,8 +87,7 @@ void voxaim_record_stop(void);
 
 /* Sum of squared normalised samples of each channel of one frame. nchannels
  * is 1 ... VOXAIM_MAX_CHANNELS; all 8 energies are written (unused ones 0). */
-void voxaim_calculateSignalEnergy(const float *frame, int32_t bitsPerSample, int32_t nchannels,
-                                  float *energies);
+void voxaim_calculateSignalEnergy(const float *frame, int32_t bitsPerSample, int32_t nchannels, float *energies);
 
 /* Ultrasound level in dB published at the last judgement (-100.0 before). */
 float voxaim_getUltraSoundLevel(void);

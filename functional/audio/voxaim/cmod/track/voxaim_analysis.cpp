@@ -23,10 +23,7 @@ constexpr float kSilentWeight = 1e-7f;
 constexpr uint8_t kSpeechTimeout = 35;
 constexpr uint8_t kShortTimeout = 2;
 
-int32_t pairCount()
-{
-    return NumberOfElevationPairs + NumberOfAzimuthPairs;
-}
+int32_t pairCount() { return NumberOfElevationPairs + NumberOfAzimuthPairs; }
 
 /* The pair with global index g: elevation pairs first, then azimuth pairs. */
 const MicrophonePair &pairAt(int32_t g)
@@ -39,10 +36,9 @@ void transformChannels()
 {
     for (int32_t ch = 0; ch < NumberOfChannels; ++ch) {
         float *spectrum = FftResult + ch * kSpectrumFloats;
-        voxaim_vectorMultiply(HammingWindow.data(), InputAudio + ch * kBlockLength, FftInput.data(),
-                              kBlockLength);
-        voxaim_realFft(kBlockLength, FftInput.data(), TwiddleFactors.data(), spectrum, 2, ATable.data(),
-                       BTable.data(), FftOutput.data());
+        voxaim_vectorMultiply(HammingWindow.data(), InputAudio + ch * kBlockLength, FftInput.data(), kBlockLength);
+        voxaim_realFft(kBlockLength, FftInput.data(), TwiddleFactors.data(), spectrum, 2, ATable.data(), BTable.data(),
+                       FftOutput.data());
         std::fill_n(spectrum, 2 * kFirstAnalysedBin, 0.0f);
     }
 }
@@ -79,7 +75,7 @@ void smoothNumerators(float gain)
     }
 }
 
-}  // namespace
+} // namespace
 
 extern "C" void voxaim_normalizeInput(const float *in, float *out, int32_t bitsPerSample, int32_t channels)
 {
@@ -95,8 +91,7 @@ extern "C" void voxaim_vectorMultiply(const float *a, const float *b, float *out
         out[i] = a[i] * b[i];
 }
 
-extern "C" void voxaim_overlapInputChannels(float *block, const float *previous, const float *current,
-                                            int32_t channels)
+extern "C" void voxaim_overlapInputChannels(float *block, const float *previous, const float *current, int32_t channels)
 {
     for (int32_t ch = 0; ch < channels; ++ch) {
         std::copy_n(previous + ch * kFrameLength, kFrameLength, block + ch * kBlockLength);
@@ -133,12 +128,12 @@ void trackNoiseAndWeights(std::span<const float> spectrum, std::span<float> nois
 }
 
 void smoothPairNumerator(std::span<float> current, std::span<const float> previous, std::span<uint8_t> timeout,
-                         std::span<const float> weightA, std::span<const float> weightB, int lowerBin,
-                         int upperBin, float gain, uint8_t timeoutLimit)
+                         std::span<const float> weightA, std::span<const float> weightB, int lowerBin, int upperBin,
+                         float gain, uint8_t timeoutLimit)
 {
     const int bins = static_cast<int>(timeout.size());
     const int low = std::clamp(lowerBin, 0, bins);
-    const int high = std::clamp(upperBin + 1, 0, bins - 1);  // last bin the loop writes
+    const int high = std::clamp(upperBin + 1, 0, bins - 1); // last bin the loop writes
     std::fill(current.begin(), current.begin() + 2 * low, 0.0f);
     std::fill(current.begin() + 2 * high, current.end(), 0.0f);
 
@@ -180,4 +175,4 @@ void analyzeFrame(const float *frame, int32_t bitsPerSample, FrameFlags &flags)
     smoothNumerators(gain);
 }
 
-}  // namespace voxaim
+} // namespace voxaim

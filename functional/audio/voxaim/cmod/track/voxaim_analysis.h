@@ -20,8 +20,7 @@ void voxaim_vectorMultiply(const float *a, const float *b, float *out, int32_t n
 
 /* Per channel: block = the channel's 2048 previous samples, then its 2048
  * current samples (4096 floats per channel). */
-void voxaim_overlapInputChannels(float *block, const float *previous, const float *current,
-                                 int32_t channels);
+void voxaim_overlapInputChannels(float *block, const float *previous, const float *current, int32_t channels);
 
 /* out = a * conj(b) for the n / 2 complex values of a and b (n floats). */
 void voxaim_multiplyWithComplexConjugate(const float *a, const float *b, float *out, int32_t n);
@@ -53,8 +52,7 @@ void analyzeFrame(const float *frame, int32_t bitsPerSample, FrameFlags &flags);
  * (complex pairs) the noise power estimate falls fast (0.598) and rises
  * slowly (0.0141) towards the bin's power P; the weight is
  * 1.25 (P - 9 N) / P within 0 ... 0.5, and 0 for P <= 1e-7. */
-void trackNoiseAndWeights(std::span<const float> spectrum, std::span<float> noisePower,
-                          std::span<float> weight);
+void trackNoiseAndWeights(std::span<const float> spectrum, std::span<float> noisePower, std::span<float> weight);
 
 /* Smooths one pair's numerator over bins lowerBin ... upperBin + 1: the new
  * value follows this frame's cross-spectrum by the bin's weight
@@ -63,12 +61,11 @@ void trackNoiseAndWeights(std::span<const float> spectrum, std::span<float> nois
  * band are zero; they are cleared first, so bin upperBin + 1 smooths towards
  * zero. current holds the cross-spectrum on entry and the numerator
  * on exit (4098 floats each; timeout 2049 counters). */
-void smoothPairNumerator(std::span<float> current, std::span<const float> previous,
-                         std::span<uint8_t> timeout, std::span<const float> weightA,
-                         std::span<const float> weightB, int lowerBin, int upperBin, float gain,
-                         uint8_t timeoutLimit);
+void smoothPairNumerator(std::span<float> current, std::span<const float> previous, std::span<uint8_t> timeout,
+                         std::span<const float> weightA, std::span<const float> weightB, int lowerBin, int upperBin,
+                         float gain, uint8_t timeoutLimit);
 
-}  // namespace voxaim
+} // namespace voxaim
 #endif
 
 #endif

@@ -22,7 +22,7 @@ TEST(AnalysisHelpers, NormalisationScalesFullScaleToOne)
     EXPECT_EQ(out[0], 1.0f);
     EXPECT_EQ(out[1], -0.5f);
     EXPECT_EQ(out[2 * kFrameLength - 1], 1.0f);
-    EXPECT_EQ(out[2 * kFrameLength], 7.0f);  // only channels x 2048 samples
+    EXPECT_EQ(out[2 * kFrameLength], 7.0f); // only channels x 2048 samples
 }
 
 TEST(AnalysisHelpers, DamagedSampleWidthsScaleWithoutOverflow)
@@ -43,9 +43,9 @@ TEST(AnalysisHelpers, ComplexConjugateProduct)
     const float a[4] = {1, 2, 0, 1}, b[4] = {3, 4, 0, 1};
     float out[4] = {};
     voxaim_multiplyWithComplexConjugate(a, b, out, 4);
-    EXPECT_EQ(out[0], 11.0f);  // (1 + 2i)(3 - 4i)
+    EXPECT_EQ(out[0], 11.0f); // (1 + 2i)(3 - 4i)
     EXPECT_EQ(out[1], 2.0f);
-    EXPECT_EQ(out[2], 1.0f);   // i * conj(i)
+    EXPECT_EQ(out[2], 1.0f); // i * conj(i)
     EXPECT_EQ(out[3], 0.0f);
 }
 
@@ -61,7 +61,7 @@ TEST(AnalysisHelpers, OverlapPutsThePreviousFrameFirst)
     EXPECT_EQ(block[0], 0.0f);
     EXPECT_EQ(block[kFrameLength - 1], kFrameLength - 1.0f);
     EXPECT_EQ(block[kFrameLength + 5], -5.0f);
-    EXPECT_EQ(block[kBlockLength], static_cast<float>(kFrameLength));  // channel 1 starts
+    EXPECT_EQ(block[kBlockLength], static_cast<float>(kFrameLength)); // channel 1 starts
     EXPECT_EQ(block[kBlockLength + kFrameLength], -static_cast<float>(kFrameLength));
 }
 
@@ -88,15 +88,15 @@ TEST(NoiseAndWeights, EstimateRisesSlowlyFallsFastAndWeighsSpeech)
 {
     const auto [n1, w1] = weigh(20.0f, 1.0f);
     EXPECT_NEAR(n1, 1.2683f, 1e-4f);
-    EXPECT_EQ(w1, 0.5f);  // 1.25 (20 - 11.415) / 20, capped
+    EXPECT_EQ(w1, 0.5f); // 1.25 (20 - 11.415) / 20, capped
     const auto [n2, w2] = weigh(100.0f, 9.0f);
     EXPECT_NEAR(n2, 10.2851f, 1e-3f);
     EXPECT_NEAR(w2, 1.25f * (100.0f - 9.0f * 10.2851f) / 100.0f, 1e-4f);
     const auto [n3, w3] = weigh(0.5f, 1.0f);
     EXPECT_NEAR(n3, 1.0f - 0.5f * 0.59813082f, 1e-6f);
-    EXPECT_EQ(w3, 0.0f);  // within 9 times the floor
+    EXPECT_EQ(w3, 0.0f); // within 9 times the floor
     const auto [n4, w4] = weigh(1e-8f, 0.0f);
-    EXPECT_EQ(w4, 0.0f);  // too little power, whatever the estimate
+    EXPECT_EQ(w4, 0.0f); // too little power, whatever the estimate
     EXPECT_GT(n4, 0.0f);
 }
 
@@ -127,9 +127,9 @@ TEST(NumeratorSmoothing, FollowsTheCrossSpectrumByTheSmallerWeight)
     pair.weightB[500] = 0.25f;
     std::fill(pair.previous.begin(), pair.previous.end(), 1.0f);
     pair.frame(1.0f, 2);
-    EXPECT_EQ(pair.current[2 * 100], 1.5f);      // 0.5 * 1 + 0.5 * 2
-    EXPECT_EQ(pair.current[2 * 100 + 1], 2.5f);  // 0.5 * 1 + 0.5 * 4
-    EXPECT_EQ(pair.current[2 * 500], 1.25f);     // 0.75 * 1 + 0.25 * 2
+    EXPECT_EQ(pair.current[2 * 100], 1.5f);     // 0.5 * 1 + 0.5 * 2
+    EXPECT_EQ(pair.current[2 * 100 + 1], 2.5f); // 0.5 * 1 + 0.5 * 4
+    EXPECT_EQ(pair.current[2 * 500], 1.25f);    // 0.75 * 1 + 0.25 * 2
     // The loop reaches upperBin + 1, where this frame's cross-spectrum was
     // cleared with the bins above the band: that bin only decays.
     EXPECT_EQ(pair.current[2 * 1452], 0.5f);
@@ -144,7 +144,7 @@ TEST(NumeratorSmoothing, WithoutGainHeldOneFrameClearedAfterTwo)
     pair.frame(1.0f, 2);
     const float held = pair.current[2 * 200];
     ASSERT_EQ(held, 1.0f);
-    pair.frame(0.0f, 2);  // e.g. far-end speech
+    pair.frame(0.0f, 2); // e.g. far-end speech
     EXPECT_EQ(pair.current[2 * 200], held);
     EXPECT_EQ(pair.timeout[200], 1);
     pair.frame(0.0f, 2);
@@ -173,4 +173,4 @@ TEST(NumeratorSmoothing, PairWithLowerBinAboveTheBandStaysZero)
     EXPECT_TRUE(std::all_of(pair.current.begin(), pair.current.end(), [](float v) { return v == 0.0f; }));
 }
 
-}  // namespace
+} // namespace

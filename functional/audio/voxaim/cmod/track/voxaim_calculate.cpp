@@ -6,8 +6,7 @@
 #include "functional/audio/voxaim/cmod/track/voxaim_internal.h"
 #include "functional/audio/voxaim/cmod/track/voxaim_search.h"
 
-extern "C" void voxaim_calculate(const float *frame, int32_t bitsPerSample, uint32_t inputFlags,
-                                 VoxaimResult *result)
+extern "C" void voxaim_calculate(const float *frame, int32_t bitsPerSample, uint32_t inputFlags, VoxaimResult *result)
 {
     recordRawFrame(frame, bitsPerSample, inputFlags);
 

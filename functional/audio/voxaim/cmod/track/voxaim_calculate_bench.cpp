@@ -31,10 +31,12 @@ void calculate(benchmark::State &state)
         voxaim_calculate(frames[n++ % frames.size()].data(), 24, 0, &result);
         benchmark::DoNotOptimize(result);
     }
-    state.counters["x_realtime"] = benchmark::Counter(FrameBudgetSeconds, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["x_realtime"] =
+        benchmark::Counter(FrameBudgetSeconds, benchmark::Counter::kIsIterationInvariantRate);
     voxaim_destroy();
 }
 
-}  // namespace
+} // namespace
 
-BENCHMARK(calculate)->ArgName("type")->Arg(0)->Arg(1)->Arg(2)->Arg(4)->Arg(5)->Arg(6)->Arg(7)->Unit(benchmark::kMillisecond);
+BENCHMARK(calculate)->ArgName("type")->Arg(0)->Arg(1)->Arg(2)->Arg(4)->Arg(5)->Arg(6)->Arg(7)->Unit(
+    benchmark::kMillisecond);

@@ -51,10 +51,7 @@ int posix_memalign(void **p, size_t alignment, size_t n)
     *p = __libc_memalign(alignment, n);
     return *p ? 0 : 12;
 }
-void free(void *p)
-{
-    __libc_free(p);
-}
+void free(void *p) { __libc_free(p); }
 }
 #endif
 
@@ -62,14 +59,13 @@ namespace {
 
 using namespace voxaim;
 
-constexpr float SpeedOfSound = 348.0f;  /* 551.72412 lags per metre at 192 kHz */
+constexpr float SpeedOfSound = 348.0f; /* 551.72412 lags per metre at 192 kHz */
 
 /* A talker at a fixed position: bursts of white noise (4 loud frames, 4
  * quiet ones) reaching every microphone with its own whole-sample delay. */
 class Talker {
 public:
-    Talker(float azimuthDeg, float elevationDeg, float range, int frames)
-        : samples((frames + 2) * kFrameLength)
+    Talker(float azimuthDeg, float elevationDeg, float range, int frames) : samples((frames + 2) * kFrameLength)
     {
         const float az = azimuthDeg * static_cast<float>(M_PI) / 180.0f;
         const float el = elevationDeg * static_cast<float>(M_PI) / 180.0f;
@@ -120,7 +116,7 @@ protected:
 
 TEST_F(Calculate, FlagWord)
 {
-    voxaim_initialize(4);  // zandor
+    voxaim_initialize(4); // zandor
     VoxaimResult result = run(silence(), 0xFFFFFFFFu);
     // Far end and noise hold copied to bits 3 and 4, nothing above bit 7,
     // bit 6 always 0; the time-domain answer of a first frame is 1, the
@@ -135,12 +131,12 @@ TEST_F(Calculate, FarEndHoldsTheNumeratorsOneFrameAndClearsThemAfterTwo)
     voxaim_initialize(1);
     const int pairs = NumberOfElevationPairs + NumberOfAzimuthPairs;
     std::fill_n(PreviousNumerator, pairs * kSpectrumFloats, 1.0f);
-    const MicrophonePair &pair = AzimuthPairs[0];  // global index NumberOfElevationPairs
+    const MicrophonePair &pair = AzimuthPairs[0]; // global index NumberOfElevationPairs
     const float *block = nullptr;
 
     run(silence(), 1u);
     EXPECT_EQ(TimeoutLimit, 2);
-    block = PreviousNumerator + NumberOfElevationPairs * kSpectrumFloats;  // just written
+    block = PreviousNumerator + NumberOfElevationPairs * kSpectrumFloats; // just written
     EXPECT_EQ(block[2 * pair.lowerBin], 1.0f);
     EXPECT_EQ(block[2 * 1452 + 1], 1.0f);
     EXPECT_EQ(block[2 * (pair.lowerBin - 1)], 0.0f);
@@ -202,9 +198,9 @@ TEST_F(Calculate, DoubleBuffersSwapEveryFrame)
 TEST_F(Calculate, LocatesATalkerWithoutAllocating)
 {
     const long atStart = Allocations;
-    voxaim_initialize(1);  // tovak
+    voxaim_initialize(1); // tovak
     if (CountsAllocations) {
-        ASSERT_GT(Allocations, atStart);  // initialisation allocates: the count works
+        ASSERT_GT(Allocations, atStart); // initialisation allocates: the count works
     }
     const Talker talker(30.0f, 0.0f, 2.0f, 21);
     std::vector<std::vector<float>> frames;
@@ -215,8 +211,8 @@ TEST_F(Calculate, LocatesATalkerWithoutAllocating)
     // the way, the position search does not see it.
     for (int t = 0; t < 21; ++t)
         for (int i = 0; i < kFrameLength; ++i)
-            frames[t][i] += 5e6f * std::sin(2.0f * static_cast<float>(M_PI) * 21000.0f *
-                                            (t * kFrameLength + i) / 48000.0f);
+            frames[t][i] +=
+                5e6f * std::sin(2.0f * static_cast<float>(M_PI) * 21000.0f * (t * kFrameLength + i) / 48000.0f);
 
     VoxaimResult result{};
     testing::internal::CaptureStderr();
@@ -239,4 +235,4 @@ TEST_F(Calculate, LocatesATalkerWithoutAllocating)
     EXPECT_GT(result.quality, 0.0f);
 }
 
-}  // namespace
+} // namespace

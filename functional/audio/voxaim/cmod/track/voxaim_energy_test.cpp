@@ -20,7 +20,7 @@ TEST(SignalEnergy, SumsSquaredNormalisedSamplesPerChannel)
 {
     std::vector<float> frame(6 * N, 0.0f);
     for (int i = 0; i < N; ++i)
-        frame[2 * N + i] = 4194304.0f;  // half of full scale
+        frame[2 * N + i] = 4194304.0f; // half of full scale
     const std::vector<float> e = energiesOf(frame, 6);
     EXPECT_EQ(e[2], 512.0f);
     for (int ch : {0, 1, 3, 4, 5, 6, 7})
@@ -45,7 +45,7 @@ TEST(SignalEnergy, SampleWidthSetsTheScale)
     std::vector<float> frame(N, 32768.0f);
     std::vector<float> energies(VOXAIM_MAX_CHANNELS);
     voxaim_calculateSignalEnergy(frame.data(), 16, 1, energies.data());
-    EXPECT_EQ(energies[0], 2048.0f);  // full scale in every sample
+    EXPECT_EQ(energies[0], 2048.0f); // full scale in every sample
 }
 
 TEST(SignalEnergyDeathTest, ChannelCountOutsideOneToEight)
@@ -59,4 +59,4 @@ TEST(SignalEnergyDeathTest, ChannelCountOutsideOneToEight)
                  "Assertion `nchannels > 0' failed");
 }
 
-}  // namespace
+} // namespace

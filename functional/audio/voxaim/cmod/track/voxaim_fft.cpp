@@ -67,7 +67,7 @@ void splitAll(int n, const float *Z, const float *A, const float *B, float *G)
         splitBins<Scalar, Inverse>(Z + 2 * k, Z + 2 * (n - k), A + 2 * k, B + 2 * k, G + 2 * k);
 }
 
-}  // namespace
+} // namespace
 
 extern "C" void voxaim_generateAbTables(float *A, float *B, int n)
 {
@@ -100,16 +100,15 @@ extern "C" void voxaim_ifft(int N, const float *x, const float *w, float *y, int
     sp_ifftSPxSP(N, x, w, y, nullptr, n_min, 0, N);
 }
 
-extern "C" void voxaim_realFft(int N, const float *x, const float *w, float *out, int n_min,
-                               const float *A, const float *B, float *scratch)
+extern "C" void voxaim_realFft(int N, const float *x, const float *w, float *out, int n_min, const float *A,
+                               const float *B, float *scratch)
 {
     const int n = N / 2;
     voxaim_fft(n, x, w, scratch, n_min);
     splitFft(n, scratch, A, B, out);
 }
 
-extern "C" void voxaim_realIfft(int N, float *S, const float *w, float *y, int n_min,
-                                const float *A, const float *B)
+extern "C" void voxaim_realIfft(int N, float *S, const float *w, float *y, int n_min, const float *A, const float *B)
 {
     const int n = N / 2;
     splitIfft(n, S, A, B, y);

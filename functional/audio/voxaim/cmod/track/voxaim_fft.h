@@ -43,8 +43,8 @@ void voxaim_ifft(int N, const float *x, const float *w, float *y, int n_min);
  * bins of out, n = N/2. scratch must hold n + 1 complex values and must not
  * overlap x or out. x is not modified. A and B are the tables generated for n.
  */
-void voxaim_realFft(int N, const float *x, const float *w, float *out, int n_min,
-                    const float *A, const float *B, float *scratch);
+void voxaim_realFft(int N, const float *x, const float *w, float *out, int n_min, const float *A, const float *B,
+                    float *scratch);
 
 /*
  * Inverse real FFT: S holds the n + 1 bins of a half-spectrum (n = N/2) on
@@ -52,8 +52,7 @@ void voxaim_realFft(int N, const float *x, const float *w, float *out, int n_min
  * complex values and is left holding the split values. The imaginary parts
  * of bins 0 and n are expected to be 0; nonzero values are not cleared.
  */
-void voxaim_realIfft(int N, float *S, const float *w, float *y, int n_min,
-                     const float *A, const float *B);
+void voxaim_realIfft(int N, float *S, const float *w, float *y, int n_min, const float *A, const float *B);
 
 /*
  * Forward split: from the n-point complex spectrum X of z[m] = x[2m] + j

@@ -97,8 +97,9 @@ void BM_RealFft4096Forward(benchmark::State &state)
         benchmark::ClobberMemory();
     }
     static const std::vector<Cd> ref = realDft(x);
-    state.counters["err_ours"] =
-        relativeRms(ref.size(), [&](size_t k) { return std::pair{Cd(out[2 * k], out[2 * k + 1]), ref[k]}; });
+    state.counters["err_ours"] = relativeRms(ref.size(), [&](size_t k) {
+        return std::pair{Cd(out[2 * k], out[2 * k + 1]), ref[k]};
+    });
 }
 
 void BM_FftwReal4096Forward(benchmark::State &state)
@@ -115,8 +116,9 @@ void BM_FftwReal4096Forward(benchmark::State &state)
         benchmark::ClobberMemory();
     }
     static const std::vector<Cd> ref = realDft(x);
-    state.counters["err_fftw"] =
-        relativeRms(ref.size(), [&](size_t k) { return std::pair{Cd(out[k][0], out[k][1]), ref[k]}; });
+    state.counters["err_fftw"] = relativeRms(ref.size(), [&](size_t k) {
+        return std::pair{Cd(out[k][0], out[k][1]), ref[k]};
+    });
     fftwf_destroy_plan(plan);
     fftwf_free(in);
     fftwf_free(out);
@@ -175,8 +177,9 @@ void BM_FftwReal16384Inverse(benchmark::State &state)
     }
     // FFTW's inverse is unscaled.
     static const std::vector<double> ref = realIdft(spectrum.bins, N);
-    state.counters["err_fftw"] =
-        relativeRms(ref.size(), [&](size_t i) { return std::pair{Cd(out[i] / double(N)), Cd(ref[i])}; });
+    state.counters["err_fftw"] = relativeRms(ref.size(), [&](size_t i) {
+        return std::pair{Cd(out[i] / double(N)), Cd(ref[i])};
+    });
     fftwf_destroy_plan(plan);
     fftwf_free(in);
     fftwf_free(out);
@@ -187,4 +190,4 @@ BENCHMARK(BM_FftwReal4096Forward)->ComputeStatistics("min", minimum);
 BENCHMARK(BM_RealIfft16384Inverse)->ComputeStatistics("min", minimum);
 BENCHMARK(BM_FftwReal16384Inverse)->ComputeStatistics("min", minimum);
 
-}  // namespace
+} // namespace

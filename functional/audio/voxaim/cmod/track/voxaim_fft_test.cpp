@@ -237,7 +237,7 @@ TEST(ComplexWrappers, ForwardAndScaledInverse)
 {
     const int N = 64;
     Buf x(2 * N, 0.0f), y(2 * N), back(2 * N);
-    x[2] = 1.0f;  // delta at n = 1: Y[k] = e^(-j 2 pi k / N)
+    x[2] = 1.0f; // delta at n = 1: Y[k] = e^(-j 2 pi k / N)
     voxaim_fft(N, x.data(), nullptr, y.data(), 2);
     for (int k = 0; k < N; ++k) {
         ASSERT_NEAR(y[2 * k], std::cos(2 * M_PI * k / N), 1e-6);
@@ -248,4 +248,4 @@ TEST(ComplexWrappers, ForwardAndScaledInverse)
         ASSERT_NEAR(back[i], x[i], 1e-7);
 }
 
-}  // namespace
+} // namespace

@@ -31,8 +31,8 @@ int16_t voxaim_distanceToSampleDelay(float difference);
 /* The analysed band of a pair: *lowerBin = the 4096-point bin of 174 / d Hz
  * (d the microphones' distance, rounded to nearest), *upperBin = 1451. The two
  * microphones must not coincide. */
-void voxaim_setCutoffCoefficients(const float *firstMicrophone, const float *secondMicrophone,
-                                  int16_t *upperBin, int16_t *lowerBin);
+void voxaim_setCutoffCoefficients(const float *firstMicrophone, const float *secondMicrophone, int16_t *upperBin,
+                                  int16_t *lowerBin);
 
 #ifdef __cplusplus
 }
@@ -41,25 +41,24 @@ void voxaim_setCutoffCoefficients(const float *firstMicrophone, const float *sec
 
 namespace voxaim {
 
-inline constexpr float kLagsPerMetre = 551.72412f;  // 192000 / 348 m/s
-inline constexpr int kLagCount = kUpsampledLength;  // 16384
-inline constexpr int16_t kUpperBin = 1451;          // about 17004 Hz
-inline constexpr float kFarFieldRadius = 1000.0f;   // radius of the elevation grid
+inline constexpr float kLagsPerMetre = 551.72412f; // 192000 / 348 m/s
+inline constexpr int kLagCount = kUpsampledLength; // 16384
+inline constexpr int16_t kUpperBin = 1451;         // about 17004 Hz
+inline constexpr float kFarFieldRadius = 1000.0f;  // radius of the elevation grid
 
 // Suppression of the loudspeaker's direct path in one pair's correlation.
 struct LoudspeakerSuppression {
-  int16_t lagWidth;   // half width of the suppressed band, in lags
-  int16_t lag;        // centre lag: where the loudspeaker appears
-  float attenuation;  // factor applied to the band
+    int16_t lagWidth;  // half width of the suppressed band, in lags
+    int16_t lag;       // centre lag: where the loudspeaker appears
+    float attenuation; // factor applied to the band
 };
 
 // The suppression band for a loudspeaker at `loudspeaker` heard by the pair
 // (first, second): wider the more unequal the two paths are (capped at 0.05 m
 // of path difference), weaker the farther the nearer microphone is.
-LoudspeakerSuppression loudspeakerSuppression(const float *loudspeaker, const float *first,
-                                              const float *second);
+LoudspeakerSuppression loudspeakerSuppression(const float *loudspeaker, const float *first, const float *second);
 
-}  // namespace voxaim
+} // namespace voxaim
 
 // Fills one pair record for microphones (first, second) of the active variant:
 // indices, analysed band and loudspeaker suppression (none unless

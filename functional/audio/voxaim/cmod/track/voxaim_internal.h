@@ -19,23 +19,23 @@
 
 namespace voxaim {
 
-inline constexpr int kFrameLength = VOXAIM_FRAME_LENGTH;     // samples per channel and frame
-inline constexpr int kBlockLength = 2 * kFrameLength;        // analysis block (two frames)
-inline constexpr int kSpectrumBins = kBlockLength / 2 + 1;   // 2049 bins, 11.71875 Hz apart
-inline constexpr int kSpectrumFloats = 2 * kSpectrumBins;    // 4098: complex bins, re first
-inline constexpr int kUpsampledLength = 4 * kBlockLength;    // 16384-lag correlation
-inline constexpr int kFftScratchFloats = kUpsampledLength + 8;  // FftInput / FftOutput
+inline constexpr int kFrameLength = VOXAIM_FRAME_LENGTH;       // samples per channel and frame
+inline constexpr int kBlockLength = 2 * kFrameLength;          // analysis block (two frames)
+inline constexpr int kSpectrumBins = kBlockLength / 2 + 1;     // 2049 bins, 11.71875 Hz apart
+inline constexpr int kSpectrumFloats = 2 * kSpectrumBins;      // 4098: complex bins, re first
+inline constexpr int kUpsampledLength = 4 * kBlockLength;      // 16384-lag correlation
+inline constexpr int kFftScratchFloats = kUpsampledLength + 8; // FftInput / FftOutput
 
 inline constexpr int kAzimuthCount = 227;
 inline constexpr int kElevationCount = 131;
 inline constexpr int kRangeCount = 48;
-inline constexpr int kAzimuthElevationCells = kElevationCount * kAzimuthCount;  // 29737
-inline constexpr int kAzimuthRangeCells = kRangeCount * kAzimuthCount;          // 10896
+inline constexpr int kAzimuthElevationCells = kElevationCount * kAzimuthCount; // 29737
+inline constexpr int kAzimuthRangeCells = kRangeCount * kAzimuthCount;         // 10896
 
 static_assert(kSpectrumFloats == 4098 && kFftScratchFloats == 16392);
 static_assert(kAzimuthElevationCells == 29737 && kAzimuthRangeCells == 10896);
 
-inline constexpr int kMaxPairs = 9;  // elevation + azimuth pairs of the largest variant
+inline constexpr int kMaxPairs = 9; // elevation + azimuth pairs of the largest variant
 
 // The input scale 1 / 2^(bitsPerSample - 1) in single precision: full scale
 // becomes 1.0. The exponent is formed in 64 bits and bounded, so a damaged
@@ -49,19 +49,19 @@ inline float inputScale(int32_t bitsPerSample)
 // A point (x, y, z) in metres: x forward, y sideways, z up.
 using Point = std::array<float, 3>;
 
-}  // namespace voxaim
+} // namespace voxaim
 
 // One microphone pair. Zero-filled at allocation; set by initializeSinglePair
 // and, for lookupTable, by voxaim_initialize.
 struct MicrophonePair {
-  int16_t firstMicrophone;
-  int16_t secondMicrophone;
-  int16_t *lookupTable;           // this pair's block of its delay table
-  int16_t upperBin;               // highest analysed bin (1451)
-  int16_t lowerBin;               // lowest analysed bin, from the microphone spacing
-  int16_t loudspeakerLagWidth;    // half width of the suppressed lag band (0 when off)
-  int16_t loudspeakerLag;         // lag of the loudspeaker's direct path, 0 ... 16383
-  float loudspeakerAttenuation;   // factor applied to that band (1.0 when off)
+    int16_t firstMicrophone;
+    int16_t secondMicrophone;
+    int16_t *lookupTable;         // this pair's block of its delay table
+    int16_t upperBin;             // highest analysed bin (1451)
+    int16_t lowerBin;             // lowest analysed bin, from the microphone spacing
+    int16_t loudspeakerLagWidth;  // half width of the suppressed lag band (0 when off)
+    int16_t loudspeakerLag;       // lag of the loudspeaker's direct path, 0 ... 16383
+    float loudspeakerAttenuation; // factor applied to that band (1.0 when off)
 };
 
 // --- Variant configuration --------------------------------------------------
@@ -76,10 +76,10 @@ extern uint8_t AttenuateLoudspeaker;
 extern uint8_t IsTransducersInitialized;
 
 // --- Geometry (allocated per variant) ---------------------------------------
-extern MicrophonePair *AzimuthPairs;    // NumberOfAzimuthPairs records
-extern MicrophonePair *ElevationPairs;  // NumberOfElevationPairs records
-extern voxaim::Point *Microphones;      // NumberOfChannels points
-extern voxaim::Point *Loudspeaker;      // one point (all zero where the variant has none)
+extern MicrophonePair *AzimuthPairs;   // NumberOfAzimuthPairs records
+extern MicrophonePair *ElevationPairs; // NumberOfElevationPairs records
+extern voxaim::Point *Microphones;     // NumberOfChannels points
+extern voxaim::Point *Loudspeaker;     // one point (all zero where the variant has none)
 
 // Sine-spaced angle grids (radians; NaN where the sine leaves -1 ... 1) and the
 // range grid (metres).
@@ -94,29 +94,29 @@ extern int16_t *AzimuthElevationLookupTable;
 extern int16_t *AzimuthRangeLookupTable;
 
 // --- Per-frame buffers (allocated per variant) ------------------------------
-extern float *RawAudioInput1;  // NumberOfChannels * 2048 normalised samples
+extern float *RawAudioInput1; // NumberOfChannels * 2048 normalised samples
 extern float *RawAudioInput2;
-extern float *CurrentRawAudioInput;   // alias of RawAudioInput1 or 2
-extern float *PreviousRawAudioInput;  // alias of the other one
-extern float *InputAudio;             // NumberOfChannels * 4096: analysis block
-extern float *FftResult;              // NumberOfChannels * 4098: 2049 bins per channel
-extern float *NoisePowerEstimate;     // NumberOfChannels * 2049
-extern float *FrequencyWeight;        // NumberOfChannels * 2049
-extern float *Numerator1;             // pairs * 4098, global pair index order
+extern float *CurrentRawAudioInput;  // alias of RawAudioInput1 or 2
+extern float *PreviousRawAudioInput; // alias of the other one
+extern float *InputAudio;            // NumberOfChannels * 4096: analysis block
+extern float *FftResult;             // NumberOfChannels * 4098: 2049 bins per channel
+extern float *NoisePowerEstimate;    // NumberOfChannels * 2049
+extern float *FrequencyWeight;       // NumberOfChannels * 2049
+extern float *Numerator1;            // pairs * 4098, global pair index order
 extern float *Numerator2;
-extern float *CurrentNumerator;   // alias of Numerator1 or 2
-extern float *PreviousNumerator;  // alias of the other one
-extern uint8_t *TimeoutCounter;   // pairs * 2049
+extern float *CurrentNumerator;  // alias of Numerator1 or 2
+extern float *PreviousNumerator; // alias of the other one
+extern uint8_t *TimeoutCounter;  // pairs * 2049
 extern uint8_t TimeoutLimit;
-extern float *AzimuthQuality;    // NumberOfAzimuthPairs
-extern float *ElevationQuality;  // NumberOfElevationPairs
-extern int32_t BlockedCounter;   // upside-down frames since the last warning
+extern float *AzimuthQuality;   // NumberOfAzimuthPairs
+extern float *ElevationQuality; // NumberOfElevationPairs
+extern int32_t BlockedCounter;  // upside-down frames since the last warning
 
 // --- Fixed tables and scratch (module arrays, 16-byte aligned) --------------
 extern std::array<float, voxaim::kBlockLength> HammingWindow;
-extern std::array<float, voxaim::kBlockLength> ATable;  // 2048 complex: 4096-point split
+extern std::array<float, voxaim::kBlockLength> ATable; // 2048 complex: 4096-point split
 extern std::array<float, voxaim::kBlockLength> BTable;
-extern std::array<float, voxaim::kUpsampledLength> ATableUpsampled;  // 8192 complex
+extern std::array<float, voxaim::kUpsampledLength> ATableUpsampled; // 8192 complex
 extern std::array<float, voxaim::kUpsampledLength> BTableUpsampled;
 // Passed in the transforms' twiddle slot; their contents are never read.
 extern std::array<float, voxaim::kBlockLength> TwiddleFactors;

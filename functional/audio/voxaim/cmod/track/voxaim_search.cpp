@@ -65,12 +65,9 @@ float accumulate(const int16_t *lookupTable, std::span<float> accumulator, bool 
                  : accumulateInto<false>(lookupTable, accumulator.data(), accumulator.size());
 }
 
-bool hasAngle(std::span<const float> angles, size_t index)
-{
-    return angles.empty() || !std::isnan(angles[index]);
-}
+bool hasAngle(std::span<const float> angles, size_t index) { return angles.empty() || !std::isnan(angles[index]); }
 
-}  // namespace
+} // namespace
 
 void suppressLagBand(std::span<float> correlation, int lag, int width, float attenuation)
 {
@@ -173,4 +170,4 @@ void searchPosition(FrameFlags &flags, VoxaimResult *result)
     result->flags = word;
 }
 
-}  // namespace voxaim
+} // namespace voxaim

@@ -44,6 +44,6 @@ bool panelUpright(uint32_t productType, uint8_t voiceActivity, const float *elev
 /* Runs the whole second half on the engine state and writes *result. */
 void searchPosition(FrameFlags &flags, VoxaimResult *result);
 
-}  // namespace voxaim
+} // namespace voxaim
 
 #endif

@@ -46,8 +46,8 @@ TEST(BestCell, CellsWithoutAnAngleNeverWin)
     // Columns 0 and 3 have no azimuth, row 1 no elevation.
     const std::vector<float> azimuths{NaN, 0.1f, 0.2f, NaN};
     const std::vector<float> rows{0.0f, NaN, 0.3f};
-    const std::vector<float> cells{9, 1, 2, 9,   //
-                                   9, 8, 8, 9,   //
+    const std::vector<float> cells{9, 1, 2, 9, //
+                                   9, 8, 8, 9, //
                                    9, 4, 3, 9};
     EXPECT_EQ(bestCell(cells, azimuths, rows), 9);
     EXPECT_EQ(bestCell(cells, azimuths, {}), 5);
@@ -74,18 +74,18 @@ class UpsideDown : public ::testing::Test {
 protected:
     void SetUp() override { BlockedCounter = 0; }
     const float elevation[3] = {2.0f, 2.0f, 0.5f};
-    const float azimuth[3] = {0.5f, 0.5f, 0.5f};  // ratio 4 / 2 = 2.0
+    const float azimuth[3] = {0.5f, 0.5f, 0.5f}; // ratio 4 / 2 = 2.0
 };
 
 TEST_F(UpsideDown, MirelWithVoiceAndARatioAbove1_8IsUpsideDown)
 {
     EXPECT_FALSE(panelUpright(0, 1, elevation, azimuth));
     EXPECT_EQ(BlockedCounter, 1);
-    EXPECT_TRUE(panelUpright(0, 0, elevation, azimuth));  // no voice
+    EXPECT_TRUE(panelUpright(0, 0, elevation, azimuth)); // no voice
     for (uint32_t type : {1u, 2u, 4u, 5u, 6u, 7u})
         EXPECT_TRUE(panelUpright(type, 1, elevation, azimuth)) << "type " << type;
     const float even[3] = {0.9f, 0.9f, 0.0f};
-    const float one[3] = {0.25f, 0.25f, 0.5f};  // ratio exactly 1.8
+    const float one[3] = {0.25f, 0.25f, 0.5f}; // ratio exactly 1.8
     EXPECT_TRUE(panelUpright(0, 1, even, one));
     EXPECT_EQ(BlockedCounter, 1);
 }
@@ -127,7 +127,7 @@ protected:
 
 TEST_F(Search, LoudspeakerIsSuppressedInAzimuthPairsOnly)
 {
-    voxaim_initialize(2);  // lumo: the loudspeaker sits inside the array
+    voxaim_initialize(2); // lumo: the loudspeaker sits inside the array
     flatNumerators();
     // Correlations as they would be without suppression.
     AttenuateLoudspeaker = 0;
@@ -138,18 +138,18 @@ TEST_F(Search, LoudspeakerIsSuppressedInAzimuthPairsOnly)
     EXPECT_NEAR(plain[0][0], 4095.0f / 16384.0f, 1e-5f);
 
     for (int p = 0; p < NumberOfElevationPairs; ++p) {
-        ASSERT_NE(ElevationPairs[p].loudspeakerAttenuation, 1.0f);  // constants exist ...
-        EXPECT_EQ(correlationOf(p), plain[p]) << "elevation pair " << p;  // ... unused
+        ASSERT_NE(ElevationPairs[p].loudspeakerAttenuation, 1.0f);       // constants exist ...
+        EXPECT_EQ(correlationOf(p), plain[p]) << "elevation pair " << p; // ... unused
     }
     for (int a = 0; a < NumberOfAzimuthPairs; ++a) {
         const MicrophonePair &pair = AzimuthPairs[a];
         const int g = NumberOfElevationPairs + a;
         const std::vector<float> suppressed = correlationOf(g);
         for (int m = 0; m < kUpsampledLength; ++m) {
-            const int distance = std::abs(((m - pair.loudspeakerLag + 8192 + kUpsampledLength) % kUpsampledLength) - 8192);
-            const float expected = distance <= pair.loudspeakerLagWidth
-                                       ? plain[g][m] * pair.loudspeakerAttenuation
-                                       : plain[g][m];
+            const int distance =
+                std::abs(((m - pair.loudspeakerLag + 8192 + kUpsampledLength) % kUpsampledLength) - 8192);
+            const float expected =
+                distance <= pair.loudspeakerLagWidth ? plain[g][m] * pair.loudspeakerAttenuation : plain[g][m];
             ASSERT_EQ(suppressed[m], expected) << "azimuth pair " << a << " lag " << m;
         }
     }
@@ -157,7 +157,7 @@ TEST_F(Search, LoudspeakerIsSuppressedInAzimuthPairsOnly)
 
 TEST_F(Search, CellsWithoutAnAzimuthNeverWin)
 {
-    voxaim_initialize(7);  // brannt: grid azimuths 0 ... 4 and 223 ... 226 do not exist
+    voxaim_initialize(7); // brannt: grid azimuths 0 ... 4 and 223 ... 226 do not exist
     ASSERT_TRUE(std::isnan(AzimuthAngles[0]));
     ASSERT_EQ(AzimuthRangeLookupTable[0], 0);
     // Every correlation peaks at lag 0, where the cells without an azimuth
@@ -168,19 +168,19 @@ TEST_F(Search, CellsWithoutAnAzimuthNeverWin)
     searchPosition(flags, &result);
     EXPECT_FALSE(std::isnan(result.azimuth));
     EXPECT_FALSE(std::isnan(result.elevation));
-    EXPECT_NEAR(result.azimuth, 0.0f, 3.0f);  // broadside: no delay in any pair
+    EXPECT_NEAR(result.azimuth, 0.0f, 3.0f); // broadside: no delay in any pair
 }
 
 TEST_F(Search, VariantWithoutElevationPairsReportsTheLowestElevation)
 {
-    voxaim_initialize(0);  // mirel fills the elevation accumulator ...
+    voxaim_initialize(0); // mirel fills the elevation accumulator ...
     flatNumerators();
     FrameFlags flags;
     VoxaimResult result;
     searchPosition(flags, &result);
     voxaim_destroy();
 
-    voxaim_initialize(6);  // ... which feyla never writes
+    voxaim_initialize(6); // ... which feyla never writes
     flatNumerators();
     searchPosition(flags, &result);
     EXPECT_FLOAT_EQ(result.elevation, std::asin(-0.55f) * 57.2957763671875f);
@@ -188,4 +188,4 @@ TEST_F(Search, VariantWithoutElevationPairsReportsTheLowestElevation)
     EXPECT_EQ(result.quality, AzimuthRangeResult[q]);
 }
 
-}  // namespace
+} // namespace

@@ -20,244 +20,262 @@ using namespace voxaim;
 namespace {
 
 class EngineTest : public ::testing::Test {
- protected:
-  void TearDown() override {
-    voxaim_record_stop();
-    voxaim_destroy();
-  }
+protected:
+    void TearDown() override
+    {
+        voxaim_record_stop();
+        voxaim_destroy();
+    }
 };
 
-TEST_F(EngineTest, EveryVariantInitialisesAndReleasesItsBuffers) {
-  for (const VariantConfig &variant : kVariants) {
-    SCOPED_TRACE(variant.name);
-    voxaim_initialize(variant.type);
-    ASSERT_TRUE(IsTransducersInitialized);
-    EXPECT_EQ(ProductType, variant.type);
-    EXPECT_EQ(voxaim_getNumberOfChannels(), variant.channels);
-    EXPECT_EQ(NumberOfElevationPairs, variant.elevationPairCount);
-    EXPECT_EQ(NumberOfAzimuthPairs, variant.azimuthPairCount);
-    EXPECT_EQ(AttenuateLoudspeaker, variant.attenuateLoudspeaker ? 1 : 0);
-    EXPECT_EQ(TimeoutLimit, 2);
-    for (int32_t ch = 0; ch < variant.channels; ++ch) {
-      const float *mic = voxaim_getMicrophoneCoordinates(ch);
-      EXPECT_EQ(mic, Microphones[ch].data());
-      EXPECT_EQ(mic[0], variant.microphones[ch][0]);
-      EXPECT_EQ(mic[1], variant.microphones[ch][1]);
-      EXPECT_EQ(mic[2], variant.microphones[ch][2]);
-    }
-    EXPECT_EQ(*Loudspeaker, variant.loudspeaker);
-    // Pairs in list order, each pointing at its own block of its table.
-    for (int32_t p = 0; p < NumberOfElevationPairs; ++p) {
-      EXPECT_EQ(ElevationPairs[p].firstMicrophone, variant.elevationPairs[p].first);
-      EXPECT_EQ(ElevationPairs[p].secondMicrophone, variant.elevationPairs[p].second);
-      EXPECT_EQ(ElevationPairs[p].lookupTable, AzimuthElevationLookupTable + p * 29737);
-    }
-    for (int32_t a = 0; a < NumberOfAzimuthPairs; ++a) {
-      EXPECT_EQ(AzimuthPairs[a].firstMicrophone, variant.azimuthPairs[a].first);
-      EXPECT_EQ(AzimuthPairs[a].secondMicrophone, variant.azimuthPairs[a].second);
-      EXPECT_EQ(AzimuthPairs[a].lookupTable, AzimuthRangeLookupTable + a * 10896);
-    }
-    EXPECT_EQ(CurrentRawAudioInput, RawAudioInput1);
-    EXPECT_EQ(PreviousRawAudioInput, RawAudioInput2);
-    EXPECT_EQ(CurrentNumerator, Numerator1);
-    EXPECT_EQ(PreviousNumerator, Numerator2);
-    // Touch the last element of every buffer: ASan reports one sized too small.
-    const int32_t channels = variant.channels;
-    const int32_t pairs = variant.elevationPairCount + variant.azimuthPairCount;
-    InputAudio[channels * 4096 - 1] = 1.0f;
-    RawAudioInput1[channels * 2048 - 1] = 1.0f;
-    RawAudioInput2[channels * 2048 - 1] = 1.0f;
-    FftResult[channels * 4098 - 1] = 1.0f;
-    NoisePowerEstimate[channels * 2049 - 1] = 1.0f;
-    FrequencyWeight[channels * 2049 - 1] = 1.0f;
-    Numerator1[pairs * 4098 - 1] = 1.0f;
-    Numerator2[pairs * 4098 - 1] = 1.0f;
-    TimeoutCounter[pairs * 2049 - 1] = 1;
-    AzimuthQuality[variant.azimuthPairCount - 1] = 1.0f;
-    if (variant.elevationPairCount > 0) ElevationQuality[variant.elevationPairCount - 1] = 1.0f;
+TEST_F(EngineTest, EveryVariantInitialisesAndReleasesItsBuffers)
+{
+    for (const VariantConfig &variant : kVariants) {
+        SCOPED_TRACE(variant.name);
+        voxaim_initialize(variant.type);
+        ASSERT_TRUE(IsTransducersInitialized);
+        EXPECT_EQ(ProductType, variant.type);
+        EXPECT_EQ(voxaim_getNumberOfChannels(), variant.channels);
+        EXPECT_EQ(NumberOfElevationPairs, variant.elevationPairCount);
+        EXPECT_EQ(NumberOfAzimuthPairs, variant.azimuthPairCount);
+        EXPECT_EQ(AttenuateLoudspeaker, variant.attenuateLoudspeaker ? 1 : 0);
+        EXPECT_EQ(TimeoutLimit, 2);
+        for (int32_t ch = 0; ch < variant.channels; ++ch) {
+            const float *mic = voxaim_getMicrophoneCoordinates(ch);
+            EXPECT_EQ(mic, Microphones[ch].data());
+            EXPECT_EQ(mic[0], variant.microphones[ch][0]);
+            EXPECT_EQ(mic[1], variant.microphones[ch][1]);
+            EXPECT_EQ(mic[2], variant.microphones[ch][2]);
+        }
+        EXPECT_EQ(*Loudspeaker, variant.loudspeaker);
+        // Pairs in list order, each pointing at its own block of its table.
+        for (int32_t p = 0; p < NumberOfElevationPairs; ++p) {
+            EXPECT_EQ(ElevationPairs[p].firstMicrophone, variant.elevationPairs[p].first);
+            EXPECT_EQ(ElevationPairs[p].secondMicrophone, variant.elevationPairs[p].second);
+            EXPECT_EQ(ElevationPairs[p].lookupTable, AzimuthElevationLookupTable + p * 29737);
+        }
+        for (int32_t a = 0; a < NumberOfAzimuthPairs; ++a) {
+            EXPECT_EQ(AzimuthPairs[a].firstMicrophone, variant.azimuthPairs[a].first);
+            EXPECT_EQ(AzimuthPairs[a].secondMicrophone, variant.azimuthPairs[a].second);
+            EXPECT_EQ(AzimuthPairs[a].lookupTable, AzimuthRangeLookupTable + a * 10896);
+        }
+        EXPECT_EQ(CurrentRawAudioInput, RawAudioInput1);
+        EXPECT_EQ(PreviousRawAudioInput, RawAudioInput2);
+        EXPECT_EQ(CurrentNumerator, Numerator1);
+        EXPECT_EQ(PreviousNumerator, Numerator2);
+        // Touch the last element of every buffer: ASan reports one sized too small.
+        const int32_t channels = variant.channels;
+        const int32_t pairs = variant.elevationPairCount + variant.azimuthPairCount;
+        InputAudio[channels * 4096 - 1] = 1.0f;
+        RawAudioInput1[channels * 2048 - 1] = 1.0f;
+        RawAudioInput2[channels * 2048 - 1] = 1.0f;
+        FftResult[channels * 4098 - 1] = 1.0f;
+        NoisePowerEstimate[channels * 2049 - 1] = 1.0f;
+        FrequencyWeight[channels * 2049 - 1] = 1.0f;
+        Numerator1[pairs * 4098 - 1] = 1.0f;
+        Numerator2[pairs * 4098 - 1] = 1.0f;
+        TimeoutCounter[pairs * 2049 - 1] = 1;
+        AzimuthQuality[variant.azimuthPairCount - 1] = 1.0f;
+        if (variant.elevationPairCount > 0)
+            ElevationQuality[variant.elevationPairCount - 1] = 1.0f;
 
+        voxaim_destroy();
+        EXPECT_FALSE(IsTransducersInitialized);
+        EXPECT_EQ(InputAudio, nullptr);
+        EXPECT_EQ(Microphones, nullptr);
+        EXPECT_EQ(CurrentNumerator, nullptr);
+        EXPECT_EQ(AzimuthRangeLookupTable, nullptr);
+    }
+}
+
+TEST_F(EngineTest, BuffersStartZeroedAfterReinitialisation)
+{
+    voxaim_initialize(0);
+    for (int i = 0; i < 6 * 2049; ++i)
+        NoisePowerEstimate[i] = 3.0f;
+    for (int i = 0; i < 6 * 4098; ++i)
+        Numerator2[i] = 3.0f;
+    TimeoutLimit = 35;
+    voxaim_destroy();
+    voxaim_initialize(0);
+    for (int i = 0; i < 6 * 2049; ++i)
+        ASSERT_EQ(NoisePowerEstimate[i], 0.0f) << i;
+    for (int i = 0; i < 6 * 4098; ++i)
+        ASSERT_EQ(PreviousNumerator[i], 0.0f) << i;
+    EXPECT_EQ(TimeoutLimit, 2);
+}
+
+TEST_F(EngineTest, FeylaHasNoElevationPairsAndStartsWithAClearElevationAccumulator)
+{
+    voxaim_initialize(0);
+    AzimuthElevationResult[0] = 5.0f;
+    AzimuthElevationResult[29736] = 5.0f;
+    voxaim_destroy();
+    voxaim_initialize(6);
+    EXPECT_EQ(NumberOfElevationPairs, 0);
+    EXPECT_EQ(NumberOfAzimuthPairs, 3);
+    EXPECT_EQ(voxaim_getNumberOfChannels(), 4);
+    EXPECT_NE(AzimuthElevationLookupTable, nullptr);
+    EXPECT_EQ(AzimuthElevationResult[0], 0.0f);
+    EXPECT_EQ(AzimuthElevationResult[29736], 0.0f);
+}
+
+TEST_F(EngineTest, DestroyWithoutInitialisationDoesNothing)
+{
+    voxaim_destroy();
     voxaim_destroy();
     EXPECT_FALSE(IsTransducersInitialized);
-    EXPECT_EQ(InputAudio, nullptr);
-    EXPECT_EQ(Microphones, nullptr);
-    EXPECT_EQ(CurrentNumerator, nullptr);
-    EXPECT_EQ(AzimuthRangeLookupTable, nullptr);
-  }
-}
-
-TEST_F(EngineTest, BuffersStartZeroedAfterReinitialisation) {
-  voxaim_initialize(0);
-  for (int i = 0; i < 6 * 2049; ++i) NoisePowerEstimate[i] = 3.0f;
-  for (int i = 0; i < 6 * 4098; ++i) Numerator2[i] = 3.0f;
-  TimeoutLimit = 35;
-  voxaim_destroy();
-  voxaim_initialize(0);
-  for (int i = 0; i < 6 * 2049; ++i) ASSERT_EQ(NoisePowerEstimate[i], 0.0f) << i;
-  for (int i = 0; i < 6 * 4098; ++i) ASSERT_EQ(PreviousNumerator[i], 0.0f) << i;
-  EXPECT_EQ(TimeoutLimit, 2);
-}
-
-TEST_F(EngineTest, FeylaHasNoElevationPairsAndStartsWithAClearElevationAccumulator) {
-  voxaim_initialize(0);
-  AzimuthElevationResult[0] = 5.0f;
-  AzimuthElevationResult[29736] = 5.0f;
-  voxaim_destroy();
-  voxaim_initialize(6);
-  EXPECT_EQ(NumberOfElevationPairs, 0);
-  EXPECT_EQ(NumberOfAzimuthPairs, 3);
-  EXPECT_EQ(voxaim_getNumberOfChannels(), 4);
-  EXPECT_NE(AzimuthElevationLookupTable, nullptr);
-  EXPECT_EQ(AzimuthElevationResult[0], 0.0f);
-  EXPECT_EQ(AzimuthElevationResult[29736], 0.0f);
-}
-
-TEST_F(EngineTest, DestroyWithoutInitialisationDoesNothing) {
-  voxaim_destroy();
-  voxaim_destroy();
-  EXPECT_FALSE(IsTransducersInitialized);
-  EXPECT_EQ(voxaim_getMicrophoneCoordinates(0), nullptr);
-  voxaim_initialize(7);
-  voxaim_destroy();
-  voxaim_destroy();
-  EXPECT_FALSE(IsTransducersInitialized);
-  voxaim_initialize(7);  // a second life after a double destroy
-  EXPECT_TRUE(IsTransducersInitialized);
-  EXPECT_NE(voxaim_getMicrophoneCoordinates(7), nullptr);
-  EXPECT_EQ(voxaim_getMicrophoneCoordinates(8), nullptr);
-  EXPECT_EQ(voxaim_getMicrophoneCoordinates(-1), nullptr);
+    EXPECT_EQ(voxaim_getMicrophoneCoordinates(0), nullptr);
+    voxaim_initialize(7);
+    voxaim_destroy();
+    voxaim_destroy();
+    EXPECT_FALSE(IsTransducersInitialized);
+    voxaim_initialize(7); // a second life after a double destroy
+    EXPECT_TRUE(IsTransducersInitialized);
+    EXPECT_NE(voxaim_getMicrophoneCoordinates(7), nullptr);
+    EXPECT_EQ(voxaim_getMicrophoneCoordinates(8), nullptr);
+    EXPECT_EQ(voxaim_getMicrophoneCoordinates(-1), nullptr);
 }
 
 using EngineDeathTest = EngineTest;
 
-TEST_F(EngineDeathTest, InvalidProductTypesStop) {
-  const char *expected =
-      "functional/audio/voxaim/cmod/track/voxaim.cpp:[0-9]+: .*voxaim_initialize.*: "
-      "Assertion `false' failed";
-  EXPECT_DEATH(voxaim_initialize(3), expected);
-  EXPECT_DEATH(voxaim_initialize(8), expected);
-  EXPECT_DEATH(voxaim_initialize(0xFFFFFFFFu), expected);
+TEST_F(EngineDeathTest, InvalidProductTypesStop)
+{
+    const char *expected = "functional/audio/voxaim/cmod/track/voxaim.cpp:[0-9]+: .*voxaim_initialize.*: "
+                           "Assertion `false' failed";
+    EXPECT_DEATH(voxaim_initialize(3), expected);
+    EXPECT_DEATH(voxaim_initialize(8), expected);
+    EXPECT_DEATH(voxaim_initialize(0xFFFFFFFFu), expected);
 }
 
-TEST_F(EngineDeathTest, SecondInitialisationStops) {
-  EXPECT_DEATH(
-      {
-        voxaim_initialize(0);
-        voxaim_initialize(0);
-      },
-      "voxaim\\.cpp:[0-9]+: .*voxaim_initialize.*: Assertion `!IsTransducersInitialized' failed");
+TEST_F(EngineDeathTest, SecondInitialisationStops)
+{
+    EXPECT_DEATH(
+        {
+            voxaim_initialize(0);
+            voxaim_initialize(0);
+        },
+        "voxaim\\.cpp:[0-9]+: .*voxaim_initialize.*: Assertion `!IsTransducersInitialized' failed");
 }
 
-TEST(Flags, ReadAndWriteSingleBits) {
-  EXPECT_EQ(voxaim_getFlag(3, 0x8), 1u);
-  EXPECT_EQ(voxaim_getFlag(2, 0x8), 0u);
-  EXPECT_EQ(voxaim_getFlag(31, 0x80000000u), 1u);
+TEST(Flags, ReadAndWriteSingleBits)
+{
+    EXPECT_EQ(voxaim_getFlag(3, 0x8), 1u);
+    EXPECT_EQ(voxaim_getFlag(2, 0x8), 0u);
+    EXPECT_EQ(voxaim_getFlag(31, 0x80000000u), 1u);
 
-  uint32_t word = 0;
-  voxaim_setFlag(7, 1, &word);
-  EXPECT_EQ(word, 0x80u);
-  word = 0xFF;
-  voxaim_setFlag(0, 0, &word);
-  EXPECT_EQ(word, 0xFEu);
-  voxaim_setFlag(31, 1, &word);
-  EXPECT_EQ(word, 0x800000FEu);
-  // Setting keeps the other bits; a value other than 0 or 1 sets just the bit.
-  word = 0;
-  voxaim_setFlag(4, 2, &word);
-  EXPECT_EQ(word, 0x10u);
-  // Bit numbers beyond the word change nothing and read as 0.
-  word = 0x1234;
-  voxaim_setFlag(32, 1, &word);
-  voxaim_setFlag(200, 0, &word);
-  EXPECT_EQ(word, 0x1234u);
-  EXPECT_EQ(voxaim_getFlag(32, 0xFFFFFFFFu), 0u);
+    uint32_t word = 0;
+    voxaim_setFlag(7, 1, &word);
+    EXPECT_EQ(word, 0x80u);
+    word = 0xFF;
+    voxaim_setFlag(0, 0, &word);
+    EXPECT_EQ(word, 0xFEu);
+    voxaim_setFlag(31, 1, &word);
+    EXPECT_EQ(word, 0x800000FEu);
+    // Setting keeps the other bits; a value other than 0 or 1 sets just the bit.
+    word = 0;
+    voxaim_setFlag(4, 2, &word);
+    EXPECT_EQ(word, 0x10u);
+    // Bit numbers beyond the word change nothing and read as 0.
+    word = 0x1234;
+    voxaim_setFlag(32, 1, &word);
+    voxaim_setFlag(200, 0, &word);
+    EXPECT_EQ(word, 0x1234u);
+    EXPECT_EQ(voxaim_getFlag(32, 0xFFFFFFFFu), 0u);
 }
 
 class RecordingTest : public EngineTest {
- protected:
-  std::string path(const char *name) const {
-    return (std::filesystem::path(::testing::TempDir()) /
-            (std::string("voxaim_recording_") + std::to_string(getpid()) + "_" + name))
-        .string();
-  }
-  static std::vector<unsigned char> readAll(const std::string &file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
-  template <typename T>
-  static T readAt(const std::vector<unsigned char> &bytes, std::size_t offset) {
-    T value;
-    std::memcpy(&value, bytes.data() + offset, sizeof value);
-    return value;
-  }
+protected:
+    std::string path(const char *name) const
+    {
+        return (std::filesystem::path(::testing::TempDir()) /
+                (std::string("voxaim_recording_") + std::to_string(getpid()) + "_" + name))
+            .string();
+    }
+    static std::vector<unsigned char> readAll(const std::string &file)
+    {
+        std::ifstream in(file, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    template <typename T>
+    static T readAt(const std::vector<unsigned char> &bytes, std::size_t offset)
+    {
+        T value;
+        std::memcpy(&value, bytes.data() + offset, sizeof value);
+        return value;
+    }
 };
 
-TEST_F(RecordingTest, HeaderThenOneRecordPerFrame) {
-  voxaim_initialize(1);  // tovak: 8 channels
-  const std::string file = path("frames");
-  ASSERT_EQ(voxaim_record_start(file.c_str()), 1);
-  std::vector<float> frame(8 * 2048);
-  for (int f = 0; f < 3; ++f) {
-    for (std::size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<float>(f * 100000 + i) - 0.5f;
-    recordRawFrame(frame.data(), 24, 0x3u - f);
-  }
-  voxaim_record_stop();
+TEST_F(RecordingTest, HeaderThenOneRecordPerFrame)
+{
+    voxaim_initialize(1); // tovak: 8 channels
+    const std::string file = path("frames");
+    ASSERT_EQ(voxaim_record_start(file.c_str()), 1);
+    std::vector<float> frame(8 * 2048);
+    for (int f = 0; f < 3; ++f) {
+        for (std::size_t i = 0; i < frame.size(); ++i)
+            frame[i] = static_cast<float>(f * 100000 + i) - 0.5f;
+        recordRawFrame(frame.data(), 24, 0x3u - f);
+    }
+    voxaim_record_stop();
 
-  const std::vector<unsigned char> bytes = readAll(file);
-  constexpr std::size_t kRecord = 8 + 8 * 8192;
-  ASSERT_EQ(bytes.size(), 4 + 3 * kRecord);
-  EXPECT_EQ(bytes[0], 0xAC);
-  EXPECT_EQ(bytes[1], 0x01);
-  EXPECT_EQ(bytes[2], 1);  // product type
-  EXPECT_EQ(bytes[3], 8);  // channels
-  // Little-endian sample width: 24 = 18 00 00 00.
-  EXPECT_EQ(bytes[4], 0x18);
-  EXPECT_EQ(bytes[5], 0x00);
-  EXPECT_EQ(bytes[7], 0x00);
-  for (int f = 0; f < 3; ++f) {
-    const std::size_t record = 4 + f * kRecord;
-    EXPECT_EQ(readAt<int32_t>(bytes, record), 24);
-    EXPECT_EQ(readAt<uint32_t>(bytes, record + 4), 0x3u - f);
-    EXPECT_EQ(readAt<float>(bytes, record + 8), static_cast<float>(f * 100000) - 0.5f);
-    EXPECT_EQ(readAt<float>(bytes, record + kRecord - 4),
-              static_cast<float>(f * 100000 + 8 * 2048 - 1) - 0.5f);
-  }
-  std::remove(file.c_str());
+    const std::vector<unsigned char> bytes = readAll(file);
+    constexpr std::size_t kRecord = 8 + 8 * 8192;
+    ASSERT_EQ(bytes.size(), 4 + 3 * kRecord);
+    EXPECT_EQ(bytes[0], 0xAC);
+    EXPECT_EQ(bytes[1], 0x01);
+    EXPECT_EQ(bytes[2], 1); // product type
+    EXPECT_EQ(bytes[3], 8); // channels
+    // Little-endian sample width: 24 = 18 00 00 00.
+    EXPECT_EQ(bytes[4], 0x18);
+    EXPECT_EQ(bytes[5], 0x00);
+    EXPECT_EQ(bytes[7], 0x00);
+    for (int f = 0; f < 3; ++f) {
+        const std::size_t record = 4 + f * kRecord;
+        EXPECT_EQ(readAt<int32_t>(bytes, record), 24);
+        EXPECT_EQ(readAt<uint32_t>(bytes, record + 4), 0x3u - f);
+        EXPECT_EQ(readAt<float>(bytes, record + 8), static_cast<float>(f * 100000) - 0.5f);
+        EXPECT_EQ(readAt<float>(bytes, record + kRecord - 4), static_cast<float>(f * 100000 + 8 * 2048 - 1) - 0.5f);
+    }
+    std::remove(file.c_str());
 }
 
-TEST_F(RecordingTest, UnopenablePathLeavesNoRecording) {
-  voxaim_initialize(0);
-  EXPECT_EQ(voxaim_record_start("/nonexistent-voxaim-dir/recording.bin"), 0);
-  EXPECT_EQ(voxaim_record_start(nullptr), 0);
-  std::vector<float> frame(6 * 2048, 1.0f);
-  recordRawFrame(frame.data(), 24, 0);  // nothing open: nothing written, no crash
+TEST_F(RecordingTest, UnopenablePathLeavesNoRecording)
+{
+    voxaim_initialize(0);
+    EXPECT_EQ(voxaim_record_start("/nonexistent-voxaim-dir/recording.bin"), 0);
+    EXPECT_EQ(voxaim_record_start(nullptr), 0);
+    std::vector<float> frame(6 * 2048, 1.0f);
+    recordRawFrame(frame.data(), 24, 0); // nothing open: nothing written, no crash
 }
 
-TEST_F(RecordingTest, RestartClosesTheFirstFileAndDestroyStopsRecording) {
-  voxaim_initialize(6);  // feyla: 4 channels
-  const std::string first = path("first");
-  const std::string second = path("second");
-  std::vector<float> frame(4 * 2048, 2.0f);
-  ASSERT_EQ(voxaim_record_start(first.c_str()), 1);
-  recordRawFrame(frame.data(), 24, 1);
-  ASSERT_EQ(voxaim_record_start(second.c_str()), 1);
-  EXPECT_EQ(readAll(first).size(), 4u + 8 + 4 * 8192);  // closed, hence complete
+TEST_F(RecordingTest, RestartClosesTheFirstFileAndDestroyStopsRecording)
+{
+    voxaim_initialize(6); // feyla: 4 channels
+    const std::string first = path("first");
+    const std::string second = path("second");
+    std::vector<float> frame(4 * 2048, 2.0f);
+    ASSERT_EQ(voxaim_record_start(first.c_str()), 1);
+    recordRawFrame(frame.data(), 24, 1);
+    ASSERT_EQ(voxaim_record_start(second.c_str()), 1);
+    EXPECT_EQ(readAll(first).size(), 4u + 8 + 4 * 8192); // closed, hence complete
 
-  recordRawFrame(frame.data(), 16, 2);
-  voxaim_destroy();
-  recordRawFrame(frame.data(), 16, 2);  // after destroy: no longer recording
-  const std::vector<unsigned char> bytes = readAll(second);
-  ASSERT_EQ(bytes.size(), 4u + 8 + 4 * 8192);
-  EXPECT_EQ(bytes[2], 6);
-  EXPECT_EQ(bytes[3], 4);
-  EXPECT_EQ(readAt<int32_t>(bytes, 4), 16);
+    recordRawFrame(frame.data(), 16, 2);
+    voxaim_destroy();
+    recordRawFrame(frame.data(), 16, 2); // after destroy: no longer recording
+    const std::vector<unsigned char> bytes = readAll(second);
+    ASSERT_EQ(bytes.size(), 4u + 8 + 4 * 8192);
+    EXPECT_EQ(bytes[2], 6);
+    EXPECT_EQ(bytes[3], 4);
+    EXPECT_EQ(readAt<int32_t>(bytes, 4), 16);
 
-  // Starting again truncates.
-  voxaim_initialize(6);
-  ASSERT_EQ(voxaim_record_start(first.c_str()), 1);
-  voxaim_record_stop();
-  EXPECT_EQ(readAll(first).size(), 4u);
-  std::remove(first.c_str());
-  std::remove(second.c_str());
+    // Starting again truncates.
+    voxaim_initialize(6);
+    ASSERT_EQ(voxaim_record_start(first.c_str()), 1);
+    voxaim_record_stop();
+    EXPECT_EQ(readAll(first).size(), 4u);
+    std::remove(first.c_str());
+    std::remove(second.c_str());
 }
 
-}  // namespace
+} // namespace

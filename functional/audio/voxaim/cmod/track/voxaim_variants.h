@@ -10,120 +10,218 @@
 namespace voxaim {
 
 struct PairIndices {
-  int16_t first;
-  int16_t second;
+    int16_t first;
+    int16_t second;
 };
 
 struct VariantConfig {
-  uint32_t type;
-  const char *name;
-  int32_t channels;
-  int32_t elevationPairCount;
-  std::array<PairIndices, 5> elevationPairs;  // in search order
-  int32_t azimuthPairCount;
-  std::array<PairIndices, 4> azimuthPairs;    // in search order
-  float minimumAzimuth;                       // sine of the lowest grid azimuth
-  float minimumElevation;                     // sine of the lowest grid elevation
-  float angleInterval;                        // sine step of both grids
-  bool attenuateLoudspeaker;
-  std::array<uint32_t, 2> frequencyDomainVadChannels;
-  std::array<uint32_t, 2> noiseLevelChannels;
-  std::array<Point, VOXAIM_MAX_CHANNELS> microphones;  // channel order
-  Point loudspeaker;
+    uint32_t type;
+    const char *name;
+    int32_t channels;
+    int32_t elevationPairCount;
+    std::array<PairIndices, 5> elevationPairs; // in search order
+    int32_t azimuthPairCount;
+    std::array<PairIndices, 4> azimuthPairs; // in search order
+    float minimumAzimuth;                    // sine of the lowest grid azimuth
+    float minimumElevation;                  // sine of the lowest grid elevation
+    float angleInterval;                     // sine step of both grids
+    bool attenuateLoudspeaker;
+    std::array<uint32_t, 2> frequencyDomainVadChannels;
+    std::array<uint32_t, 2> noiseLevelChannels;
+    std::array<Point, VOXAIM_MAX_CHANNELS> microphones; // channel order
+    Point loudspeaker;
 };
 
 // Every variant selects this channel for the time-domain detector.
 inline constexpr uint32_t kTimeDomainVadChannel = 2;
 
 inline constexpr std::array<VariantConfig, 7> kVariants{{
-    {0, "mirel", 6,
-     3, {{{3, 5}, {4, 0}, {2, 1}}},
-     3, {{{2, 1}, {3, 2}, {0, 1}}},
-     -0.905f, -0.52f, 0.008f, false, {1, 2}, {1, 2},
-     {{{-0.13f, 0.3753f, 0.133f}, {-0.13f, 0.2253f, 0.133f}, {-0.13f, -0.2253f, 0.133f},
-       {-0.13f, -0.3753f, 0.133f}, {-0.13f, 0.3753f, -0.067f}, {-0.13f, -0.3753f, -0.067f}}},
+    {0,
+     "mirel",
+     6,
+     3,
+     {{{3, 5}, {4, 0}, {2, 1}}},
+     3,
+     {{{2, 1}, {3, 2}, {0, 1}}},
+     -0.905f,
+     -0.52f,
+     0.008f,
+     false,
+     {1, 2},
+     {1, 2},
+     {{{-0.13f, 0.3753f, 0.133f},
+       {-0.13f, 0.2253f, 0.133f},
+       {-0.13f, -0.2253f, 0.133f},
+       {-0.13f, -0.3753f, 0.133f},
+       {-0.13f, 0.3753f, -0.067f},
+       {-0.13f, -0.3753f, -0.067f}}},
      {0.0f, 0.0f, 0.0f}},
-    {1, "tovak", 8,
-     5, {{{1, 3}, {5, 7}, {1, 7}, {3, 5}, {1, 5}}},
-     4, {{{1, 5}, {0, 6}, {0, 2}, {4, 6}}},
-     -0.905f, -0.52f, 0.008f, false, {1, 5}, {1, 5},
-     {{{0.028f, -0.329f, 0.085f}, {0.028f, -0.244f, 0.085f}, {0.028f, -0.159f, 0.085f},
-       {0.028f, -0.244f, -0.085f}, {0.028f, 0.159f, 0.085f}, {0.028f, 0.244f, 0.085f},
-       {0.028f, 0.329f, 0.085f}, {0.028f, 0.244f, -0.085f}}},
+    {1,
+     "tovak",
+     8,
+     5,
+     {{{1, 3}, {5, 7}, {1, 7}, {3, 5}, {1, 5}}},
+     4,
+     {{{1, 5}, {0, 6}, {0, 2}, {4, 6}}},
+     -0.905f,
+     -0.52f,
+     0.008f,
+     false,
+     {1, 5},
+     {1, 5},
+     {{{0.028f, -0.329f, 0.085f},
+       {0.028f, -0.244f, 0.085f},
+       {0.028f, -0.159f, 0.085f},
+       {0.028f, -0.244f, -0.085f},
+       {0.028f, 0.159f, 0.085f},
+       {0.028f, 0.244f, 0.085f},
+       {0.028f, 0.329f, 0.085f},
+       {0.028f, 0.244f, -0.085f}}},
      {0.0f, 0.0f, 0.0f}},
-    {2, "lumo", 6,
-     3, {{{3, 4}, {3, 5}, {2, 4}}},
-     3, {{{3, 2}, {3, 0}, {1, 0}}},
-     -0.72f, -0.65f, 0.0064f, true, {3, 4}, {3, 4},
-     {{{0.0f, 0.33f, 0.0305f}, {0.0028f, 0.17f, 0.0305f}, {0.0028f, -0.17f, 0.0305f},
-       {0.0f, -0.33f, 0.0305f}, {0.0f, -0.33f, -0.0305f}, {0.0028f, -0.17f, -0.0305f}}},
+    {2,
+     "lumo",
+     6,
+     3,
+     {{{3, 4}, {3, 5}, {2, 4}}},
+     3,
+     {{{3, 2}, {3, 0}, {1, 0}}},
+     -0.72f,
+     -0.65f,
+     0.0064f,
+     true,
+     {3, 4},
+     {3, 4},
+     {{{0.0f, 0.33f, 0.0305f},
+       {0.0028f, 0.17f, 0.0305f},
+       {0.0028f, -0.17f, 0.0305f},
+       {0.0f, -0.33f, 0.0305f},
+       {0.0f, -0.33f, -0.0305f},
+       {0.0028f, -0.17f, -0.0305f}}},
      {0.0028f, 0.067f, 0.0f}},
-    {4, "zandor", 8,
-     4, {{{6, 4}, {5, 6}, {7, 4}, {3, 1}}},
-     3, {{{7, 6}, {6, 2}, {3, 2}}},
-     -0.825f, -0.55f, 0.0073f, false, {2, 4}, {3, 4},
-     {{{0.0f, 0.275f, 0.04f}, {0.0f, 0.435f, 0.04f}, {0.0f, 0.275f, -0.04f},
-       {0.0f, 0.435f, -0.04f}, {0.0f, -0.275f, 0.04f}, {0.0f, -0.435f, 0.04f},
-       {0.0f, -0.275f, -0.04f}, {0.0f, -0.435f, -0.04f}}},
+    {4,
+     "zandor",
+     8,
+     4,
+     {{{6, 4}, {5, 6}, {7, 4}, {3, 1}}},
+     3,
+     {{{7, 6}, {6, 2}, {3, 2}}},
+     -0.825f,
+     -0.55f,
+     0.0073f,
+     false,
+     {2, 4},
+     {3, 4},
+     {{{0.0f, 0.275f, 0.04f},
+       {0.0f, 0.435f, 0.04f},
+       {0.0f, 0.275f, -0.04f},
+       {0.0f, 0.435f, -0.04f},
+       {0.0f, -0.275f, 0.04f},
+       {0.0f, -0.435f, 0.04f},
+       {0.0f, -0.275f, -0.04f},
+       {0.0f, -0.435f, -0.04f}}},
      {0.0f, 0.157f, 0.005f}},
-    {5, "valdrun", 6,
-     3, {{{2, 5}, {3, 4}, {2, 4}}},
-     3, {{{4, 5}, {2, 1}, {1, 0}}},
-     -0.72f, -0.65f, 0.0064f, true, {3, 4}, {3, 4},
-     {{{0.0f, -0.396f, 0.03602f}, {0.0f, -0.236f, 0.03602f}, {0.0f, 0.236f, 0.03602f},
-       {0.0f, 0.396f, 0.03602f}, {-0.0038f, 0.396f, -0.02498f}, {-0.0038f, 0.236f, -0.02498f}}},
+    {5,
+     "valdrun",
+     6,
+     3,
+     {{{2, 5}, {3, 4}, {2, 4}}},
+     3,
+     {{{4, 5}, {2, 1}, {1, 0}}},
+     -0.72f,
+     -0.65f,
+     0.0064f,
+     true,
+     {3, 4},
+     {3, 4},
+     {{{0.0f, -0.396f, 0.03602f},
+       {0.0f, -0.236f, 0.03602f},
+       {0.0f, 0.236f, 0.03602f},
+       {0.0f, 0.396f, 0.03602f},
+       {-0.0038f, 0.396f, -0.02498f},
+       {-0.0038f, 0.236f, -0.02498f}}},
      {0.0f, -0.127f, 0.009f}},
-    {6, "feyla", 4,
-     0, {},
-     3, {{{2, 1}, {0, 1}, {3, 2}}},
-     -0.825f, -0.55f, 0.0073f, false, {1, 2}, {1, 2},
+    {6,
+     "feyla",
+     4,
+     0,
+     {},
+     3,
+     {{{2, 1}, {0, 1}, {3, 2}}},
+     -0.825f,
+     -0.55f,
+     0.0073f,
+     false,
+     {1, 2},
+     {1, 2},
      {{{0.0f, -0.24f, 0.0f}, {0.0f, -0.08f, 0.0f}, {0.0f, 0.1f, 0.0f}, {0.0f, 0.28f, 0.0f}}},
      {0.0f, 0.0f, 0.0f}},
-    {7, "brannt", 8,
-     2, {{{1, 6}, {4, 7}}},
-     3, {{{0, 2}, {3, 5}, {1, 4}}},
-     -1.045f, -0.825f, 0.0092f, false, {1, 2}, {1, 2},
-     {{{0.0f, -0.1725f, -0.0225f}, {0.0f, -0.0835f, -0.0225f}, {0.0f, -0.0435f, -0.0225f},
-       {0.0f, 0.0155f, -0.0225f}, {0.0f, 0.0485f, -0.0225f}, {0.0f, 0.1225f, -0.0225f},
-       {0.0f, -0.0835f, 0.0175f}, {0.0f, 0.0485f, 0.0175f}}},
+    {7,
+     "brannt",
+     8,
+     2,
+     {{{1, 6}, {4, 7}}},
+     3,
+     {{{0, 2}, {3, 5}, {1, 4}}},
+     -1.045f,
+     -0.825f,
+     0.0092f,
+     false,
+     {1, 2},
+     {1, 2},
+     {{{0.0f, -0.1725f, -0.0225f},
+       {0.0f, -0.0835f, -0.0225f},
+       {0.0f, -0.0435f, -0.0225f},
+       {0.0f, 0.0155f, -0.0225f},
+       {0.0f, 0.0485f, -0.0225f},
+       {0.0f, 0.1225f, -0.0225f},
+       {0.0f, -0.0835f, 0.0175f},
+       {0.0f, 0.0485f, 0.0175f}}},
      {0.0f, 0.0f, 0.0f}},
 }};
 
 // Every pair names two distinct microphones of its variant, and the pair lists
 // fit the engine's fixed per-pair storage.
-constexpr bool variantTableIsConsistent() {
-  for (const VariantConfig &v : kVariants) {
-    if (v.channels < 1 || v.channels > VOXAIM_MAX_CHANNELS) return false;
-    if (v.azimuthPairCount < 1 || v.elevationPairCount < 0) return false;
-    if (v.elevationPairCount > static_cast<int32_t>(v.elevationPairs.size()) ||
-        v.azimuthPairCount > static_cast<int32_t>(v.azimuthPairs.size()) ||
-        v.elevationPairCount + v.azimuthPairCount > kMaxPairs)
-      return false;
-    auto pairValid = [&](PairIndices p) {
-      return p.first >= 0 && p.second >= 0 && p.first < v.channels && p.second < v.channels &&
-             v.microphones[p.first] != v.microphones[p.second];
-    };
-    for (int32_t p = 0; p < v.elevationPairCount; ++p)
-      if (!pairValid(v.elevationPairs[p])) return false;
-    for (int32_t a = 0; a < v.azimuthPairCount; ++a)
-      if (!pairValid(v.azimuthPairs[a])) return false;
-    for (uint32_t ch : {v.frequencyDomainVadChannels[0], v.frequencyDomainVadChannels[1],
-                        v.noiseLevelChannels[0], v.noiseLevelChannels[1], kTimeDomainVadChannel})
-      if (ch >= static_cast<uint32_t>(v.channels)) return false;
-  }
-  return true;
+constexpr bool variantTableIsConsistent()
+{
+    for (const VariantConfig &v : kVariants) {
+        if (v.channels < 1 || v.channels > VOXAIM_MAX_CHANNELS)
+            return false;
+        if (v.azimuthPairCount < 1 || v.elevationPairCount < 0)
+            return false;
+        if (v.elevationPairCount > static_cast<int32_t>(v.elevationPairs.size()) ||
+            v.azimuthPairCount > static_cast<int32_t>(v.azimuthPairs.size()) ||
+            v.elevationPairCount + v.azimuthPairCount > kMaxPairs)
+            return false;
+        auto pairValid = [&](PairIndices p) {
+            return p.first >= 0 && p.second >= 0 && p.first < v.channels && p.second < v.channels &&
+                   v.microphones[p.first] != v.microphones[p.second];
+        };
+        for (int32_t p = 0; p < v.elevationPairCount; ++p)
+            if (!pairValid(v.elevationPairs[p]))
+                return false;
+        for (int32_t a = 0; a < v.azimuthPairCount; ++a)
+            if (!pairValid(v.azimuthPairs[a]))
+                return false;
+        for (uint32_t ch : {v.frequencyDomainVadChannels[0], v.frequencyDomainVadChannels[1], v.noiseLevelChannels[0],
+                            v.noiseLevelChannels[1], kTimeDomainVadChannel})
+            if (ch >= static_cast<uint32_t>(v.channels))
+                return false;
+    }
+    return true;
 }
 static_assert(variantTableIsConsistent());
 
 // The configuration of product type `type`, or nullptr for an invalid type
 // (3 and anything above 7).
-constexpr const VariantConfig *findVariant(uint32_t type) {
-  for (const VariantConfig &variant : kVariants) {
-    if (variant.type == type) return &variant;
-  }
-  return nullptr;
+constexpr const VariantConfig *findVariant(uint32_t type)
+{
+    for (const VariantConfig &variant : kVariants) {
+        if (variant.type == type)
+            return &variant;
+    }
+    return nullptr;
 }
 
-}  // namespace voxaim
+} // namespace voxaim
 
 #endif

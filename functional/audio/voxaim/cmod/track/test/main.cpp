@@ -2,7 +2,4 @@
 // harness runs them as the command line asks.
 #include "platform/audio/audtest/audunittest.h"
 
-int main(int argc, char *argv[])
-{
-    return audunittest_commandline(argc, argv);
-}
+int main(int argc, char *argv[]) { return audunittest_commandline(argc, argv); }
