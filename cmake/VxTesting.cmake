@@ -10,20 +10,29 @@
 #   vx_add_benchmark(NAME name SOURCES ... [LIBS ...])
 #       a Google Benchmark program (native, non-sanitizer builds only).
 #   VX_EMULATOR  the emulator prefix as a list (empty natively).
-include(CTest)
-enable_testing()
-
-# GoogleTest is built from Debian's source package so that every preset (host,
-# sanitizers, ARM) compiles it with its own compiler and flags.
-set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
-if(EXISTS /usr/src/googletest/CMakeLists.txt)
-  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/_googletest EXCLUDE_FROM_ALL SYSTEM)
+#
+# With BUILD_TESTING off (always so when this project is another one's
+# subproject) every function above declares nothing, and neither GoogleTest,
+# Google Benchmark, FFTW, clang nor Python is looked for.
+if(PROJECT_IS_TOP_LEVEL)
+  include(CTest)
 else()
-  message(FATAL_ERROR "GoogleTest sources missing: run tools/setup-deps.sh")
+  set(BUILD_TESTING OFF)
 endif()
 
-find_package(Python3 REQUIRED COMPONENTS Interpreter)
+if(BUILD_TESTING)
+  # GoogleTest is built from Debian's source package so that every preset
+  # (host, sanitizers, ARM) compiles it with its own compiler and flags.
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  if(EXISTS /usr/src/googletest/CMakeLists.txt)
+    add_subdirectory(/usr/src/googletest ${PROJECT_BINARY_DIR}/_googletest EXCLUDE_FROM_ALL SYSTEM)
+  else()
+    message(FATAL_ERROR "GoogleTest sources missing: run tools/setup-deps.sh")
+  endif()
+
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+endif()
 
 set(VX_EMULATOR "")
 if(CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR)
@@ -32,7 +41,7 @@ endif()
 string(JOIN " " VX_EMULATOR_STRING ${VX_EMULATOR})
 
 set(VX_BUILD_BENCHMARKS OFF)
-if(VX_BENCHMARKS AND NOT CMAKE_CROSSCOMPILING AND NOT VX_SANITIZE)
+if(BUILD_TESTING AND VX_BENCHMARKS AND NOT CMAKE_CROSSCOMPILING AND NOT VX_SANITIZE)
   find_package(benchmark QUIET)
   if(benchmark_FOUND)
     set(VX_BUILD_BENCHMARKS ON)
@@ -40,6 +49,9 @@ if(VX_BENCHMARKS AND NOT CMAKE_CROSSCOMPILING AND NOT VX_SANITIZE)
 endif()
 
 function(vx_add_gtest)
+  if(NOT BUILD_TESTING)
+    return()
+  endif()
   cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
@@ -50,6 +62,9 @@ function(vx_add_gtest)
 endfunction()
 
 function(vx_add_script_test)
+  if(NOT BUILD_TESTING)
+    return()
+  endif()
   cmake_parse_arguments(T "" "NAME;SCRIPT;TIMEOUT" "ARGS" ${ARGN})
   add_test(NAME ${T_NAME}
            COMMAND ${Python3_EXECUTABLE} ${T_SCRIPT} --emulator "${VX_EMULATOR_STRING}" ${T_ARGS})
@@ -70,6 +85,9 @@ endfunction()
 # Every <stem>_test.cpp of a folder becomes the GoogleTest program
 # <prefix>_<stem>_test.
 function(vx_add_gtests_in_folder prefix folder)
+  if(NOT BUILD_TESTING)
+    return()
+  endif()
   cmake_parse_arguments(T "" "" "LIBS" ${ARGN})
   file(GLOB tests CONFIGURE_DEPENDS ${folder}/*_test.cpp)
   foreach(t ${tests})
@@ -89,9 +107,11 @@ endfunction()
 #                         [MAX_LEN bytes] [SECONDS s])
 #       a libFuzzer target built with clang (the presets use gcc) and run for a
 #       bounded time in the native preset; any finding fails the test.
-find_program(VX_CLANGXX NAMES clang++ clang++-14)
+if(BUILD_TESTING)
+  find_program(VX_CLANGXX NAMES clang++ clang++-14)
+endif()
 function(vx_add_libfuzzer_test)
-  if(CMAKE_CROSSCOMPILING OR VX_SANITIZE)
+  if(NOT BUILD_TESTING OR CMAKE_CROSSCOMPILING OR VX_SANITIZE)
     return()
   endif()
   cmake_parse_arguments(T "" "NAME;SEEDS;MAX_LEN;SECONDS" "SOURCES" ${ARGN})
