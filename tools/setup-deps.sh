@@ -14,6 +14,7 @@ host_pkgs=(
   util-linux procps
   alsa-utils sox python3-numpy python3-scipy
   g++-arm-linux-gnueabihf qemu-user
+  dpkg-dev file lintian man-db systemd
 )
 arm_pkgs=(libudev-dev:armhf libunwind-dev:armhf libc6:armhf libstdc++6:armhf)
 
