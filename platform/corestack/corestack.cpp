@@ -8,6 +8,7 @@
 // names that the core file does not hold. Thread names (-t) and the crashed
 // application's name (-C) come from the caller too.
 #include "platform/corestack/corestack_arch.h"
+#include "platform/corestack/corestack_core.h"
 #include "platform/corestack/corestack_text.h"
 
 #include <libunwind-coredump.h>
@@ -319,7 +320,19 @@ int run(int argc, char **argv)
         return 1;
     }
 
-    CoreHandle core(_UCD_create(settings.corePath));
+    // The core is checked before libunwind reads it: its back end reads the
+    // notes without bounds checks, and takes a core of another machine for
+    // one of its own.
+    corestack::CoreLayout layout;
+    const corestack::CoreVerdict verdict = corestack::readCoreLayout(settings.corePath, layout);
+    if (verdict == corestack::CoreVerdict::OtherMachine) {
+        std::fprintf(stderr, "corestack: core file is for %s, this build reads %s\n",
+                     corestack::machineName(layout.machine).c_str(),
+                     corestack::machineName(corestack::ElfMachine).c_str());
+        return 1;
+    }
+
+    CoreHandle core(verdict == corestack::CoreVerdict::Damaged ? nullptr : _UCD_create(settings.corePath));
     AddressSpace as(unw_create_addr_space(&_UCD_accessors, 0));
     if (!core) {
         std::fprintf(stderr, "Failed to create core context\n");
