@@ -3,11 +3,14 @@
 // or both.
 //
 // The walk is libunwind's core-dump back end on the core file. The executables
-// and libraries of the crashed process, with the address ranges they were
-// mapped at (-f), give the back end the code, the unwind tables and the symbol
-// names that the core file does not hold. Thread names (-t) and the crashed
-// application's name (-C) come from the caller too.
+// and libraries of the crashed process give the back end the code, the unwind
+// tables and the symbol names that the core file does not hold: those of the
+// core's own file table, where the caller's list of modules and the address
+// ranges they were mapped at (-f) name the files to read and the modules to
+// print. Thread names (-t) and the crashed application's name (-C) come from
+// the caller too.
 #include "platform/corestack/corestack_arch.h"
+#include "platform/corestack/corestack_backing.h"
 #include "platform/corestack/corestack_core.h"
 #include "platform/corestack/corestack_text.h"
 
@@ -90,6 +93,36 @@ using AddressSpace = std::unique_ptr<unw_addr_space, AddressSpaceDeleter>;
 struct FreeDeleter {
     void operator()(ThreadRecord *p) const { std::free(p); }
 };
+
+// The files behind the segments of the core being read, for the memory
+// reader below (libunwind's accessors carry only the core handle).
+const corestack::SegmentFiles *CoreFiles = nullptr;
+
+struct CoreFilesScope {
+    explicit CoreFilesScope(const corestack::SegmentFiles &files) { CoreFiles = &files; }
+    ~CoreFilesScope() { CoreFiles = nullptr; }
+    CoreFilesScope(const CoreFilesScope &) = delete;
+    CoreFilesScope &operator=(const CoreFilesScope &) = delete;
+};
+
+// libunwind's memory reader for the core, except that bytes the core does
+// not hold come from the segment's file at the segment's own offset in it.
+int accessMemory(unw_addr_space_t as, unw_word_t address, unw_word_t *value, int write, void *arg)
+{
+    if (!write && CoreFiles) {
+        const int found = CoreFiles->readMissing(address, *value);
+        if (found != 0)
+            return found > 0 ? 0 : -UNW_EINVAL;
+    }
+    return _UCD_access_mem(as, address, value, write, arg);
+}
+
+unw_accessors_t coreAccessors()
+{
+    unw_accessors_t accessors = _UCD_accessors;
+    accessors.access_mem = accessMemory;
+    return accessors;
+}
 
 void usage(const char *program)
 {
@@ -333,7 +366,8 @@ int run(int argc, char **argv)
     }
 
     CoreHandle core(verdict == corestack::CoreVerdict::Damaged ? nullptr : _UCD_create(settings.corePath));
-    AddressSpace as(unw_create_addr_space(&_UCD_accessors, 0));
+    unw_accessors_t accessors = coreAccessors();
+    AddressSpace as(unw_create_addr_space(&accessors, 0));
     if (!core) {
         std::fprintf(stderr, "Failed to create core context\n");
         return 1;
@@ -342,11 +376,18 @@ int run(int argc, char **argv)
         std::fprintf(stderr, "Failed to create address space context\n");
         return 1;
     }
+    std::vector<corestack::ModuleEntry> modules;
+    for (const MapEntry &entry : settings.mapEntries)
+        modules.push_back({entry.start, entry.end, entry.path});
+    corestack::SegmentFiles files;
+    files.attach(core.get(), layout, corestack::planSegmentSources(layout, modules));
+    const CoreFilesScope scope(files);
     for (const MapEntry &entry : settings.mapEntries) {
-        const int ret = _UCD_add_backing_file_at_vaddr(core.get(), entry.start, entry.path);
-        if (ret != 0)
+        const bool segmentStart = std::any_of(layout.segments.begin(), layout.segments.end(),
+                                              [&](const corestack::Segment &s) { return s.start == entry.start; });
+        if (!segmentStart || !files.usable(entry.path))
             std::fprintf(stderr, "Failed to add backing file %s@0x%" CORESTACK_PRIxADDR ": %s\n", entry.path,
-                         entry.start, unw_strerror(ret));
+                         entry.start, unw_strerror(-UNW_EUNSPEC));
     }
 
     const int numThreads = std::max(_UCD_get_num_threads(core.get()), 0);
