@@ -117,10 +117,32 @@ int accessMemory(unw_addr_space_t as, unw_word_t address, unw_word_t *value, int
     return _UCD_access_mem(as, address, value, write, arg);
 }
 
+// The caller frame being stepped from: its pc (the return address) and an
+// address inside its call.
+struct CallerFrame {
+    bool active = false;
+    Address returnAddress = 0;
+    Address callSite = 0;
+};
+CallerFrame Stepping;
+
+// libunwind's unwind-table lookup for the core, except that the table entry
+// of a caller frame is looked up at its call, like its name: where the call
+// was the last instruction of its function, the return address lies in the
+// next function's entry. (libunwind looks up DWARF entries at pc - 1 itself,
+// but ARM exception-table entries at the pc.)
+int findProcInfo(unw_addr_space_t as, unw_word_t ip, unw_proc_info_t *info, int needUnwindInfo, void *arg)
+{
+    if (Stepping.active && ip == Stepping.returnAddress)
+        ip = Stepping.callSite;
+    return _UCD_find_proc_info(as, ip, info, needUnwindInfo, arg);
+}
+
 unw_accessors_t coreAccessors()
 {
     unw_accessors_t accessors = _UCD_accessors;
     accessors.access_mem = accessMemory;
+    accessors.find_proc_info = findProcInfo;
     return accessors;
 }
 
@@ -203,6 +225,7 @@ void get_thread_backtrace(const Settings &settings, UCD_info *core, unw_addr_spa
     record.lwp = _UCD_get_pid(core);
     record.signalled = signalledLwp && record.lwp == *signalledLwp;
 
+    bool interrupted = false; // the frame before was a signal frame
     while (record.frameCount < MaxFrames) {
         unw_word_t ip = 0;
         unw_word_t sp = 0;
@@ -216,15 +239,27 @@ void get_thread_backtrace(const Settings &settings, UCD_info *core, unw_addr_spa
         }
         Frame &frame = record.frames[record.frameCount];
         frame.pc = ip;
+        // A caller's pc is the return address, after the call; where the call
+        // was the last instruction of its function, that is the start of the
+        // next one. So callers are named from inside the call. Frame 0, a
+        // signal frame (whose pc is the trampoline's first instruction) and
+        // the frame a signal interrupted are named from the pc itself.
+        const bool signalFrame = unw_is_signal_frame(&cursor) > 0;
+        const Address lookup = record.frameCount == 0 || signalFrame || interrupted ? ip : corestack::callSite(ip);
+        interrupted = signalFrame;
         unw_word_t offset = 0;
-        ret = unw_get_proc_name(&cursor, frame.procName, sizeof frame.procName, &offset);
+        ret = _UCD_get_proc_name(as, lookup, frame.procName, sizeof frame.procName, &offset, core);
         if (ret < 0)
             std::snprintf(frame.procName, sizeof frame.procName, "<unknown> (%s)", unw_strerror(ret));
+        else
+            offset += ip - lookup;
         frame.offset = offset;
         findModule(settings, ip, frame.moduleName);
         ++record.frameCount;
 
+        Stepping = {lookup != ip, ip, lookup};
         ret = unw_step(&cursor);
+        Stepping = {};
         if (ret < 0) {
             std::printf("Failed to step: %s\n", unw_strerror(ret));
             break;

@@ -37,6 +37,10 @@ using ElfDynamic = Elf32_Dyn;
 inline constexpr unsigned char ElfClass = ELFCLASS32;
 inline constexpr unsigned ElfMachine = EM_ARM;
 
+// An address inside the call that returns to `returnAddress`: the byte
+// before it, its Thumb bit cleared first.
+inline Address callSite(Address returnAddress) { return (returnAddress & ~Address{1}) - 1; }
+
 inline constexpr std::array<RegisterName, 16> GeneralRegisters{{
     {"R0:", UNW_ARM_R0},
     {"R1:", UNW_ARM_R1},
@@ -68,6 +72,9 @@ using ElfNoteHeader = Elf64_Nhdr;
 using ElfDynamic = Elf64_Dyn;
 inline constexpr unsigned char ElfClass = ELFCLASS64;
 inline constexpr unsigned ElfMachine = EM_X86_64;
+
+// An address inside the call that returns to `returnAddress`.
+inline Address callSite(Address returnAddress) { return returnAddress - 1; }
 
 // Debian's libunwind 1.6 reads r8-r14 of an x86_64 core as r15 (its register
 // table lacks them), so only the registers it reads faithfully are shown.
