@@ -16,7 +16,9 @@ debuginfod), as corestack does. A thread's stack is compared down to main
 (or to gdb's last frame) and at most 64 frames: every pc, and every function
 name that gdb knows (gdb prints `??` where a stripped library has no symbol,
 corestack the nearest exported one). Names are compared without their
-parameter lists. On ARM gdb shows a Thumb caller's pc without the Thumb bit.
+parameter lists; two names of one address (aliases such as raise and
+gsignal, where each picks its own) are equal. On ARM gdb shows a Thumb
+caller's pc without the Thumb bit.
 """
 import argparse
 import os
@@ -27,19 +29,31 @@ import tempfile
 
 FRAME_LIMIT = 64
 
-_FRAME_LINE = re.compile(r"^#\d+ +PC 0x([0-9a-f]+) in \(.*?\) (.*) \+ 0x[0-9a-f]+$")
+_FRAME_LINE = re.compile(r"^#\d+ +PC 0x([0-9a-f]+) in \(.*?\) (.*) \+ 0x([0-9a-f]+)$")
 _THREAD_LINE = re.compile(r"^Thread -?\d+ \(LWP (-?\d+), .*\)$")
 
 _GDB_SCRIPT = r"""
+import re
 import gdb
+
+def start(address):
+    # The address of the symbol gdb finds for `address`, 0 for none.
+    text = gdb.execute("info symbol %#x" % address, to_string=True)
+    m = re.match(r"^.*?(?: \+ (\d+))? in section ", text)
+    return address - int(m.group(1) or 0) if m else 0
+
 for inferior in gdb.inferiors():
     for thread in sorted(inferior.threads(), key=lambda t: t.num):
         thread.switch()
-        frame = gdb.newest_frame()
+        frame, after_call = gdb.newest_frame(), False
         while frame is not None:
             # Inlined calls have frames of their own in gdb, none in corestack.
             if frame.type() != gdb.INLINE_FRAME:
-                print("gdbstacks %d %#x|%s" % (thread.ptid[1], frame.pc(), frame.name() or ""))
+                # gdb names a caller from inside its call, like corestack.
+                lookup = frame.pc() - 1 if after_call else frame.pc()
+                print("gdbstacks %d %#x %#x|%s" % (thread.ptid[1], frame.pc(), start(lookup),
+                                                   frame.name() or ""))
+                after_call = frame.type() != gdb.SIGTRAMP_FRAME
             frame = frame.older()
 """
 
@@ -60,7 +74,8 @@ def bare(name):
 
 
 def report_stacks(text):
-    """{lwp: [(pc, name)]} of the "Thread" sections of corestack's report."""
+    """{lwp: [(pc, name, start)]} of the "Thread" sections of corestack's
+    report; `start` is the address of the symbol named."""
     stacks, current = {}, None
     for line in text.split("\n"):
         m = _THREAD_LINE.match(line)
@@ -69,16 +84,18 @@ def report_stacks(text):
             continue
         m = _FRAME_LINE.match(line)
         if m and current is not None:
-            current.append((int(m.group(1), 16), m.group(2)))
+            pc = int(m.group(1), 16)
+            current.append((pc, m.group(2), pc - int(m.group(3), 16)))
         elif not line:
             current = None
     return stacks
 
 
 def gdb_stacks(gdb, program, core, modules=(), sysroot=None, timeout=120):
-    """{lwp: [(pc, name or None)]}: gdb's frames of every thread, down to
-    main and at most FRAME_LIMIT. `modules` ("start-end:path") tell gdb where
-    the libraries are on this machine."""
+    """{lwp: [(pc, name or None, start)]}: gdb's frames of every thread,
+    down to main and at most FRAME_LIMIT; `start` is the address of the
+    symbol gdb finds for the frame (0: none). `modules` ("start-end:path")
+    tell gdb where the libraries are on this machine."""
     with tempfile.TemporaryDirectory(prefix="gdbstacks-") as scratch:
         script = os.path.join(scratch, "frames.py")
         with open(script, "w") as f:
@@ -99,10 +116,10 @@ def gdb_stacks(gdb, program, core, modules=(), sysroot=None, timeout=120):
         if not line.startswith("gdbstacks "):
             continue
         head, name = line[len("gdbstacks "):].split("|", 1)
-        lwp, pc = head.split()
+        lwp, pc, start = head.split()
         frames = stacks.setdefault(int(lwp), [])
         if len(frames) < FRAME_LIMIT and not (frames and frames[-1][1] == "main"):
-            frames.append((int(pc, 16), bare(name) if name else None))
+            frames.append((int(pc, 16), bare(name) if name else None, int(start, 16)))
     if not stacks:
         raise RuntimeError("gdb listed no frames:\n" + r.stdout + r.stderr)
     return stacks
@@ -116,15 +133,15 @@ def compare(ours, theirs, arm=False):
         if actual is None:
             problems.append("LWP %d: not in corestack's report" % lwp)
             continue
-        for i, (pc, name) in enumerate(expected):
+        for i, (pc, name, start) in enumerate(expected):
             if i >= len(actual):
                 problems.append("LWP %d: corestack stops after %d frames, gdb has #%d %#x %s"
                                 % (lwp, len(actual), i, pc, name or "??"))
                 break
-            our_pc, our_name = actual[i]
-            if arm:
-                pc, our_pc = pc & ~1, our_pc & ~1
-            if our_pc != pc or (name is not None and bare(our_name) != name):
+            our_pc, our_name, our_start = actual[i]
+            mask = ~1 if arm else ~0
+            alias = start != 0 and start & mask == our_start & mask
+            if our_pc & mask != pc & mask or (name is not None and bare(our_name) != name and not alias):
                 problems.append("LWP %d #%d: corestack %#x %s, gdb %#x %s"
                                 % (lwp, i, actual[i][0], our_name, pc, name or "??"))
                 break
