@@ -385,13 +385,16 @@ class CoreFile(unittest.TestCase):
 
     def test_missing_program_file(self):
         # The core names a program file that is gone: its frames have no
-        # names and their walk ends, nothing else is lost.
+        # names and their walk ends, nothing else is lost. An -f path serves.
         moved = self.crash.program + ".moved"
+        modules = [(s, e, moved if p == self.crash.crasher_path else p) for s, e, p in self.crash.modules]
         os.rename(self.crash.program, moved)
         try:
             r = self.run_safely(self.crash.core)
+            given = corestack("-c", self.crash.core, *self.crash.map_args(modules))
         finally:
             os.rename(moved, self.crash.program)
+        self.assertEqual(self.names(parse_report(given.stdout)["signalled"]["frames"])[:4], SIGNALLED_STACK)
         self.assertEqual(r.returncode, 0)
         lines = r.stdout.split("\n")
         report = parse_report("\n".join(l for l in lines if not l.startswith("Failed to step: ")))
