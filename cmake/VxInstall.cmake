@@ -20,6 +20,7 @@
 #
 # Components are named after the Debian packages that carry them
 # (packaging/CMakeLists.txt).
+
 # GNUInstallDirs picks Debian's multiarch library folder for native builds
 # only; the cross build to the device needs it as much.
 if(CMAKE_CROSSCOMPILING AND CMAKE_LIBRARY_ARCHITECTURE AND CMAKE_INSTALL_PREFIX MATCHES "^/usr/?$"
@@ -33,9 +34,9 @@ option(VX_INSTALL "Install the programs, the engine library and the service file
 set(VX_INSTALL_TESTSDIR ${CMAKE_INSTALL_LIBEXECDIR}/installed-tests/voxaim)
 set(VX_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc)
 if(CMAKE_INSTALL_PREFIX MATCHES "^/usr/?$")
-  set(VX_SYSTEMD_UNITDIR /lib/systemd/system CACHE PATH "systemd system unit folder")
+  set(VX_SYSTEMD_UNITDIR /lib/systemd/system) # Debian 12's place (systemd.pc)
 else()
-  set(VX_SYSTEMD_UNITDIR ${CMAKE_INSTALL_PREFIX}/lib/systemd/system CACHE PATH "systemd system unit folder")
+  set(VX_SYSTEMD_UNITDIR ${CMAKE_INSTALL_PREFIX}/lib/systemd/system)
 endif()
 set(VX_TMPFILESDIR lib/tmpfiles.d)
 
