@@ -33,4 +33,14 @@ if(BUILD_TESTING)
                      SCRIPT ${REPLAY}/test/voxaim_replay_soundfile_test.py
                      ARGS $<TARGET_FILE:voxaim_replay> $<TARGET_FILE:voxaim_render>
                      TIMEOUT 600)
+
+  # tools/voxaim-plot runs on the build host with Debian's python3-matplotlib;
+  # its test plots the replay of every variant once, natively.
+  if(NOT CMAKE_CROSSCOMPILING AND NOT VX_SANITIZE)
+    vx_add_script_test(NAME voxaim_plot_test
+                       SCRIPT ${PROJECT_SOURCE_DIR}/tools/test/voxaim_plot_test.py
+                       ARGS ${PROJECT_SOURCE_DIR}/tools/voxaim-plot $<TARGET_FILE:voxaim_replay>
+                            $<TARGET_FILE:voxaim_render>
+                       TIMEOUT 300)
+  endif()
 endif()
