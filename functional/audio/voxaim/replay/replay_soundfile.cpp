@@ -106,12 +106,19 @@ bool WavWriter::open(const char *path, int32_t channels, int32_t bits)
     SF_INFO info{};
     info.samplerate = kEngineSampleRate;
     info.channels = channels;
-    info.format = SF_FORMAT_WAV | (bits == 16 ? SF_FORMAT_PCM_16 : bits == 24 ? SF_FORMAT_PCM_24 : SF_FORMAT_PCM_32);
+    // RF64 that libsndfile writes as plain WAV as long as the file stays below
+    // 4 GiB (25 minutes of 8 channels of 32-bit samples): a long capture
+    // keeps every sample instead of overflowing the WAV header's sizes.
+    info.format = SF_FORMAT_RF64 | (bits == 16 ? SF_FORMAT_PCM_16 : bits == 24 ? SF_FORMAT_PCM_24 : SF_FORMAT_PCM_32);
     file_.reset(sf_open(path, SFM_WRITE, &info));
     if (!file_) {
         error_ = path_ + ": cannot write: " + sf_strerror(nullptr);
         return false;
     }
+    sf_command(file_.get(), SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
+    // The header is rewritten after every write, so that even a capture that
+    // is killed or loses power leaves a file that reads to its last frame.
+    sf_command(file_.get(), SFC_SET_UPDATE_HEADER_AUTO, nullptr, SF_TRUE);
     return true;
 }
 

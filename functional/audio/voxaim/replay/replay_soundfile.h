@@ -59,9 +59,10 @@ private:
     std::string error_;
 };
 
-// A WAV file of integer samples at 48000 Hz, written frame by frame. The
-// samples come left-justified in 32 bits, as SoundFileReader reads them; the
-// file stores `bits` (16, 24 or 32) of each.
+// A WAV file of integer samples at 48000 Hz, written frame by frame (RF64
+// once it grows past 4 GiB). The samples come left-justified in 32 bits, as
+// SoundFileReader reads them; the file stores `bits` (16, 24 or 32) of each.
+// Its header is kept up to date after every write.
 class WavWriter {
 public:
     bool open(const char *path, int32_t channels, int32_t bits);
