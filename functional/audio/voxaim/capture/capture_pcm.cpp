@@ -1,5 +1,6 @@
 #include "functional/audio/voxaim/capture/capture_pcm.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>

@@ -17,9 +17,7 @@
 // lines already printed for the frames before a damaged one stay valid.
 #include <getopt.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
