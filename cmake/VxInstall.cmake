@@ -6,9 +6,10 @@
 #
 #   vx_install(<install() arguments>)
 #       install(), when VX_INSTALL is on.
-#   vx_install_program(target DESTINATION dir COMPONENT package [MANPAGES page ...])
-#       a program and its man pages (roff sources named <name>.<section>,
-#       gzipped at build time as Debian wants them).
+#   vx_install_program(target|script DESTINATION dir COMPONENT package [MANPAGES page ...])
+#       a program (a target, or the path of a script) and its man pages (roff
+#       sources named <name>.<section>, gzipped at build time as Debian wants
+#       them).
 #   vx_packaged(target ...)
 #       targets whose outputs are installed: the target `packaged` builds them
 #       all (and nothing else), enough for `cmake --install` and CPack.
@@ -55,8 +56,12 @@ function(vx_install_program target)
   if(NOT VX_INSTALL)
     return()
   endif()
-  install(TARGETS ${target} RUNTIME DESTINATION ${P_DESTINATION} COMPONENT ${P_COMPONENT})
-  vx_packaged(${target})
+  if(TARGET ${target})
+    install(TARGETS ${target} RUNTIME DESTINATION ${P_DESTINATION} COMPONENT ${P_COMPONENT})
+    vx_packaged(${target})
+  else()
+    install(PROGRAMS ${target} DESTINATION ${P_DESTINATION} COMPONENT ${P_COMPONENT})
+  endif()
   foreach(page ${P_MANPAGES})
     get_filename_component(source ${page} ABSOLUTE)
     get_filename_component(name ${page} NAME)

@@ -1,10 +1,14 @@
-# The engine's programs as installed. This fragment comes after replay.cmake
-# (the fragments are included in name order), so every program exists here.
-#   voxaim-tools: voxaim_replay; the capture, render and plot tools belong
-#                 here too.
-#   voxaim-tests: voxaim_unittest, where Debian keeps installed tests.
-vx_install_program(voxaim_replay DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT voxaim-tools
-                   MANPAGES man/voxaim_replay.1)
+# The engine's programs as installed. This fragment comes after capture.cmake
+# and replay.cmake (the fragments are included in name order), so every
+# program exists here.
+#   voxaim-tools: voxaim_replay, voxaim_capture, voxaim_render and
+#                 tools/voxaim-plot (Python, with python3-matplotlib)
+#   voxaim-tests: voxaim_unittest, where Debian keeps installed tests
+foreach(tool voxaim_replay voxaim_capture voxaim_render)
+  vx_install_program(${tool} DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT voxaim-tools MANPAGES man/${tool}.1)
+endforeach()
+vx_install_program(${PROJECT_SOURCE_DIR}/tools/voxaim-plot DESTINATION ${CMAKE_INSTALL_BINDIR}
+                   COMPONENT voxaim-tools MANPAGES man/voxaim-plot.1)
 if(TARGET voxaim_unittest)
   vx_install_program(voxaim_unittest DESTINATION ${VX_INSTALL_TESTSDIR} COMPONENT voxaim-tests
                      MANPAGES man/voxaim_unittest.1)
