@@ -1,5 +1,5 @@
 // Command runner: fork and execvp, no shell in between.
-#include "functional/apps/kmsgwatch/run_command.h"
+#include "platform/proc/run_command.h"
 
 #include <sys/types.h>
 #include <sys/wait.h>

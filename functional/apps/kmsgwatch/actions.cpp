@@ -1,6 +1,6 @@
 // Incident actions: the handler process, the kernel log note, the restart.
 #include "functional/apps/kmsgwatch/kmsgwatch.h"
-#include "functional/apps/kmsgwatch/run_command.h"
+#include "platform/proc/run_command.h"
 
 #include <fcntl.h>
 #include <sys/reboot.h>

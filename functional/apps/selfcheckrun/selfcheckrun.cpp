@@ -1,7 +1,7 @@
 // One run of the sanity tests and the start of each test program.
 #include "functional/apps/selfcheckrun/selfcheckrun.h"
 
-#include "functional/apps/kmsgwatch/run_command.h"
+#include "platform/proc/run_command.h"
 
 #include <dirent.h>
 #include <fcntl.h>

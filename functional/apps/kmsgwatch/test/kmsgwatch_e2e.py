@@ -19,8 +19,7 @@ import sys
 import time
 import uuid
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import nsutil  # noqa: E402
+import nsutil
 
 READ_SIZE = 8191  # the watcher's read size: one stand-in record per block
 INCIDENTS = ["test", "hung-task", "oom", "oops", "null-pointer", "scsi-error", "avc", "smmu"]

@@ -12,8 +12,7 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "kmsgwatch", "e2e"))
-import nsutil  # noqa: E402
+import nsutil
 
 TESTDIR = "/etc/selfcheckrun.d"
 MARKER = "/tmp/install-wait"

@@ -19,8 +19,7 @@ import tempfile
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "test"))
-from fake_platform import (CRYPTO, CRYPTO_LINE, GPIO_CLASS, PROD_LINE,  # noqa: E402
+from fake_platform import (CRYPTO, CRYPTO_LINE, GPIO_CLASS, PROD_LINE,
                            PRODUCTION, Launcher, Platform)
 
 ARGS = None
