@@ -1,12 +1,12 @@
 // One run of the sanity tests and the start of each test program.
 #include "functional/apps/selfcheckrun/selfcheckrun.h"
 
+#include "platform/proc/process.h"
 #include "platform/proc/run_command.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -25,25 +25,13 @@ bool runTestProgram(const char *path, std::FILE *out)
     if (pipe2(pipeFds, O_CLOEXEC) < 0) {
         return false;
     }
-    std::fflush(out);
-    std::fflush(stderr);
-    const pid_t pid = fork();
+    char *const argv[] = {const_cast<char *>(path), nullptr};
+    const pid_t pid = proc_spawn(argv, pipeFds[1], 127);
+    close(pipeFds[1]);
     if (pid < 0) {
         close(pipeFds[0]);
-        close(pipeFds[1]);
         return false;
     }
-    if (pid == 0) {
-        if (pipeFds[1] == STDOUT_FILENO) {
-            fcntl(STDOUT_FILENO, F_SETFD, 0);
-        } else if (dup2(pipeFds[1], STDOUT_FILENO) < 0) {
-            _exit(127);
-        }
-        char *const argv[] = {const_cast<char *>(path), nullptr};
-        execvp(path, argv); // a path with '/': no search; scripts without "#!" go to /bin/sh
-        _exit(127);
-    }
-    close(pipeFds[1]);
     char piece[1023];
     for (;;) {
         const ssize_t got = read(pipeFds[0], piece, sizeof piece);
@@ -55,11 +43,7 @@ bool runTestProgram(const char *path, std::FILE *out)
     }
     close(pipeFds[0]);
     int status = 0;
-    pid_t waited;
-    do {
-        waited = waitpid(pid, &status, 0);
-    } while (waited < 0 && errno == EINTR);
-    return waited == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return proc_wait(pid, &status) == 0 && proc_succeeded(status);
 }
 
 bool parseWholeNumber(const char *text, long minimum, long maximum, long &value)
