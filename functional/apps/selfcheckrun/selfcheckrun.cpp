@@ -3,6 +3,7 @@
 
 #include "platform/proc/process.h"
 #include "platform/proc/run_command.h"
+#include "platform/publish/publish.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -94,19 +95,6 @@ void runDirectory(DIR *directory, std::FILE *out)
     }
 }
 
-// Completes the temporary file; false when any of it was not written. A
-// failed write drops its piece and only marks the stream, so later writes
-// (after space was freed) may succeed: the mark decides.
-bool finish(std::FILE *out)
-{
-    bool written =
-        std::fputs("</tests>\n", out) >= 0 && std::fflush(out) == 0 && !std::ferror(out) && fsync(fileno(out)) == 0;
-    if (std::fclose(out) != 0) {
-        written = false;
-    }
-    return written;
-}
-
 } // namespace
 
 } // namespace selfcheckrun
@@ -115,30 +103,29 @@ using namespace selfcheckrun;
 
 extern "C" int run_tests(const char *resultPath)
 {
-    const std::string temporary = std::string(resultPath) + "." + std::to_string(getpid());
-    std::FILE *out = std::fopen(temporary.c_str(), "we");
-    if (out == nullptr) {
+    publish_file result;
+    if (publish_open(&result, resultPath) != 0) {
         std::perror("selfcheckrun: Opening tempfile failed");
         return 0;
     }
-    std::fputs("<tests>\n", out);
+    std::fputs("<tests>\n", result.out);
     DIR *directory = opendir(TestDirectory);
     if (directory == nullptr) {
-        std::fclose(out);
-        unlink(temporary.c_str());
+        publish_abandon(&result);
         return 0;
     }
-    runDirectory(directory, out);
+    runDirectory(directory, result.out);
     closedir(directory);
+    std::fputs("</tests>\n", result.out);
     // A document that could not be written completely is never published.
-    if (!finish(out)) {
+    switch (publish_commit(&result)) {
+    case PUBLISH_DONE:
+        break;
+    case PUBLISH_WRITE_FAILED:
         std::perror("selfcheckrun: Writing tempfile failed");
-        unlink(temporary.c_str());
         return 0;
-    }
-    if (std::rename(temporary.c_str(), resultPath) != 0) {
+    case PUBLISH_RENAME_FAILED:
         std::perror("selfcheckrun: Rename failed");
-        unlink(temporary.c_str());
         return 0;
     }
     char command[CopyCommandSize];
