@@ -11,6 +11,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cassert>
 #include <cerrno>
 #include <climits>
@@ -68,7 +69,48 @@ bool copyCommandFits(const char *resultPath)
     return std::strlen(resultPath) + std::strlen(CopyCommandFormat) - 2 + 1 <= CopyCommandSize;
 }
 
+bool resultPathUsable(const char *resultPath)
+{
+    struct stat info {};
+    return lstat(resultPath, &info) != 0 || S_ISREG(info.st_mode);
+}
+
 namespace {
+
+// The temporary file of the run in progress, for the signal handler.
+std::atomic<const char *> PendingTemporary{nullptr};
+static_assert(std::atomic<const char *>::is_always_lock_free, "read by a signal handler");
+
+// The run's document: its temporary file is known to the signal handler from
+// its creation to the end of the run. The ending signals wait while it is
+// created, so that none comes between its creation and its registration.
+class RunDocument {
+public:
+    explicit RunDocument(const char *resultPath)
+    {
+        sigset_t held;
+        sigset_t previous;
+        sigemptyset(&held);
+        for (int signalNumber : EndingSignals) {
+            sigaddset(&held, signalNumber);
+        }
+        sigprocmask(SIG_BLOCK, &held, &previous);
+        opened_ = publish_open(&file_, resultPath) == 0;
+        if (opened_) {
+            PendingTemporary = file_.temporary;
+        }
+        sigprocmask(SIG_SETMASK, &previous, nullptr);
+    }
+    ~RunDocument() { PendingTemporary = nullptr; }
+    RunDocument(const RunDocument &) = delete;
+    RunDocument &operator=(const RunDocument &) = delete;
+    bool opened() const { return opened_; }
+    publish_file &file() { return file_; }
+
+private:
+    publish_file file_;
+    bool opened_;
+};
 
 // Every entry of the test directory that is not a directory: its output, or
 // why it contributed none.
@@ -97,20 +139,29 @@ void runDirectory(DIR *directory, std::FILE *out)
 
 } // namespace
 
+void removePendingTemporary()
+{
+    if (const char *temporary = PendingTemporary.load()) {
+        unlink(temporary);
+    }
+}
+
 } // namespace selfcheckrun
 
 using namespace selfcheckrun;
 
 extern "C" int run_tests(const char *resultPath)
 {
-    publish_file result;
-    if (publish_open(&result, resultPath) != 0) {
+    RunDocument document(resultPath);
+    if (!document.opened()) {
         std::perror("selfcheckrun: Opening tempfile failed");
         return 0;
     }
+    publish_file &result = document.file();
     std::fputs("<tests>\n", result.out);
     DIR *directory = opendir(TestDirectory);
     if (directory == nullptr) {
+        std::fprintf(stderr, "selfcheckrun: cannot open %s: %s\n", TestDirectory, std::strerror(errno));
         publish_abandon(&result);
         return 0;
     }
