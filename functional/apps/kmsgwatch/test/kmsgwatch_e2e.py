@@ -157,8 +157,10 @@ def test_command_line():
     t.equal((r.returncode, r.stdout), (1, USAGE.format(args.kmsgwatch)), "-h prints the usage, status 1")
     r = run(["-x"])
     t.equal((r.returncode, r.stdout), (1, USAGE.format(args.kmsgwatch)), "unknown option: usage, status 1")
-    r = run(["-f", os.path.join(scratch, "no-such-device"), "-t", "x"])
-    t.equal((r.returncode, r.stderr), (1, ""), "missing device: status 1")
+    missing = os.path.join(scratch, "no-such-device")
+    r = run(["-f", missing, "-t", "x"])
+    t.equal((r.returncode, r.stderr), (1, f"kmsgwatch: cannot open {missing}: No such file or directory\n"),
+            "missing device: why, status 1")
     fifo = os.path.join(scratch, "fifo")
     os.mkfifo(fifo)
     r = run(["-f", fifo, "-t", "x"])
@@ -330,9 +332,11 @@ def test_log_file_fallback():
     reset()
     r = run(["-f", unreadable_device(), "-F", logfile, "-t", "FILE-ABSENT"])
     t.equal(r.returncode, 1, "fallback test mode without the text: status 1")
-    r = run(["-f", unreadable_device(), "-F", os.path.join(scratch, "none.log"), "-t", "x"])
-    t.equal((r.returncode, r.stderr), (1, "kmsgwatch: inotify_add_watch(): No such file or directory\n"),
-            "fallback file missing")
+    missing = os.path.join(scratch, "none.log")
+    r = run(["-f", unreadable_device(), "-F", missing, "-t", "x"])
+    t.equal((r.returncode, r.stderr), (1, "kmsgwatch: inotify_add_watch(): No such file or directory\n"
+                                          f"kmsgwatch: cannot open {missing}: No such file or directory\n"),
+            "fallback file missing: why, status 1")
 
     # Following the file as it grows.
     reset()
