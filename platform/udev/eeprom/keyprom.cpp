@@ -139,7 +139,12 @@ int setKey(int verbose)
 int getKey(int verbose)
 {
     char value[LineSize];
-    if (eeprom_get_ascii_value(device, KeyPartition, KeyName, value, sizeof value) != 0)
+    /* A set erases, then stores: never read in between. */
+    if (eeprom_lock_shared() != 0)
+        return 1;
+    const int found = eeprom_get_ascii_value(device, KeyPartition, KeyName, value, sizeof value);
+    eeprom_unlock();
+    if (found != 0)
         return 1;
     const size_t length = std::strlen(value);
     if (verbose)
