@@ -118,6 +118,8 @@ int setKey(int verbose)
     InputLine line;
     if (!readLine(stdin, line)) {
         std::perror("fgets()");
+        if (!std::ferror(stdin))
+            std::fputs("keyprom: no value on standard input\n", stderr);
         return 1;
     }
     if (!storable(line))

@@ -26,6 +26,7 @@ from fake_platform import (CRYPTO, CRYPTO_LINE, GPIO_CLASS, PROD_LINE,
 ARGS = None
 LAUNCHER = None
 ERASED = b"\x00" + b"\xff" * 255
+NO_VALUE = "keyprom: no value on standard input\n"
 
 
 def usage_line(program):
@@ -80,9 +81,7 @@ class CommandLineTest(KeypromCase):
 
     def test_set_without_input_fails_before_any_eeprom_access(self):
         code, out, err = self.run_keyprom("set", stdin=b"")
-        self.assertEqual(code, 1)
-        self.assertTrue(err.startswith("fgets(): "), err)
-        self.assertNotIn("eeprom:", err)
+        self.assertEqual((code, err), (1, "fgets(): Success\n" + NO_VALUE))
 
 
 class KeyTest(KeypromCase):
@@ -192,8 +191,7 @@ class KeyTest(KeypromCase):
                 self.assertEqual(self.platform.read(CRYPTO), kept)
                 self.assertEqual(self.platform.log_lines(), [])
         code, out, err = self.run_keyprom("set", stdin=b"")
-        self.assertEqual(code, 1)
-        self.assertTrue(err.startswith("fgets(): "), err)
+        self.assertEqual((code, err), (1, "fgets(): Success\n" + NO_VALUE))
         self.assertEqual(self.platform.read(CRYPTO), kept)
         self.assertEqual(self.get(), (0, b"secret", ""))
 
