@@ -9,7 +9,6 @@ import os
 import signal
 import socket
 import subprocess
-import sys
 import time
 
 import nsutil
