@@ -240,15 +240,18 @@ def test_comma_path():
 
 def test_ending_signals():
     """SIGTERM or SIGINT during a run: the running test program ends too, the
-    temporary file is removed, and the runner ends by that signal."""
+    temporary file is removed, and the runner ends by that signal. The test
+    program is signalled once it is sleep itself: a shell that receives
+    SIGINT while it starts a command may let that command run on."""
     for signum in (signal.SIGTERM, signal.SIGINT):
-        reset({"sleeper": (f"#!/bin/sh\necho $$ > {scratch}/sleeper.pid\nsleep 30\n", 0o755)})
+        reset({"sleeper": (f"#!/bin/sh\necho $$ > {scratch}/sleeper.pid\nexec sleep 30\n", 0o755)})
         pidfile = os.path.join(scratch, "sleeper.pid")
         if os.path.exists(pidfile):
             os.remove(pidfile)
         runner = Runner(["-i", "0", "-s", "1"])
         runner.wait_until(lambda: bool(nsutil.read_text(pidfile)))
         sleeper = int(nsutil.read_text(pidfile))
+        runner.wait_until(lambda: nsutil.read_text(f"/proc/{sleeper}/comm") == "sleep\n")
         temporary = f"selfcheckrun.xml.{runner.proc.pid}"
         t.check(temporary in run_files(), "a temporary file during the run", run_files())
         runner.proc.send_signal(signum)
