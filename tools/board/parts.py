@@ -111,8 +111,11 @@ def _node_paths(dts):
 def vexpress_dtb(parts, out):
     """The vexpress-a15 device tree, changed into the device's I2C and GPIO
     layout:
-    - the bus that QEMU emulates (i2c@160000, where the EEPROM answers) is
-      i2c-1, as the EEPROM table's paths need, the other one i2c-0;
+    - the bus that QEMU emulates (i2c@160000) is i2c-1, as the EEPROM
+      table's paths need, the other one i2c-0;
+    - the crypto EEPROM on it at 0x50, a 24c512 (two-byte word addresses,
+      as QEMU's at24c model takes them) with its 128-byte write pages: the
+      at24 driver otherwise writes byte by byte, about 20 ms each under TCG;
     - a gpio-mmio controller at 0xffc02a00 that Linux labels "ffc02a00.gpio"
       (platform devices are named <address>.<node name>), with two 4-byte
       registers in guest RAM above the 1 GiB the kernel is given (mem=1024M)."""
@@ -141,6 +144,14 @@ def vexpress_dtb(parts, out):
 		#gpio-cells = <2>;
 	};
 };
-""" % (buses["i2c@30000"], buses["i2c@160000"])
+
+&{%s} {
+	eeprom@50 {
+		compatible = "atmel,24c512";
+		reg = <0x50>;
+		pagesize = <128>;
+	};
+};
+""" % (buses["i2c@30000"], buses["i2c@160000"], buses["i2c@160000"])
     subprocess.run(["dtc", "-q", "-I", "dts", "-O", "dtb", "-o", out, "-"], input=dts, text=True, check=True)
     return out
