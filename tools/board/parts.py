@@ -20,13 +20,16 @@ def log(text):
 
 
 def kernel_package():
-    """linux-image-<version>-armmp:armhf, as the metapackage names it."""
-    out = subprocess.run(["apt-cache", "depends", KERNEL_META], capture_output=True, text=True).stdout
-    names = re.findall(r"Depends: (linux-image-\S+-armmp)(?::armhf)?\s*$", out, re.M)
-    if not names:
-        raise RuntimeError("apt-cache depends %s names no kernel image (run apt-get update?):\n%s"
-                           % (KERNEL_META, out))
-    return names[0] + ":armhf"
+    """linux-image-<version>-armmp:armhf, as the metapackage names it (after
+    an apt-get update when the package lists do not know the metapackage)."""
+    for attempt in range(2):
+        out = subprocess.run(["apt-cache", "depends", KERNEL_META], capture_output=True, text=True).stdout
+        names = re.findall(r"Depends: (linux-image-\S+-armmp)(?::armhf)?\s*$", out, re.M)
+        if names:
+            return names[0] + ":armhf"
+        if attempt == 0:
+            subprocess.run(["apt-get", "update", "-qq"], check=True)
+    raise RuntimeError("apt-cache depends %s names no kernel image:\n%s" % (KERNEL_META, out))
 
 
 def _download(package, cache):
