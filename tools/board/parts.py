@@ -32,18 +32,29 @@ def kernel_package():
     raise RuntimeError("apt-cache depends %s names no kernel image:\n%s" % (KERNEL_META, out))
 
 
-def _download(package, cache):
-    """The .deb of the package's candidate version in `cache`, downloaded once."""
-    out = subprocess.run(["apt-cache", "policy", package], capture_output=True, text=True).stdout
-    m = re.search(r"Candidate: (\S+)", out)
-    if not m or m.group(1) == "(none)":
-        raise RuntimeError("no candidate version of %s (run apt-get update?):\n%s" % (package, out))
+def candidates(packages):
+    """{package: candidate version} from one apt-cache call."""
+    out = subprocess.run(["apt-cache", "policy", *packages], capture_output=True, text=True).stdout
+    found = {}
+    for block in re.split(r"^(?=\S)", out, flags=re.M):
+        m = re.match(r"^(\S+?):?\n", block)
+        c = re.search(r"Candidate: (\S+)", block)
+        if m and c and c.group(1) != "(none)":
+            name = m.group(1)
+            found[name if ":" in name else name + ":armhf"] = c.group(1)
+    missing = [p for p in packages if p not in found]
+    if missing:
+        raise RuntimeError("no candidate version of %s (run apt-get update?):\n%s" % (missing, out))
+    return found
+
+
+def _download(package, version, cache):
+    """The .deb of the package's given version in `cache`, downloaded once."""
     name = package.split(":")[0]
-    version = m.group(1).split(":")[-1]  # file names quote the epoch as %3a
-    cached = glob.glob(os.path.join(cache, "%s_*%s_armhf.deb" % (name, version)))
-    if cached:
+    cached = glob.glob(os.path.join(cache, "%s_*%s_armhf.deb" % (name, version.split(":")[-1])))
+    if cached:  # (file names quote the epoch as %3a)
         return cached[0]
-    log("downloading %s %s" % (package, m.group(1)))
+    log("downloading %s %s" % (package, version))
     command = ["apt-get", "download", "-q", "-o", "APT::Sandbox::User=root", package]
     if subprocess.run(command, cwd=cache).returncode != 0:
         # The package lists may name a version the archive no longer has.
@@ -79,8 +90,10 @@ class Parts:
         cache = os.path.join(root, "cache")
         os.makedirs(cache, exist_ok=True)
         self.kernel_package = kernel_package()
-        kernel_tree = _unpack(_download(self.kernel_package, cache), os.path.join(cache, "kernel"))
-        busybox_tree = _unpack(_download(BUSYBOX, cache), os.path.join(cache, "busybox"))
+        versions = candidates([self.kernel_package, BUSYBOX])
+        kernel_tree = _unpack(_download(self.kernel_package, versions[self.kernel_package], cache),
+                              os.path.join(cache, "kernel"))
+        busybox_tree = _unpack(_download(BUSYBOX, versions[BUSYBOX], cache), os.path.join(cache, "busybox"))
         vmlinuz = glob.glob(os.path.join(kernel_tree, "boot", "vmlinuz-*"))
         if len(vmlinuz) != 1:
             raise RuntimeError("expected one vmlinuz in %s, found %s" % (kernel_tree, vmlinuz))
