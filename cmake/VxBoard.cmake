@@ -54,5 +54,5 @@ vx_add_board_test(NAME kmsgwatch SCRIPT kmsgwatch_board_test.py COST 40 ARGS Ker
 vx_add_board_test(NAME corestack SCRIPT corestack_board_test.py COST 60
                   ARGS --crasher $<TARGET_FILE:corestack_crasher>
                        --crasher-nounwind $<TARGET_FILE:corestack_crasher_nounwind>)
-vx_add_board_test(NAME keyprom SCRIPT keyprom_board_test.py COST 50)
+vx_add_board_test(NAME keyprom SCRIPT keyprom_board_test.py COST 80)
 vx_add_board_test(NAME selfcheckrun SCRIPT selfcheckrun_board_test.py COST 20)

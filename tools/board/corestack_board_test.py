@@ -62,7 +62,8 @@ class CoreDumps(BoardTest):
             with open(core, "wb") as f:
                 f.write(cls.out[crasher + ".core"])
             modules = cls.out[crasher + ".all.args"].decode().split()[1::2]
-            cls.gdb[crasher] = gdbstacks.gdb_stacks("gdb-multiarch", hosts[crasher], core, modules, sysroot="/")
+            cls.gdb[crasher] = gdbstacks.gdb_stacks("gdb-multiarch", hosts[crasher], core, modules,
+                                                    sysroot="/")
             cls.registers[crasher] = gdb_registers(hosts[crasher], core)
 
     def modules(self, crasher, mode):
@@ -121,6 +122,10 @@ class CoreDumps(BoardTest):
                 self.check_stacks("corestack_crasher_nounwind", mode, complete=False)
 
 
+def options(parser):
+    parser.add_argument("--crasher", required=True)
+    parser.add_argument("--crasher-nounwind", required=True)
+
+
 if __name__ == "__main__":
-    boardtest.main(lambda parser: (parser.add_argument("--crasher", required=True),
-                                   parser.add_argument("--crasher-nounwind", required=True)))
+    boardtest.main(options)

@@ -29,7 +29,8 @@ class TestDirectory(BoardTest):
             "selfcheckrun: /etc/selfcheckrun.d/plain is not executable",
             "selfcheckrun: Failed to run /etc/selfcheckrun.d/fail"])
         log = [l.split(": ", 1)[-1] for l in self.lines("messages") if "selfcheckrun" in l]
-        self.assertEqual(log, ["selfcheckrun: Started", "selfcheckrun: Failed to run /etc/selfcheckrun.d/fail"])
+        self.assertEqual(log, ["selfcheckrun: Started",
+                               "selfcheckrun: Failed to run /etc/selfcheckrun.d/fail"])
 
 
 if __name__ == "__main__":

@@ -60,9 +60,10 @@ class Boot:
         self.ready_after = None  # host seconds from start to @@ready
         self.guest_uptime = None
         self.done = False
+        self._started = 0.0     # host seconds at which the running script started
         self.exit_status = None
         self.seconds = None
-        self.last_line_at = {}  # protocol or console text -> host seconds of its first sight
+        self.first_seen = {}   # console line -> host seconds since the start
 
     def command(self):
         machine_args, machine_append = MACHINES[self.machine]
@@ -134,7 +135,7 @@ class Boot:
             raise RuntimeError("file %s came back damaged over the console: %s" % (name, e))
 
     def _line(self, line, now):
-        self.last_line_at.setdefault(line, now)
+        self.first_seen.setdefault(line, now)
         words = line.split()
         if not line.startswith("@@") or not words:
             self.console.append(line)
@@ -166,7 +167,7 @@ class Boot:
     def saw(self, text):
         """Host seconds since the start at which a console line holding `text`
         was first seen, or None."""
-        for line, at in self.last_line_at.items():
+        for line, at in self.first_seen.items():
             if text in line:
                 return at
         return None

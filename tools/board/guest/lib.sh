@@ -31,9 +31,8 @@ send() {
 OUT=/tmp/out
 mkdir -p $OUT
 
-# capture NAME COMMAND...: runs COMMAND with standard input from /dev/null
-# (unless redirected by the caller) and keeps its standard output, standard
-# error and exit status as NAME.out, NAME.err and NAME.rc.
+# capture NAME COMMAND...: runs COMMAND and keeps its standard output,
+# standard error and exit status as NAME.out, NAME.err and NAME.rc.
 capture() {
     local name=$1
     shift
