@@ -142,8 +142,12 @@ const SegmentFiles::OpenFile *SegmentFiles::open(const std::string &path)
 {
     auto found = files_.find(path);
     if (found == files_.end()) {
+        // Only regular files: a path from a damaged core may name a pipe or
+        // a device, which could block or act on being opened.
         OpenFile file;
-        file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat st;
+        if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         file.usable = file.fd >= 0 && usableObject(file.fd);
         found = files_.emplace(path, file).first;
     }

@@ -113,6 +113,8 @@ class Crash:
     module ranges."""
 
     def __init__(self, workdir):
+        if resource.getrlimit(resource.RLIMIT_CORE)[1] == 0:
+            raise unittest.SkipTest("the hard RLIMIT_CORE is 0: no core files can be written")
         self.workdir = workdir
         self.program = os.path.join(workdir, "crasher")
         shutil.copy(CRASHER, self.program)
