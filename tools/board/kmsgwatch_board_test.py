@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """kmsgwatch on the board's own kernel log (guest/kmsgwatch.sh and
-guest/kmsgwatch-restart.sh): records written to /dev/kmsg at the levels the
-kernel gives them, handler scripts at /bin/kmsgwatch-<incident>, the notes
-read back from the kernel log, and a real restart of the board."""
+guest/kmsgwatch-restart.sh): records written to /dev/kmsg at levels the
+watcher acts on and at levels it ignores, handler scripts at
+/bin/kmsgwatch-<incident>, the notes read back from the kernel log, and a real
+restart of the board."""
 
 import boardtest
 from boardtest import BoardTest
