@@ -15,9 +15,11 @@ Other lines (the programs' own console output, kernel messages) are kept in
 `console`. QEMU runs with -no-reboot, so a restart of the board ends it too."""
 
 import base64
+import ctypes
 import gzip
 import os
 import select
+import signal
 import subprocess
 import time
 
@@ -32,6 +34,12 @@ MACHINES = {
     "vexpress-a15": (["-M", "vexpress-a15", "-m", "2048", "-audiodev", "none,id=silent",
                       "-global", "pl041.audiodev=silent"], ["mem=1024M"]),
 }
+
+
+def _die_with_parent():
+    """QEMU ends when the test that started it does (a CTest timeout, say)."""
+    PR_SET_PDEATHSIG = 1
+    ctypes.CDLL(None).prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
 
 
 class Script:
@@ -84,7 +92,7 @@ class Boot:
         QEMU is killed) and returns self."""
         start = time.monotonic()
         proc = subprocess.Popen(self.command(), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                stderr=subprocess.STDOUT)
+                                stderr=subprocess.STDOUT, preexec_fn=_die_with_parent)
         log("booting %s (%d CPU%s) to run %s" % (self.machine, self.smp, "s" if self.smp > 1 else "",
                                                  ", ".join(self.scripts)))
         pending = b""
@@ -119,6 +127,9 @@ class Boot:
                         current_file, file_lines = line.split(" ", 1)[1], []
                         continue
                     self._line(line, now)
+        except BaseException:
+            proc.kill()
+            raise
         finally:
             proc.stdout.close()
             self.exit_status = proc.wait()
