@@ -130,8 +130,8 @@ def vexpress_dtb(parts, out):
     - the bus that QEMU emulates (i2c@160000) is i2c-1, as the EEPROM
       table's paths need, the other one i2c-0;
     - the crypto EEPROM on it at 0x50, a 24c512 (two-byte word addresses,
-      as QEMU's at24c model takes them) with its 128-byte write pages: the
-      at24 driver otherwise writes byte by byte, about 20 ms each under TCG;
+      as QEMU's at24c model takes them) with its 128-byte write pages
+      (without a page size the at24 driver writes byte by byte);
     - a gpio-mmio controller at 0xffc02a00 that Linux labels "ffc02a00.gpio"
       (platform devices are named <address>.<node name>), with two 4-byte
       registers in guest RAM above the 1 GiB the kernel is given (mem=1024M)."""
