@@ -41,6 +41,7 @@ class KernelLog(BoardTest):
         expected += record("kmsgwatch: Found csr_nvdisplayr error: "
                            "tegra-mc: csr_nvdisplayr: EMEM address decode error board-csr")
         expected += record("kmsgwatch: Found RT Throttling incident: sched: RT throttling activated board-rt")
+        expected += record("kmsgwatch: Found RT Throttling incident: sched: RT throttling activated board-rt-warning")
         expected += record("kmsgwatch: Found I2C xfer limit reached incident: "
                            "i2c 1-0050: Inter byte i2c xfer time LIMIT reached board-last")
         self.assertEqual(self._without_avc(self.lines("rules.err")), expected)
@@ -50,23 +51,24 @@ class KernelLog(BoardTest):
         notes = [n for n in self._notes("rules") if "(avc)" not in n]
         self.assertEqual(notes, [note("test", "exit itself")] + [
             note(i, "continue to watch log") for i in ("oom", "scsi-error", "smmu", "smmu")])
-        # rt_throttle held 7 before the run.
+        # rt_throttle held 7 before the run; RT throttling came at levels 3 and 4.
         self.assertEqual({name: self.text("metrics." + name) for name in
                           ("smmu_errors", "csr_nvdisplayr", "rt_throttle", "i2c_xfer_limit_reached")},
-                         {"smmu_errors": "2\n", "csr_nvdisplayr": "1\n", "rt_throttle": "8\n",
+                         {"smmu_errors": "2\n", "csr_nvdisplayr": "1\n", "rt_throttle": "9\n",
                           "i2c_xfer_limit_reached": "1\n"})
 
     def test_avc_as_the_kernel_writes_it(self):
-        # The kernel's audit text has two blanks after "avc:".
+        # The kernel's audit text has two blanks after "avc:", and its records
+        # come at level 5.
         err = self.lines("rules.err")
         for text in ('audit: type=1400 audit(1.2:4): avc:  denied  { read } for pid=1 comm="sh" '
                      'board-avc-two-blanks', "audit: type=1400 audit(1.2:5): avc: denied { write } "
-                     "board-avc-one-blank"):
+                     "board-avc-one-blank", "audit: type=1400 audit(1.2:6): avc:  denied  { open } board-avc-notice"):
             self.assertIn("kmsgwatch: Got AVC violation: " + text, err)
         self.assertEqual([h for h in self.lines("rules.handlers") if "-avc|" in h],
-                         ["/bin/kmsgwatch-avc|0"] * 2)
+                         ["/bin/kmsgwatch-avc|0"] * 3)
         self.assertEqual([n for n in self._notes("rules") if "(avc)" in n],
-                         [note("avc", "continue to watch log")] * 2)
+                         [note("avc", "continue to watch log")] * 3)
 
     def test_levels_below_are_ignored(self):
         self.assertNotIn("board-ignored", self.text("rules.err"))

@@ -17,6 +17,10 @@ struct Rule {
     const char *incident;  // handler name, or null: counted only
     unsigned action;       // for the report (oom: see oomContinue); counted only: unused
     const char *metrics;   // metrics file, or null
+    // A level of 4, 5 or 7 at which the kernel itself prints this incident, so
+    // the rule acts on it although other records of that level are ignored;
+    // -1: none.
+    int kernelLevel = -1;
 };
 
 inline constexpr Rule Rules[] = {
@@ -30,13 +34,13 @@ inline constexpr Rule Rules[] = {
      ACTION_CONTINUE, nullptr},
     // The kernel's audit code prints two blanks after the colon.
     {Match::ContainsEither, "avc: denied", "avc:  denied", "kmsgwatch: Got AVC violation: %s\n", "avc", ACTION_CONTINUE,
-     nullptr},
+     nullptr, 5},
     {Match::BeginsWithAndContains, "arm-smmu", "Unhandled context fault", "kmsgwatch: Found SMMU error: %s\n", "smmu",
      ACTION_CONTINUE, "/run/metrics/smmu_errors"},
     {Match::Contains, "csr_nvdisplayr: EMEM address decode error", nullptr,
      "kmsgwatch: Found csr_nvdisplayr error: %s\n", nullptr, ACTION_CONTINUE, "/run/metrics/csr_nvdisplayr"},
     {Match::BeginsWith, "sched: RT throttling activated", nullptr, "kmsgwatch: Found RT Throttling incident: %s\n",
-     nullptr, ACTION_CONTINUE, "/run/metrics/rt_throttle"},
+     nullptr, ACTION_CONTINUE, "/run/metrics/rt_throttle", 4},
     {Match::Contains, "Inter byte i2c xfer time LIMIT reached", nullptr,
      "kmsgwatch: Found I2C xfer limit reached incident: %s\n", nullptr, ACTION_CONTINUE,
      "/run/metrics/i2c_xfer_limit_reached"},
@@ -47,6 +51,11 @@ inline constexpr unsigned OutOfMemoryRule = 1;
 
 // Levels 4, 5 and 7 (warning, notice, debug) are not acted on.
 bool isIgnoredLevel(int level);
+
+// True when `rule` acts on a record of `level`: any level that is not
+// ignored, and the kernel's own level for the incident (audit records such as
+// AVC denials come at level 5, "sched: RT throttling activated" at level 4).
+bool actsAtLevel(const Rule &rule, int level);
 
 // Bit i set when Rules[i] matches the text (the level is not considered).
 std::uint32_t matchingRules(const char *text);

@@ -78,6 +78,20 @@ TEST(Classification, LevelsFourFiveAndSevenAreIgnored)
     EXPECT_TRUE(isIgnoredLevel(4 & 7));
 }
 
+TEST(Classification, IncidentsTheKernelPrintsAtAnIgnoredLevelStillAct)
+{
+    const Rule &rt = Rules[ruleOf("/run/metrics/rt_throttle")];
+    const Rule &avc = Rules[ruleOf("avc")];
+    const Rule &oops = Rules[ruleOf("oops")];
+    EXPECT_TRUE(actsAtLevel(rt, 4));
+    EXPECT_TRUE(actsAtLevel(avc, 5));
+    EXPECT_TRUE(actsAtLevel(avc, 6));
+    EXPECT_FALSE(actsAtLevel(rt, 5));
+    EXPECT_FALSE(actsAtLevel(avc, 4));
+    EXPECT_FALSE(actsAtLevel(avc, 7));
+    EXPECT_FALSE(actsAtLevel(oops, 4));
+}
+
 TEST(Classification, TestTextIsAPrefixMatch)
 {
     EXPECT_TRUE(matchesTestText("marker-123 rest\n", "marker-123"));
