@@ -26,11 +26,12 @@ namespace CFFT_VARIANT_NAMESPACE {
 
 using namespace dsplib::cfft;
 
-// Twiddles blocked by L; shared by all units of the same L.
-template <int L>
-inline constexpr std::array<float, kMax> twiddles = makeTwiddles<L>();
-template <int L>
-inline constexpr std::array<float, 16> twiddles16 = makeTwiddles16<L>();
+// Twiddles in the workspace's layout (blocked by B; B = 1 is interleaved);
+// shared by all units of the same B.
+template <int B>
+inline constexpr std::array<float, kMax> twiddles = makeTwiddles<B>();
+template <int B>
+inline constexpr std::array<float, 16> twiddles16 = makeTwiddles16<B>();
 
 // 8-point leaf of the inputs a[0..7] into y[0..7]; V is a vector or a plain
 // float. in(m, re, im) fetches a[m] when it is needed, so that only a few
@@ -112,33 +113,46 @@ template <class S>
 struct Kernels {
     using V = typename S::V;
     static constexpr int L = S::L;
+    // Workspace block: L real parts then L imaginary parts, or (B = 1) plain
+    // interleaved complex values for layers whose loads de-interleave.
+    static constexpr int B = S::Block;
 
     struct C {
         V r, i;
     };
 
     // Element k (a multiple of L) of a blocked range starting at b.
-    static C ld(const float *b, int k) { return {S::load(b + 2 * k), S::load(b + 2 * k + L)}; }
+    static C ld(const float *b, int k)
+    {
+        C v;
+        if constexpr (B == 1) {
+            S::load2(b + 2 * k, v.r, v.i);
+        } else {
+            v.r = S::load(b + 2 * k);
+            v.i = S::load(b + 2 * k + L);
+        }
+        return v;
+    }
     template <bool Interleaved>
     static void st(float *b, int k, C v)
     {
-        if constexpr (Interleaved) {
+        if constexpr (Interleaved || B == 1) {
             S::store2(b + 2 * k, v.r, v.i);
         } else {
             S::store(b + 2 * k, v.r);
             S::store(b + 2 * k + L, v.i);
         }
     }
-    static const float *tw(int M) { return twiddles<L>.data() + M / 2; }
+    static const float *tw(int M) { return twiddles<B>.data() + M / 2; }
 
     // v times t (Conj: times conj(t)).
     template <bool Conj>
     static C mul(C v, C t)
     {
         if constexpr (Conj)
-            return {t.r * v.r + t.i * v.i, t.r * v.i - t.i * v.r};
+            return {S::mla(t.r * v.r, t.i, v.i), S::mls(t.r * v.i, t.i, v.r)};
         else
-            return {t.r * v.r - t.i * v.i, t.r * v.i + t.i * v.r};
+            return {S::mls(t.r * v.r, t.i, v.i), S::mla(t.r * v.i, t.i, v.r)};
     }
 
     // One split-radix butterfly of level M: u0 = U[k], u1 = U[k + M/4],
@@ -163,7 +177,7 @@ struct Kernels {
     template <bool Inv>
     static void step16(const float *b, int k, bool odd, C &lo, C &hi)
     {
-        const C t = ld(twiddles16<L>.data(), k);
+        const C t = ld(twiddles16<B>.data(), k);
         const C first = ld(b, k), second = ld(b, k + 8);
         const C e = odd ? second : first;
         const C o = odd ? mul<!Inv>(first, t) : mul<Inv>(second, t);
@@ -298,15 +312,26 @@ struct Kernels {
                 const float *src = x + 2 * b;
                 V yr[8], yi[8];
                 leaf8<Inv>([&](int m, V &re, V &im) { S::load2(src + 2 * off[m] * n16, re, im); }, yr, yi, c, scale);
+                if constexpr (B == 1) {
+                    // Interleaved: transposing (re j, im j, re j+1, im j+1)
+                    // gives each lane's elements j, j+1 ready to store.
+                    static_assert(L == 4, "two complex values fill a vector");
 #pragma GCC unroll 4
-                for (int j = 0; j < 8; j += L) {
-                    S::transpose(yr + j);
-                    S::transpose(yi + j);
+                    for (int j = 0; j < 8; j += 2) {
+                        V r[4] = {yr[j], yi[j], yr[j + 1], yi[j + 1]};
+                        S::transpose(r);
+#pragma GCC unroll 4
+                        for (int i = 0; i < L; ++i)
+                            S::store(y + 2 * (pos[i] + 8 * g + j), r[i]);
+                    }
+                } else {
+#pragma GCC unroll 4
+                    for (int j = 0; j < 8; j += L) {
+                        S::transpose(yr + j);
+                        S::transpose(yi + j);
 #pragma GCC unroll 8
-                    for (int i = 0; i < L; ++i) {
-                        float *dst = y + 2 * (pos[i] + 8 * g + j);
-                        S::store(dst, yr[j + i]);
-                        S::store(dst + L, yi[j + i]);
+                        for (int i = 0; i < L; ++i)
+                            st<false>(y + 2 * (pos[i] + 8 * g), j, {yr[j + i], yi[j + i]});
                     }
                 }
             }

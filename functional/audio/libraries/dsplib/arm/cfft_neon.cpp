@@ -1,4 +1,4 @@
-// The general transform on ARM NEON (two lanes, pair-blocked workspace).
+// The general transform on ARM NEON (four lanes, workspace blocked by 4).
 #include "functional/audio/libraries/dsplib/arm/cfft_variants.h"
 
 #if defined(__ARM_NEON)
@@ -12,7 +12,7 @@ namespace dsplib::cfft {
 const Variant *neonVariant()
 {
     using K = neon::Kernels<simd::Neon>;
-    static constexpr Variant v{"neon", 32, K::transform<false>, K::transform<true>};
+    static constexpr Variant v{"neon", 64, K::transform<false>, K::transform<true>};
     return &v;
 }
 

@@ -9,10 +9,13 @@ namespace dsplib::simd {
 
 struct Avx2 {
     static constexpr int L = 8;
+    static constexpr int Block = L; // FFT workspace: L real parts, then L imaginary parts
     using V = __m256;
     static V load(const float *p) { return _mm256_loadu_ps(p); }
     static void store(float *p, V v) { _mm256_storeu_ps(p, v); }
     static V set1(float f) { return _mm256_set1_ps(f); }
+    static V mla(V acc, V a, V b) { return _mm256_fmadd_ps(a, b, acc); }
+    static V mls(V acc, V a, V b) { return _mm256_fnmadd_ps(a, b, acc); }
     static void load2(const float *p, V &re, V &im)
     {
         const V a = _mm256_loadu_ps(p), b = _mm256_loadu_ps(p + 8);

@@ -15,6 +15,7 @@ namespace dsplib::simd {
 
 struct Portable {
     static constexpr int L = 2;
+    static constexpr int Block = L; // FFT workspace: L real parts, then L imaginary parts
     struct V {
         float a, b;
         friend V operator+(V x, V y) { return {x.a + y.a, x.b + y.b}; }
@@ -28,6 +29,8 @@ struct Portable {
         p[1] = v.b;
     }
     static V set1(float f) { return {f, f}; }
+    static V mla(V acc, V a, V b) { return acc + a * b; }
+    static V mls(V acc, V a, V b) { return acc - a * b; }
     static void load2(const float *p, V &re, V &im)
     {
         re = {p[0], p[2]};

@@ -9,10 +9,13 @@ namespace dsplib::simd {
 
 struct Sse2 {
     static constexpr int L = 4;
+    static constexpr int Block = L; // FFT workspace: L real parts, then L imaginary parts
     using V = __m128;
     static V load(const float *p) { return _mm_loadu_ps(p); }
     static void store(float *p, V v) { _mm_storeu_ps(p, v); }
     static V set1(float f) { return _mm_set1_ps(f); }
+    static V mla(V acc, V a, V b) { return _mm_add_ps(acc, _mm_mul_ps(a, b)); }
+    static V mls(V acc, V a, V b) { return _mm_sub_ps(acc, _mm_mul_ps(a, b)); }
     static void load2(const float *p, V &re, V &im)
     {
         const V a = _mm_loadu_ps(p), b = _mm_loadu_ps(p + 4);
