@@ -13,9 +13,9 @@ host_pkgs=(
   gdb gdb-multiarch clang libclang-rt-14-dev
   util-linux procps
   alsa-utils sox python3-numpy python3-scipy
-  g++-arm-linux-gnueabihf qemu-user
+  g++-arm-linux-gnueabihf qemu-user libglib2.0-dev
 )
-arm_pkgs=(libudev-dev:armhf libunwind-dev:armhf libc6:armhf libstdc++6:armhf)
+arm_pkgs=(libudev-dev:armhf libunwind-dev:armhf libc6:armhf libstdc++6:armhf libfftw3-dev:armhf)
 
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
