@@ -15,8 +15,8 @@ namespace dsplib::simd {
 
 struct Neon {
     static constexpr int L = 4;
-    // The FFT workspace stays interleaved: load2/store2 (vld2q/vst2q) split
-    // and join real and imaginary parts in the load or store itself.
+    // The FFT workspace stays interleaved: load2 (vld2q) splits real and
+    // imaginary parts in the load, store2 joins them as it stores.
     static constexpr int Block = 1;
     struct V {
         float32x4_t q;
@@ -58,7 +58,8 @@ struct Neon {
         return {vcombine_f32(vget_high_f32(r), vget_low_f32(r))};
     }
 
-    // FIR: four coefficients held in one register, applied by lane.
+    // FIR: four coefficients in one register; vmla by lane broadcasts them
+    // for free, so sixteen taps occupy only four quad registers.
     using C4 = float32x4_t;
     static C4 coefs(const float *h) { return vld1q_f32(h); }
     template <int K>

@@ -1,5 +1,5 @@
-#ifndef FUNCTIONAL_AUDIO_LIBRARIES_DSPLIB_ARM_CFFT_KERNELS_H
-#define FUNCTIONAL_AUDIO_LIBRARIES_DSPLIB_ARM_CFFT_KERNELS_H
+#ifndef FUNCTIONAL_AUDIO_LIBRARIES_DSPLIB_ARM_CFFT_ALGORITHM_H
+#define FUNCTIONAL_AUDIO_LIBRARIES_DSPLIB_ARM_CFFT_ALGORITHM_H
 // The conjugate-pair split-radix transform for N >= 32, written once against
 // a vector layer S (simd_*.h) of S::L float lanes.
 //
@@ -11,18 +11,20 @@
 // U's are in "odd" orientation: their 16-point step holds the leaf of odd
 // samples first.
 //
-// Workspace: y itself, blocked by L: each group of 2L floats holds elements
-// k .. k+L-1 (k a multiple of L) as L real parts then L imaginary parts (for
-// L = 2 the pair-blocked layout). Leaves are read straight from x and written
-// blocked at the positions of the leaf table; the combining passes work in
+// Workspace: y itself, in the layer's block layout (S::Block = L): each
+// group of 2L floats holds elements k .. k+L-1 (k a multiple of L) as L real
+// parts then L imaginary parts (for L = 2 the pair-blocked layout). A layer
+// whose loads and stores split and join complex values itself (S::Block = 1,
+// NEON) keeps the workspace interleaved. Leaves are read straight from x and
+// written at the positions of the leaf table; the combining passes work in
 // place; the last pass stores interleaved.
 //
 // Each translation unit that includes this file instantiates it for its own
-// vector layer inside its own namespace, so code compiled for different
-// instruction sets never merges.
+// vector layer inside its own namespace (DSPLIB_VARIANT_NAMESPACE), so code
+// compiled for different instruction sets never merges.
 #include "functional/audio/libraries/dsplib/arm/cfft_tables.h"
 
-namespace CFFT_VARIANT_NAMESPACE {
+namespace DSPLIB_VARIANT_NAMESPACE {
 
 using namespace dsplib::cfft;
 
@@ -292,7 +294,7 @@ struct Kernels {
 
     // The leaf stage: for b = 0 .. N/16 - 1 the leaves of bases b and
     // b - N/16 (together x[b + j N/16], j = 0..15), L values of b at a time
-    // in the lanes, stored transposed as blocked 8-element runs.
+    // in the lanes, transposed into 8-element runs of the workspace layout.
     template <bool Inv>
     static void leaves(int N, int log2N, const float *x, float *y)
     {
@@ -363,6 +365,6 @@ struct Kernels {
     }
 };
 
-} // namespace CFFT_VARIANT_NAMESPACE
+} // namespace DSPLIB_VARIANT_NAMESPACE
 
 #endif
