@@ -231,15 +231,19 @@ struct Kernels {
     template <bool Inv, bool Interleaved>
     static void butterfly4_combine(int M, float *b)
     {
-        const float *t = tw(M);
         const int q = M / 4;
+        // Walking pointers, as in butterfly8_combine.
+        float *p0 = b, *p1 = b + 2 * q, *p2 = b + 4 * q, *p3 = b + 6 * q;
+        const float *t = tw(M);
         for (int k = 0; k < q; k += L) {
             C o0, o1, o2, o3;
-            butterfly<Inv>(ld(b, k), ld(b, k + q), ld(b, k + 2 * q), ld(b, k + 3 * q), ld(t, k), o0, o1, o2, o3);
-            st<Interleaved>(b, k, o0);
-            st<Interleaved>(b, k + q, o1);
-            st<Interleaved>(b, k + 2 * q, o2);
-            st<Interleaved>(b, k + 3 * q, o3);
+            butterfly<Inv>(ld(p0, 0), ld(p1, 0), ld(p2, 0), ld(p3, 0), ld(t, 0), o0, o1, o2, o3);
+            st<Interleaved>(p0, 0, o0);
+            st<Interleaved>(p1, 0, o1);
+            st<Interleaved>(p2, 0, o2);
+            st<Interleaved>(p3, 0, o3);
+            p0 += 2 * L, p1 += 2 * L, p2 += 2 * L, p3 += 2 * L;
+            t += 2 * L;
         }
     }
 
@@ -248,20 +252,30 @@ struct Kernels {
     static void butterfly8_combine(int M, float *b)
     {
         const int v = M / 2, q = v / 4;
-        const float *tv = tw(v), *tm = tw(M);
+        // One pointer per stream, each read and then written in place: ARM
+        // has no offset addressing for vector loads, so this keeps the
+        // streams in registers.
+        float *p0 = b, *p1 = b + 2 * q, *p2 = b + 4 * q, *p3 = b + 6 * q;
+        float *p4 = b + 2 * v, *p5 = p4 + 2 * q, *p6 = p4 + 4 * q, *p7 = p4 + 6 * q;
+        const float *tv = tw(v), *tm = tw(M), *tm2 = tm + 2 * q;
         for (int k = 0; k < q; k += L) {
             C u0, u1, u2, u3, o0, o1, o2, o3;
-            butterfly<Inv>(ld(b, k), ld(b, k + q), ld(b, k + 2 * q), ld(b, k + 3 * q), ld(tv, k), u0, u1, u2, u3);
-            butterfly<Inv>(u0, u2, ld(b, v + k), ld(b, v + 2 * q + k), ld(tm, k), o0, o1, o2, o3);
-            st<Interleaved>(b, k, o0);
-            st<Interleaved>(b, k + 2 * q, o1);
-            st<Interleaved>(b, k + v, o2);
-            st<Interleaved>(b, k + v + 2 * q, o3);
-            butterfly<Inv>(u1, u3, ld(b, v + q + k), ld(b, v + 3 * q + k), ld(tm, k + q), o0, o1, o2, o3);
-            st<Interleaved>(b, k + q, o0);
-            st<Interleaved>(b, k + 3 * q, o1);
-            st<Interleaved>(b, k + v + q, o2);
-            st<Interleaved>(b, k + v + 3 * q, o3);
+            butterfly<Inv>(ld(p0, 0), ld(p1, 0), ld(p2, 0), ld(p3, 0), ld(tv, 0), u0, u1, u2, u3);
+            butterfly<Inv>(u0, u2, ld(p4, 0), ld(p6, 0), ld(tm, 0), o0, o1, o2, o3);
+            st<Interleaved>(p0, 0, o0);
+            st<Interleaved>(p2, 0, o1);
+            st<Interleaved>(p4, 0, o2);
+            st<Interleaved>(p6, 0, o3);
+            butterfly<Inv>(u1, u3, ld(p5, 0), ld(p7, 0), ld(tm2, 0), o0, o1, o2, o3);
+            st<Interleaved>(p1, 0, o0);
+            st<Interleaved>(p3, 0, o1);
+            st<Interleaved>(p5, 0, o2);
+            st<Interleaved>(p7, 0, o3);
+            p0 += 2 * L, p1 += 2 * L, p2 += 2 * L, p3 += 2 * L;
+            p4 += 2 * L, p5 += 2 * L, p6 += 2 * L, p7 += 2 * L;
+            tv += 2 * L;
+            tm += 2 * L;
+            tm2 += 2 * L;
         }
     }
 
