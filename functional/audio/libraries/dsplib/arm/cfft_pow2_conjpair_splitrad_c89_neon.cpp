@@ -5,7 +5,6 @@
 #include "functional/audio/libraries/dsplib/arm/cfft_tables.h"
 #include "functional/audio/libraries/dsplib/arm/variants.h"
 
-#include <array>
 #include <cassert>
 #include <cstdint>
 

@@ -4,7 +4,6 @@
 #include "functional/audio/libraries/dsplib/arm/sp_fir_neon.h"
 
 #include <algorithm>
-#include <array>
 #include <cassert>
 #include <cstring>
 
