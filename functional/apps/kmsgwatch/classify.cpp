@@ -24,6 +24,8 @@ bool matches(const Rule &rule, const char *text)
         return std::strstr(text, rule.text) != nullptr;
     case Match::BeginsWithAndContains:
         return beginsWith(text, rule.text) && std::strstr(text, rule.alsoText) != nullptr;
+    case Match::ContainsEither:
+        return std::strstr(text, rule.text) != nullptr || std::strstr(text, rule.alsoText) != nullptr;
     }
     return false;
 }

@@ -10,8 +10,7 @@ import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "test"))
-from fake_platform import GPIO_CLASS, GPIO_CONTROLLER, I2C_BUS, Launcher, Platform  # noqa: E402
+from fake_platform import GPIO_CLASS, GPIO_CONTROLLER, I2C_BUS, Launcher, Platform
 
 ARGS = None
 LAUNCHER = None

@@ -45,6 +45,11 @@ def mount(*args):
     subprocess.run(["mount", *args], check=True)
 
 
+def umount(target):
+    _require_namespace()
+    subprocess.run(["umount", target], check=True)
+
+
 def tmpfs(target, keep=()):
     """Mounts an empty tmpfs on `target`. Paths in `keep` that lie under
     `target` (the build tree or the scratch directory when the checkout sits

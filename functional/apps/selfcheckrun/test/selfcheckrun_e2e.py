@@ -9,11 +9,9 @@ import os
 import signal
 import socket
 import subprocess
-import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "kmsgwatch", "e2e"))
-import nsutil  # noqa: E402
+import nsutil
 
 TESTDIR = "/etc/selfcheckrun.d"
 MARKER = "/tmp/install-wait"
@@ -131,6 +129,15 @@ def test_command_line():
             "result path too long: refused at start")
     r = run(["-i", "-3", "-f", "/run/" + "a" * 1005])
     t.equal((r.returncode, r.stderr), (0, ""), "longest result path and a negative delay accepted")
+    # Publishing would rename the temporary file over these.
+    os.symlink("/dev/null", "/run/link.xml")
+    for path in ("/dev/null", "/run", "/run/link.xml"):
+        r = run(["-i", "0", "-f", path])
+        t.equal((r.returncode, r.stderr), (1, f"selfcheckrun: result path is not a regular file: {path}\n"),
+                f"result path {path} refused at start")
+    t.check(os.path.exists("/dev/null") and not os.path.isfile("/dev/null"), "/dev/null left alone")
+    t.equal(os.readlink("/run/link.xml"), "/dev/null", "link left alone")
+    os.remove("/run/link.xml")
 
 
 def test_install_wait_at_start():
@@ -203,7 +210,8 @@ def test_missing_directory():
     runner.wait_until(lambda: "Failed to run tests" in (runner.stderr() or ""))
     t.equal(runner.stop_with_marker(), 0, "status 0")
     t.equal(nsutil.read_text(RESULT), "previous document\n", "previous result kept")
-    t.check((runner.stderr() or "").startswith("selfcheckrun: Failed to run tests\n"), "failed run reported",
+    t.check((runner.stderr() or "").startswith(f"selfcheckrun: cannot open {TESTDIR}: No such file or directory\n"
+                                               "selfcheckrun: Failed to run tests\n"), "failed run reported with why",
             runner.stderr())
     t.equal(run_files(), ["selfcheckrun.xml"], "temporary file deleted")
 
@@ -230,30 +238,39 @@ def test_comma_path():
     t.equal(os.listdir("/var/log"), [], "nothing copied")
 
 
-def test_sigterm():
-    reset({"sleeper": (f"#!/bin/sh\necho $$ > {scratch}/sleeper.pid\nsleep 30\n", 0o755)})
-    pidfile = os.path.join(scratch, "sleeper.pid")
-    if os.path.exists(pidfile):
-        os.remove(pidfile)
-    runner = Runner(["-i", "0", "-s", "1"])
-    runner.wait_until(lambda: bool(nsutil.read_text(pidfile)))
-    sleeper = int(nsutil.read_text(pidfile))
-    runner.proc.send_signal(signal.SIGTERM)
-    try:
-        status = runner.proc.wait(timeout=10)
-    except subprocess.TimeoutExpired:
-        runner.proc.kill()
-        status = "timeout"
-    t.equal(status, -signal.SIGTERM, "runner ended by SIGTERM")
+def test_ending_signals():
+    """SIGTERM or SIGINT during a run: the running test program ends too, the
+    temporary file is removed, and the runner ends by that signal. The test
+    program is signalled once it is sleep itself: a shell that receives
+    SIGINT while it starts a command may let that command run on."""
+    for signum in (signal.SIGTERM, signal.SIGINT):
+        reset({"sleeper": (f"#!/bin/sh\necho $$ > {scratch}/sleeper.pid\nexec sleep 30\n", 0o755)})
+        pidfile = os.path.join(scratch, "sleeper.pid")
+        if os.path.exists(pidfile):
+            os.remove(pidfile)
+        runner = Runner(["-i", "0", "-s", "1"])
+        runner.wait_until(lambda: bool(nsutil.read_text(pidfile)))
+        sleeper = int(nsutil.read_text(pidfile))
+        runner.wait_until(lambda: nsutil.read_text(f"/proc/{sleeper}/comm") == "sleep\n")
+        temporary = f"selfcheckrun.xml.{runner.proc.pid}"
+        t.check(temporary in run_files(), "a temporary file during the run", run_files())
+        runner.proc.send_signal(signum)
+        try:
+            status = runner.proc.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            runner.proc.kill()
+            status = "timeout"
+        t.equal(status, -signum, f"runner ended by {signum.name}")
+        t.equal(run_files(), [], f"{signum.name}: no temporary file left")
 
-    def ended(pid):
-        stat = nsutil.read_text(f"/proc/{pid}/stat")
-        return stat is None or stat.rsplit(")", 1)[1].split()[0] in ("Z", "X")
+        def ended(pid):
+            stat = nsutil.read_text(f"/proc/{pid}/stat")
+            return stat is None or stat.rsplit(")", 1)[1].split()[0] in ("Z", "X")
 
-    deadline = time.time() + 10
-    while time.time() < deadline and not ended(sleeper):
-        time.sleep(0.05)
-    t.check(ended(sleeper), "the running test program ended with it")
+        deadline = time.time() + 10
+        while time.time() < deadline and not ended(sleeper):
+            time.sleep(0.05)
+        t.check(ended(sleeper), f"{signum.name}: the running test program ended with it")
 
 
 def test_reader_never_sees_partial_document():
@@ -318,7 +335,7 @@ def test_lost_output_is_never_published():
             "selfcheckrun: Failed to run tests\n"), "write failure reported", runner.stderr())
         t.equal(sorted(os.listdir(small)), ["result.xml"], "temporary file deleted")
     finally:
-        subprocess.run(["umount", small], check=True)
+        nsutil.umount(small)
 
 
 def main():
@@ -331,7 +348,7 @@ def main():
     emulator = nsutil.emulator_prefix(args.emulator)
     setup()
     for test in (test_command_line, test_install_wait_at_start, test_empty_directory, test_programs,
-                 test_missing_directory, test_marker_during_pause, test_comma_path, test_sigterm,
+                 test_missing_directory, test_marker_during_pause, test_comma_path, test_ending_signals,
                  test_reader_never_sees_partial_document, test_lost_output_is_never_published):
         print(f"--- {test.__name__}", flush=True)
         test()

@@ -1,12 +1,9 @@
-// Command runner: fork and execvp, no shell in between.
-#include "functional/apps/kmsgwatch/run_command.h"
+// Command runner: a command line split into words and run without a shell.
+#include "platform/proc/run_command.h"
 
-#include <sys/types.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include "platform/proc/process.h"
 
 #include <array>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -68,30 +65,11 @@ extern "C" int run_command(const char *command)
         if (!list.split(command) || list.count == 0) {
             return 0;
         }
-        pid = fork();
+        pid = proc_spawn(list.words.data(), -1, 1);
         if (pid < 0) {
             std::abort();
         }
-        if (pid == 0) {
-            execvp(list.words[0], list.words.data());
-            _exit(1);
-        }
     } // the parent's word copies are freed before the wait
-
     int status = 0;
-    for (;;) {
-        if (waitpid(pid, &status, 0) < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return 0;
-        }
-        if (WIFEXITED(status)) {
-            return WEXITSTATUS(status) == 0 ? 1 : 0;
-        }
-        if (WIFSIGNALED(status)) {
-            return 0;
-        }
-        // a stop notification: the child has not ended yet
-    }
+    return proc_wait(pid, &status) == 0 && proc_succeeded(status) ? 1 : 0;
 }

@@ -1,4 +1,4 @@
-#include "functional/apps/kmsgwatch/run_command.h"
+#include "platform/proc/run_command.h"
 
 #include <gtest/gtest.h>
 #include <malloc.h>
