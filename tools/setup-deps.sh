@@ -17,11 +17,11 @@ host_pkgs=(
   util-linux procps
   alsa-utils sox python3-numpy python3-scipy
   libsndfile1-dev libasound2-dev python3-matplotlib
-  g++-arm-linux-gnueabihf qemu-user
+  g++-arm-linux-gnueabihf qemu-user libglib2.0-dev
   qemu-system-arm device-tree-compiler binutils
 )
 arm_pkgs=(libudev-dev:armhf libunwind-dev:armhf libc6:armhf libstdc++6:armhf
-          libsndfile1-dev:armhf libasound2-dev:armhf)
+          libsndfile1-dev:armhf libasound2-dev:armhf libfftw3-dev:armhf)
 
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo

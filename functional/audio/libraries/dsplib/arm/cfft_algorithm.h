@@ -1,5 +1,5 @@
-#ifndef FUNCTIONAL_AUDIO_LIBRARIES_DSPLIB_ARM_CFFT_KERNELS_H
-#define FUNCTIONAL_AUDIO_LIBRARIES_DSPLIB_ARM_CFFT_KERNELS_H
+#ifndef FUNCTIONAL_AUDIO_LIBRARIES_DSPLIB_ARM_CFFT_ALGORITHM_H
+#define FUNCTIONAL_AUDIO_LIBRARIES_DSPLIB_ARM_CFFT_ALGORITHM_H
 // The conjugate-pair split-radix transform for N >= 32, written once against
 // a vector layer S (simd_*.h) of S::L float lanes.
 //
@@ -11,26 +11,29 @@
 // U's are in "odd" orientation: their 16-point step holds the leaf of odd
 // samples first.
 //
-// Workspace: y itself, blocked by L: each group of 2L floats holds elements
-// k .. k+L-1 (k a multiple of L) as L real parts then L imaginary parts (for
-// L = 2 the pair-blocked layout). Leaves are read straight from x and written
-// blocked at the positions of the leaf table; the combining passes work in
+// Workspace: y itself, in the layer's block layout (S::Block = L): each
+// group of 2L floats holds elements k .. k+L-1 (k a multiple of L) as L real
+// parts then L imaginary parts (for L = 2 the pair-blocked layout). A layer
+// whose loads and stores split and join complex values itself (S::Block = 1,
+// NEON) keeps the workspace interleaved. Leaves are read straight from x and
+// written at the positions of the leaf table; the combining passes work in
 // place; the last pass stores interleaved.
 //
 // Each translation unit that includes this file instantiates it for its own
-// vector layer inside its own namespace, so code compiled for different
-// instruction sets never merges.
+// vector layer inside its own namespace (DSPLIB_VARIANT_NAMESPACE), so code
+// compiled for different instruction sets never merges.
 #include "functional/audio/libraries/dsplib/arm/cfft_tables.h"
 
-namespace CFFT_VARIANT_NAMESPACE {
+namespace DSPLIB_VARIANT_NAMESPACE {
 
 using namespace dsplib::cfft;
 
-// Twiddles blocked by L; shared by all units of the same L.
-template <int L>
-inline constexpr std::array<float, kMax> twiddles = makeTwiddles<L>();
-template <int L>
-inline constexpr std::array<float, 16> twiddles16 = makeTwiddles16<L>();
+// Twiddles in the workspace's layout (blocked by B; B = 1 is interleaved);
+// shared by all units of the same B.
+template <int B>
+inline constexpr std::array<float, kMax> twiddles = makeTwiddles<B>();
+template <int B>
+inline constexpr std::array<float, 16> twiddles16 = makeTwiddles16<B>();
 
 // 8-point leaf of the inputs a[0..7] into y[0..7]; V is a vector or a plain
 // float. in(m, re, im) fetches a[m] when it is needed, so that only a few
@@ -112,33 +115,46 @@ template <class S>
 struct Kernels {
     using V = typename S::V;
     static constexpr int L = S::L;
+    // Workspace block: L real parts then L imaginary parts, or (B = 1) plain
+    // interleaved complex values for layers whose loads de-interleave.
+    static constexpr int B = S::Block;
 
     struct C {
         V r, i;
     };
 
     // Element k (a multiple of L) of a blocked range starting at b.
-    static C ld(const float *b, int k) { return {S::load(b + 2 * k), S::load(b + 2 * k + L)}; }
+    static C ld(const float *b, int k)
+    {
+        C v;
+        if constexpr (B == 1) {
+            S::load2(b + 2 * k, v.r, v.i);
+        } else {
+            v.r = S::load(b + 2 * k);
+            v.i = S::load(b + 2 * k + L);
+        }
+        return v;
+    }
     template <bool Interleaved>
     static void st(float *b, int k, C v)
     {
-        if constexpr (Interleaved) {
+        if constexpr (Interleaved || B == 1) {
             S::store2(b + 2 * k, v.r, v.i);
         } else {
             S::store(b + 2 * k, v.r);
             S::store(b + 2 * k + L, v.i);
         }
     }
-    static const float *tw(int M) { return twiddles<L>.data() + M / 2; }
+    static const float *tw(int M) { return twiddles<B>.data() + M / 2; }
 
     // v times t (Conj: times conj(t)).
     template <bool Conj>
     static C mul(C v, C t)
     {
         if constexpr (Conj)
-            return {t.r * v.r + t.i * v.i, t.r * v.i - t.i * v.r};
+            return {S::mla(t.r * v.r, t.i, v.i), S::mls(t.r * v.i, t.i, v.r)};
         else
-            return {t.r * v.r - t.i * v.i, t.r * v.i + t.i * v.r};
+            return {S::mls(t.r * v.r, t.i, v.i), S::mla(t.r * v.i, t.i, v.r)};
     }
 
     // One split-radix butterfly of level M: u0 = U[k], u1 = U[k + M/4],
@@ -163,7 +179,7 @@ struct Kernels {
     template <bool Inv>
     static void step16(const float *b, int k, bool odd, C &lo, C &hi)
     {
-        const C t = ld(twiddles16<L>.data(), k);
+        const C t = ld(twiddles16<B>.data(), k);
         const C first = ld(b, k), second = ld(b, k + 8);
         const C e = odd ? second : first;
         const C o = odd ? mul<!Inv>(first, t) : mul<Inv>(second, t);
@@ -215,15 +231,19 @@ struct Kernels {
     template <bool Inv, bool Interleaved>
     static void butterfly4_combine(int M, float *b)
     {
-        const float *t = tw(M);
         const int q = M / 4;
+        // Walking pointers, as in butterfly8_combine.
+        float *p0 = b, *p1 = b + 2 * q, *p2 = b + 4 * q, *p3 = b + 6 * q;
+        const float *t = tw(M);
         for (int k = 0; k < q; k += L) {
             C o0, o1, o2, o3;
-            butterfly<Inv>(ld(b, k), ld(b, k + q), ld(b, k + 2 * q), ld(b, k + 3 * q), ld(t, k), o0, o1, o2, o3);
-            st<Interleaved>(b, k, o0);
-            st<Interleaved>(b, k + q, o1);
-            st<Interleaved>(b, k + 2 * q, o2);
-            st<Interleaved>(b, k + 3 * q, o3);
+            butterfly<Inv>(ld(p0, 0), ld(p1, 0), ld(p2, 0), ld(p3, 0), ld(t, 0), o0, o1, o2, o3);
+            st<Interleaved>(p0, 0, o0);
+            st<Interleaved>(p1, 0, o1);
+            st<Interleaved>(p2, 0, o2);
+            st<Interleaved>(p3, 0, o3);
+            p0 += 2 * L, p1 += 2 * L, p2 += 2 * L, p3 += 2 * L;
+            t += 2 * L;
         }
     }
 
@@ -232,20 +252,30 @@ struct Kernels {
     static void butterfly8_combine(int M, float *b)
     {
         const int v = M / 2, q = v / 4;
-        const float *tv = tw(v), *tm = tw(M);
+        // One pointer per stream, each read and then written in place: ARM
+        // has no offset addressing for vector loads, so this keeps the
+        // streams in registers.
+        float *p0 = b, *p1 = b + 2 * q, *p2 = b + 4 * q, *p3 = b + 6 * q;
+        float *p4 = b + 2 * v, *p5 = p4 + 2 * q, *p6 = p4 + 4 * q, *p7 = p4 + 6 * q;
+        const float *tv = tw(v), *tm = tw(M), *tm2 = tm + 2 * q;
         for (int k = 0; k < q; k += L) {
             C u0, u1, u2, u3, o0, o1, o2, o3;
-            butterfly<Inv>(ld(b, k), ld(b, k + q), ld(b, k + 2 * q), ld(b, k + 3 * q), ld(tv, k), u0, u1, u2, u3);
-            butterfly<Inv>(u0, u2, ld(b, v + k), ld(b, v + 2 * q + k), ld(tm, k), o0, o1, o2, o3);
-            st<Interleaved>(b, k, o0);
-            st<Interleaved>(b, k + 2 * q, o1);
-            st<Interleaved>(b, k + v, o2);
-            st<Interleaved>(b, k + v + 2 * q, o3);
-            butterfly<Inv>(u1, u3, ld(b, v + q + k), ld(b, v + 3 * q + k), ld(tm, k + q), o0, o1, o2, o3);
-            st<Interleaved>(b, k + q, o0);
-            st<Interleaved>(b, k + 3 * q, o1);
-            st<Interleaved>(b, k + v + q, o2);
-            st<Interleaved>(b, k + v + 3 * q, o3);
+            butterfly<Inv>(ld(p0, 0), ld(p1, 0), ld(p2, 0), ld(p3, 0), ld(tv, 0), u0, u1, u2, u3);
+            butterfly<Inv>(u0, u2, ld(p4, 0), ld(p6, 0), ld(tm, 0), o0, o1, o2, o3);
+            st<Interleaved>(p0, 0, o0);
+            st<Interleaved>(p2, 0, o1);
+            st<Interleaved>(p4, 0, o2);
+            st<Interleaved>(p6, 0, o3);
+            butterfly<Inv>(u1, u3, ld(p5, 0), ld(p7, 0), ld(tm2, 0), o0, o1, o2, o3);
+            st<Interleaved>(p1, 0, o0);
+            st<Interleaved>(p3, 0, o1);
+            st<Interleaved>(p5, 0, o2);
+            st<Interleaved>(p7, 0, o3);
+            p0 += 2 * L, p1 += 2 * L, p2 += 2 * L, p3 += 2 * L;
+            p4 += 2 * L, p5 += 2 * L, p6 += 2 * L, p7 += 2 * L;
+            tv += 2 * L;
+            tm += 2 * L;
+            tm2 += 2 * L;
         }
     }
 
@@ -278,7 +308,7 @@ struct Kernels {
 
     // The leaf stage: for b = 0 .. N/16 - 1 the leaves of bases b and
     // b - N/16 (together x[b + j N/16], j = 0..15), L values of b at a time
-    // in the lanes, stored transposed as blocked 8-element runs.
+    // in the lanes, transposed into 8-element runs of the workspace layout.
     template <bool Inv>
     static void leaves(int N, int log2N, const float *x, float *y)
     {
@@ -298,15 +328,26 @@ struct Kernels {
                 const float *src = x + 2 * b;
                 V yr[8], yi[8];
                 leaf8<Inv>([&](int m, V &re, V &im) { S::load2(src + 2 * off[m] * n16, re, im); }, yr, yi, c, scale);
+                if constexpr (B == 1) {
+                    // Interleaved: transposing (re j, im j, re j+1, im j+1)
+                    // gives each lane's elements j, j+1 ready to store.
+                    static_assert(L == 4, "two complex values fill a vector");
 #pragma GCC unroll 4
-                for (int j = 0; j < 8; j += L) {
-                    S::transpose(yr + j);
-                    S::transpose(yi + j);
+                    for (int j = 0; j < 8; j += 2) {
+                        V r[4] = {yr[j], yi[j], yr[j + 1], yi[j + 1]};
+                        S::transpose(r);
+#pragma GCC unroll 4
+                        for (int i = 0; i < L; ++i)
+                            S::store(y + 2 * (pos[i] + 8 * g + j), r[i]);
+                    }
+                } else {
+#pragma GCC unroll 4
+                    for (int j = 0; j < 8; j += L) {
+                        S::transpose(yr + j);
+                        S::transpose(yi + j);
 #pragma GCC unroll 8
-                    for (int i = 0; i < L; ++i) {
-                        float *dst = y + 2 * (pos[i] + 8 * g + j);
-                        S::store(dst, yr[j + i]);
-                        S::store(dst + L, yi[j + i]);
+                        for (int i = 0; i < L; ++i)
+                            st<false>(y + 2 * (pos[i] + 8 * g), j, {yr[j + i], yi[j + i]});
                     }
                 }
             }
@@ -338,6 +379,6 @@ struct Kernels {
     }
 };
 
-} // namespace CFFT_VARIANT_NAMESPACE
+} // namespace DSPLIB_VARIANT_NAMESPACE
 
 #endif
