@@ -2,9 +2,12 @@
 
 #include <limits>
 
+#include "functional/audio/voxaim/cmod/track/voxaim_spectrum.h"
+
 namespace {
 
-constexpr int FloatsPerChannel = 4098;
+using voxaim::binPower;
+using voxaim::channelSpectrum;
 constexpr int TotalLast = 1193;   /* total band 0 ... 1193 (0 ... 13980 Hz) */
 constexpr int DcWeightedLast = 7; /* bins 0 ... 7 count 0.01 in the total */
 constexpr int SpeechFirst = 13, SpeechLast = 511;
@@ -45,12 +48,11 @@ extern "C" uint32_t detectFrequencyDomainActivity(const float *spectrum, const f
     *voice = 0;
     *sound = 0;
 
-    const float *a = spectrum + State.FdVadChannel1 * FloatsPerChannel;
-    const float *b = spectrum + State.FdVadChannel2 * FloatsPerChannel;
+    const auto a = channelSpectrum(spectrum, State.FdVadChannel1);
+    const auto b = channelSpectrum(spectrum, State.FdVadChannel2);
     float total = 0.0f, signal = 0.0f, noisePower = 0.0f, low = 0.0f;
     for (int k = 0; k <= TotalLast; ++k) {
-        const float ar = a[2 * k], ai = a[2 * k + 1], br = b[2 * k], bi = b[2 * k + 1];
-        const float p = 0.5f * ((ar * ar + ai * ai) + (br * br + bi * bi));
+        const float p = 0.5f * (binPower(a, k) + binPower(b, k));
         total += k <= DcWeightedLast ? 0.01f * p : p;
         if (k >= SpeechFirst && k <= SpeechLast) {
             signal += p;

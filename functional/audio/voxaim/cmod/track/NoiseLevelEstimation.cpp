@@ -5,8 +5,8 @@
 
 namespace {
 
+using voxaim::channelSpectrum;
 constexpr int Bins = NoiseLevelState::Bins;
-constexpr int FloatsPerChannel = 2 * Bins;
 /* Band whose sums drive the steadiness test: bins 12 ... 511 (140.6 Hz ... 5988 Hz). */
 constexpr int BandFirst = 12;
 constexpr int BandLast = 511;
@@ -16,7 +16,10 @@ constexpr int16_t LongestSteadyLimit = 32;
 
 NoiseLevelState State;
 
-float magnitude(const float *bin) { return std::sqrt(bin[0] * bin[0] + bin[1] * bin[1]); }
+float magnitude(std::span<const float, voxaim::kSpectrumFloats> channel, int k)
+{
+    return std::sqrt(voxaim::binPower(channel, k));
+}
 
 /* Steady frames needed before the fast update: 3 per whole dB by which the
  * fast level stands above the estimate, within 20 ... 32. */
@@ -58,10 +61,10 @@ extern "C" const float *calculateNoiseLevel(const float *spectrum, uint8_t hold)
     if (hold)
         return State.NoiseLevel.data();
 
-    const float *a = spectrum + State.NoiseLevelChannel1 * FloatsPerChannel;
-    const float *b = spectrum + State.NoiseLevelChannel2 * FloatsPerChannel;
+    const auto a = channelSpectrum(spectrum, State.NoiseLevelChannel1);
+    const auto b = channelSpectrum(spectrum, State.NoiseLevelChannel2);
     for (int k = 0; k < Bins; ++k) {
-        const float m = 0.5f * (magnitude(a + 2 * k) + magnitude(b + 2 * k));
+        const float m = 0.5f * (magnitude(a, k) + magnitude(b, k));
         State.FastLevel[k] = 0.75f * State.FastLevel[k] + 0.318309873f * m;
         State.SlowLevel[k] = 0.875f * State.SlowLevel[k] + 0.159154937f * m;
     }
