@@ -5,12 +5,11 @@
 #include <memory>
 #include <new>
 
-#include "functional/audio/voxaim/cmod/track/voxaim.h"
+#include "functional/audio/voxaim/cmod/track/voxaim_spectrum.h"
 #include "platform/audio/audtest/eventlog.h"
 
 namespace {
 
-constexpr int FloatsPerChannel = 4098;
 constexpr int UltraSoundFirst = 1728, UltraSoundLast = 1844; /* 20250.0 ... 21609.4 Hz */
 constexpr int NeighborFirst = 1536, NeighborLast = 1705;     /* 18000.0 ... 19980.5 Hz */
 constexpr int16_t BlockFrames = 20;
@@ -30,11 +29,11 @@ uint8_t WarningIssued = 0;
 float MaxUltraSoundLevel_dB = InitialLevel_dB;
 float LastMaxUltraSoundLevel_dB = InitialLevel_dB;
 
-float bandPower(const float *channel, int first, int last)
+float bandPower(std::span<const float, voxaim::kSpectrumFloats> channel, int first, int last)
 {
     float sum = 0.0f;
     for (int k = first; k <= last; ++k)
-        sum += channel[2 * k] * channel[2 * k] + channel[2 * k + 1] * channel[2 * k + 1];
+        sum += voxaim::binPower(channel, k);
     return sum;
 }
 
@@ -94,9 +93,8 @@ void judgeBlock(uint8_t *distortion)
 
 } // namespace
 
-extern "C" void initializeUltraSoundDistortionDetector(void)
+extern "C" void initializeUltraSoundDistortionDetector(int32_t channels)
 {
-    const int channels = voxaim_getNumberOfChannels();
     Channels = 0;
     UltraSoundLevel.reset(new (std::nothrow) float[channels > 0 ? channels : 1]());
     assert(UltraSoundLevel);
@@ -121,7 +119,7 @@ extern "C" void detectUltraSoundDistortion(const float *spectrum, uint8_t *disto
 {
     *distortion = 0;
     for (int ch = 0; ch < Channels; ++ch) {
-        const float *channel = spectrum + ch * FloatsPerChannel;
+        const auto channel = voxaim::channelSpectrum(spectrum, ch);
         const float pus = bandPower(channel, UltraSoundFirst, UltraSoundLast);
         const float pnb = bandPower(channel, NeighborFirst, NeighborLast);
         UltraSoundLevel[ch] += TimeSmoothingFactor * (pus - UltraSoundLevel[ch]);
