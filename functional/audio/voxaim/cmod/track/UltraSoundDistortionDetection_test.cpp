@@ -129,6 +129,20 @@ TEST_F(UltraSoundDistortionDetection, LoudLevelCloseToItsNeighborBandIsNotPublis
     EXPECT_NEAR(voxaim_getUltraSoundLevel(), -70.0f, 0.01f);
 }
 
+TEST_F(UltraSoundDistortionDetection, DistortionNeedsMoreThanMinus25dBAndMoreThan15dBAboveTheNeighbourBand)
+{
+    // Clear of its (empty) neighbour band and published, but not loud enough.
+    EXPECT_EQ(block(Spectrum().tone(0, UltraSoundBin, powerFor(-27.0))), None);
+    EXPECT_NEAR(voxaim_getUltraSoundLevel(), -27.0f, 0.01f);
+
+    // A level 14.5 dB above its neighbour band is held at the published
+    // -20 dB, which stands 14.5 dB above that band: no distortion.
+    EXPECT_EQ(block(Spectrum().tone(0, UltraSoundBin, powerFor(-20.0))), JudgingFrame);
+    const Spectrum close = Spectrum().tone(0, UltraSoundBin, powerFor(-20.0)).tone(0, NeighborBin, powerFor(-34.5));
+    EXPECT_EQ(block(close), None);
+    EXPECT_NEAR(voxaim_getUltraSoundLevel(), -20.0f, 0.01f);
+}
+
 TEST_F(UltraSoundDistortionDetection, JudgesTheLoudestChannelLowestIndexOnTies)
 {
     std::string log;
