@@ -6,6 +6,7 @@
 set_source_files_properties(
   ${TRACK}/voxaim_analysis.cpp
   ${TRACK}/voxaim_search.cpp
+  ${TRACK}/voxaim_kernels.cpp
   ${TRACK}/voxaim.cpp
   ${TRACK}/NoiseLevelEstimation.cpp
   ${TRACK}/FrequencyDomainActivityDetection.cpp
