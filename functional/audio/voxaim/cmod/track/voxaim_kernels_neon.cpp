@@ -6,63 +6,13 @@
 
 #if defined(__ARM_NEON)
 
-#include <arm_neon.h>
+#include "functional/audio/voxaim/cmod/track/voxaim_neon.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace voxaim::neon {
 namespace {
-
-// GCC's arm_neon.h writes the ordered float comparisons (vcgtq_f32,
-// vcleq_f32, ...) as C vector comparisons, which it then splits into scalar
-// VFP compares, as it must not use the flush-to-zero NEON compare for them.
-// The absolute comparisons (vcagtq_f32, ...) are real NEON instructions; for
-// operands that cannot be negative they are the ordinary comparison, and
-// the strictly-greater test below is built from vmaxq_f32 and vceqq_f32.
-
-/* a > b for a, b >= 0 (false when either is NaN). */
-inline uint32x4_t greaterNonNegative(float32x4_t a, float32x4_t b) { return vcagtq_f32(a, b); }
-
-/* a <= b for a, b >= 0 (false when either is NaN). */
-inline uint32x4_t atMostNonNegative(float32x4_t a, float32x4_t b) { return vcaleq_f32(a, b); }
-
-/* a > b for any a and a b that is not NaN (false when a is NaN). */
-inline uint32x4_t greater(float32x4_t a, float32x4_t b)
-{
-    return vbicq_u32(vceqq_f32(vmaxq_f32(a, b), a), vceqq_f32(a, b));
-}
-
-/* w < limit for a limit > 0: a negative w (sign bit set) is below it. */
-inline uint32x4_t below(float32x4_t w, float32x4_t limit)
-{
-    return vorrq_u32(vcaltq_f32(w, limit), vcltq_s32(vreinterpretq_s32_f32(w), vdupq_n_s32(0)));
-}
-
-/* 1 / sqrt(x): the hardware estimate (about 8 bits) refined by two Newton
- * steps. +0 gives +inf. */
-inline float32x4_t reciprocalSqrt(float32x4_t x)
-{
-    float32x4_t r = vrsqrteq_f32(x);
-    r = vmulq_f32(r, vrsqrtsq_f32(vmulq_f32(x, r), r));
-    r = vmulq_f32(r, vrsqrtsq_f32(vmulq_f32(x, r), r));
-    return r;
-}
-
-/* 1 / x: the hardware estimate refined by two Newton steps. */
-inline float32x4_t reciprocal(float32x4_t x)
-{
-    float32x4_t r = vrecpeq_f32(x);
-    r = vmulq_f32(r, vrecpsq_f32(x, r));
-    r = vmulq_f32(r, vrecpsq_f32(x, r));
-    return r;
-}
-
-/* re^2 + im^2, rounded after each step as the portable loops round it. */
-inline float32x4_t power(float32x4x2_t bins)
-{
-    return vmlaq_f32(vmulq_f32(bins.val[0], bins.val[0]), bins.val[1], bins.val[1]);
-}
 
 /* The bits of the correlation value at a lag taken from one table entry; the
  * mask keeps every entry inside the correlation. */
