@@ -14,30 +14,29 @@
 namespace voxaim::neon {
 namespace {
 
-/* The bits of the correlation value at a lag taken from one table entry; the
- * mask keeps every entry inside the correlation. */
-inline uint32_t lagBits(const float *correlation, uint32_t entry)
+/* The bits of the correlation value at one lag. */
+inline uint32_t bitsAt(const float *correlation, uint32_t lag)
 {
     uint32_t bits;
-    std::memcpy(&bits, correlation + (entry & (kUpsampledLength - 1)), sizeof bits);
+    std::memcpy(&bits, correlation + lag, sizeof bits);
     return bits;
 }
 
-/* The correlation values of four cells from their four table entries. NEON
- * has no gather: the values are loaded through core registers (one load
- * takes the scaled index) and moved into a q register two at a time. The
- * two moves are written out because GCC, given vcombine_u32 of vcreate_u32,
- * moves every value twice. */
-inline float32x4_t gather4(const float *correlation, const int16_t *entries)
+/* The correlation values at lags[from ... from + 3]. NEON has no gather:
+ * the values are loaded through core registers (one load takes the scaled
+ * lag) and moved into a q register two at a time. The two moves are
+ * written out because GCC, given vcombine_u32 of vcreate_u32, moves every
+ * value twice. */
+template <int From>
+inline float32x4_t gather4(const float *correlation, uint16x8_t lags)
 {
-    uint32_t first, second;
-    std::memcpy(&first, entries, sizeof first);
-    std::memcpy(&second, entries + 2, sizeof second);
     uint32x4_t values;
     asm("vmov %e0, %1, %2\n\tvmov %f0, %3, %4"
         : "=w"(values)
-        : "r"(lagBits(correlation, first)), "r"(lagBits(correlation, first >> 16)), "r"(lagBits(correlation, second)),
-          "r"(lagBits(correlation, second >> 16)));
+        : "r"(bitsAt(correlation, vgetq_lane_u16(lags, From))),
+          "r"(bitsAt(correlation, vgetq_lane_u16(lags, From + 1))),
+          "r"(bitsAt(correlation, vgetq_lane_u16(lags, From + 2))),
+          "r"(bitsAt(correlation, vgetq_lane_u16(lags, From + 3))));
     return vreinterpretq_f32_u32(values);
 }
 
@@ -59,9 +58,12 @@ float accumulateInto(const float *__restrict correlation, const int16_t *__restr
                      float *__restrict cells, size_t n)
 {
     float32x4_t best0 = vdupq_n_f32(kLowest), best1 = best0;
+    // The mask keeps every table entry inside the correlation.
+    const uint16x8_t lagMask = vdupq_n_u16(kUpsampledLength - 1);
     for (; n >= 8; n -= 8, lookupTable += 8, cells += 8) {
-        const float32x4_t v0 = gather4(correlation, lookupTable);
-        const float32x4_t v1 = gather4(correlation, lookupTable + 4);
+        const uint16x8_t lags = vandq_u16(vreinterpretq_u16_s16(vld1q_s16(lookupTable)), lagMask);
+        const float32x4_t v0 = gather4<0>(correlation, lags);
+        const float32x4_t v1 = gather4<4>(correlation, lags);
         vst1q_f32(cells, First ? v0 : vaddq_f32(vld1q_f32(cells), v0));
         vst1q_f32(cells + 4, First ? v1 : vaddq_f32(vld1q_f32(cells + 4), v1));
         best0 = vmaxq_f32(best0, v0);
@@ -219,11 +221,25 @@ int32_t bestCell(std::span<const float> accumulator, std::span<const float> azim
 {
     const size_t columns = azimuthAngles.size();
     const size_t rows = columns == 0 ? 0 : accumulator.size() / columns;
-    // Each lane keeps the first cell of its largest value (strictly larger
-    // values replace it); the lanes and the cells beyond whole vectors are
-    // then merged in index order by the same rule.
-    float32x4_t laneBest = vdupq_n_f32(kLowest);
-    uint32x4_t laneCell = vdupq_n_u32(0);
+    // Each lane of two vectors keeps the first cell of its largest value
+    // (strictly larger values replace it); the lanes and the cells beyond
+    // whole vectors are then merged by the same rule, the lower cell
+    // winning ties.
+    struct Lanes {
+        float32x4_t best = vdupq_n_f32(kLowest);
+        uint32x4_t cell = vdupq_n_u32(0);
+        /* Takes the four values at cells where they are larger and at a
+         * column with an azimuth (an angle equals itself unless it is
+         * NaN); a NaN value is never larger. */
+        void take(const float *values, const float *angles, uint32x4_t cells)
+        {
+            const float32x4_t v = vld1q_f32(values), angle = vld1q_f32(angles);
+            const uint32x4_t better = vandq_u32(greater(v, best), vceqq_f32(angle, angle));
+            best = vbslq_f32(better, v, best);
+            cell = vbslq_u32(better, cells, cell);
+        }
+    };
+    Lanes even, odd;
     float best = kLowest;
     uint32_t index = 0;
     const auto consider = [&](float value, uint32_t cell) {
@@ -232,33 +248,30 @@ int32_t bestCell(std::span<const float> accumulator, std::span<const float> azim
             index = cell;
         }
     };
-    const uint32x4_t laneOffsets = {0, 1, 2, 3};
+    const uint32x4_t laneOffsets = {0, 1, 2, 3}, four = vdupq_n_u32(4), eight = vdupq_n_u32(8);
     for (size_t row = 0; row < rows; ++row) {
         if (!rowAngles.empty() && std::isnan(rowAngles[row]))
             continue;
         const float *values = accumulator.data() + row * columns;
         const uint32_t rowStart = static_cast<uint32_t>(row * columns);
-        uint32x4_t cell = vaddq_u32(vdupq_n_u32(rowStart), laneOffsets);
+        uint32x4_t cells = vaddq_u32(vdupq_n_u32(rowStart), laneOffsets);
         size_t c = 0;
-        for (; c + 4 <= columns; c += 4, cell = vaddq_u32(cell, vdupq_n_u32(4))) {
-            const float32x4_t v = vld1q_f32(values + c);
-            const float32x4_t angle = vld1q_f32(azimuthAngles.data() + c);
-            // Larger and at a column with an azimuth (an angle equals itself
-            // unless it is NaN); a NaN value is never larger.
-            const uint32x4_t better = vandq_u32(greater(v, laneBest), vceqq_f32(angle, angle));
-            laneBest = vbslq_f32(better, v, laneBest);
-            laneCell = vbslq_u32(better, cell, laneCell);
+        for (; c + 8 <= columns; c += 8, cells = vaddq_u32(cells, eight)) {
+            even.take(values + c, azimuthAngles.data() + c, cells);
+            odd.take(values + c + 4, azimuthAngles.data() + c + 4, vaddq_u32(cells, four));
         }
         for (; c < columns; ++c)
             if (!std::isnan(azimuthAngles[c]))
                 consider(values[c], rowStart + static_cast<uint32_t>(c));
     }
-    float lanes[4];
-    uint32_t cells[4];
-    vst1q_f32(lanes, laneBest);
-    vst1q_u32(cells, laneCell);
-    for (int lane = 0; lane < 4; ++lane)
-        consider(lanes[lane], cells[lane]);
+    for (const Lanes &lanes : {even, odd}) {
+        float values[4];
+        uint32_t cells[4];
+        vst1q_f32(values, lanes.best);
+        vst1q_u32(cells, lanes.cell);
+        for (int lane = 0; lane < 4; ++lane)
+            consider(values[lane], cells[lane]);
+    }
     // Cells of an incomplete last row.
     for (size_t cell = rows * columns; cell < accumulator.size(); ++cell)
         if (!std::isnan(azimuthAngles[cell % columns]) && (rowAngles.empty() || !std::isnan(rowAngles[cell / columns])))
