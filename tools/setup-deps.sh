@@ -13,9 +13,11 @@ host_pkgs=(
   gdb gdb-multiarch clang libclang-rt-14-dev
   util-linux procps
   alsa-utils sox python3-numpy python3-scipy
+  libsndfile1-dev libasound2-dev python3-matplotlib
   g++-arm-linux-gnueabihf qemu-user
 )
-arm_pkgs=(libudev-dev:armhf libunwind-dev:armhf libc6:armhf libstdc++6:armhf)
+arm_pkgs=(libudev-dev:armhf libunwind-dev:armhf libc6:armhf libstdc++6:armhf
+          libsndfile1-dev:armhf libasound2-dev:armhf)
 
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo

@@ -3,11 +3,15 @@
 // or both.
 //
 // The walk is libunwind's core-dump back end on the core file. The executables
-// and libraries of the crashed process, with the address ranges they were
-// mapped at (-f), give the back end the code, the unwind tables and the symbol
-// names that the core file does not hold. Thread names (-t) and the crashed
-// application's name (-C) come from the caller too.
+// and libraries of the crashed process give the back end the code, the unwind
+// tables and the symbol names that the core file does not hold: those of the
+// core's own file table, where the caller's list of modules and the address
+// ranges they were mapped at (-f) name the files to read and the modules to
+// print. Thread names (-t) and the crashed application's name (-C) come from
+// the caller too.
 #include "platform/corestack/corestack_arch.h"
+#include "platform/corestack/corestack_backing.h"
+#include "platform/corestack/corestack_core.h"
 #include "platform/corestack/corestack_text.h"
 
 #include <libunwind-coredump.h>
@@ -90,6 +94,58 @@ struct FreeDeleter {
     void operator()(ThreadRecord *p) const { std::free(p); }
 };
 
+// The files behind the segments of the core being read, for the memory
+// reader below (libunwind's accessors carry only the core handle).
+const corestack::SegmentFiles *CoreFiles = nullptr;
+
+struct CoreFilesScope {
+    explicit CoreFilesScope(const corestack::SegmentFiles &files) { CoreFiles = &files; }
+    ~CoreFilesScope() { CoreFiles = nullptr; }
+    CoreFilesScope(const CoreFilesScope &) = delete;
+    CoreFilesScope &operator=(const CoreFilesScope &) = delete;
+};
+
+// libunwind's memory reader for the core, except that bytes the core does
+// not hold come from the segment's file at the segment's own offset in it.
+int accessMemory(unw_addr_space_t as, unw_word_t address, unw_word_t *value, int write, void *arg)
+{
+    if (!write && CoreFiles) {
+        const int found = CoreFiles->readMissing(address, *value);
+        if (found != 0)
+            return found > 0 ? 0 : -UNW_EINVAL;
+    }
+    return _UCD_access_mem(as, address, value, write, arg);
+}
+
+// The caller frame being stepped from: its pc (the return address) and an
+// address inside its call.
+struct CallerFrame {
+    bool active = false;
+    Address returnAddress = 0;
+    Address callSite = 0;
+};
+CallerFrame Stepping;
+
+// libunwind's unwind-table lookup for the core, except that the table entry
+// of a caller frame is looked up at its call, like its name: where the call
+// was the last instruction of its function, the return address lies in the
+// next function's entry. (libunwind looks up DWARF entries at pc - 1 itself,
+// but ARM exception-table entries at the pc.)
+int findProcInfo(unw_addr_space_t as, unw_word_t ip, unw_proc_info_t *info, int needUnwindInfo, void *arg)
+{
+    if (Stepping.active && ip == Stepping.returnAddress)
+        ip = Stepping.callSite;
+    return _UCD_find_proc_info(as, ip, info, needUnwindInfo, arg);
+}
+
+unw_accessors_t coreAccessors()
+{
+    unw_accessors_t accessors = _UCD_accessors;
+    accessors.access_mem = accessMemory;
+    accessors.find_proc_info = findProcInfo;
+    return accessors;
+}
+
 void usage(const char *program)
 {
     std::printf("usage: %s [-jJ] -c corefile [-f start-end:executable ...] [-t pid:name ...]\n", program);
@@ -169,6 +225,7 @@ void get_thread_backtrace(const Settings &settings, UCD_info *core, unw_addr_spa
     record.lwp = _UCD_get_pid(core);
     record.signalled = signalledLwp && record.lwp == *signalledLwp;
 
+    bool interrupted = false; // the frame before was a signal frame
     while (record.frameCount < MaxFrames) {
         unw_word_t ip = 0;
         unw_word_t sp = 0;
@@ -182,15 +239,27 @@ void get_thread_backtrace(const Settings &settings, UCD_info *core, unw_addr_spa
         }
         Frame &frame = record.frames[record.frameCount];
         frame.pc = ip;
+        // A caller's pc is the return address, after the call; where the call
+        // was the last instruction of its function, that is the start of the
+        // next one. So callers are named from inside the call. Frame 0, a
+        // signal frame (whose pc is the trampoline's first instruction) and
+        // the frame a signal interrupted are named from the pc itself.
+        const bool signalFrame = unw_is_signal_frame(&cursor) > 0;
+        const Address lookup = record.frameCount == 0 || signalFrame || interrupted ? ip : corestack::callSite(ip);
+        interrupted = signalFrame;
         unw_word_t offset = 0;
-        ret = unw_get_proc_name(&cursor, frame.procName, sizeof frame.procName, &offset);
+        ret = _UCD_get_proc_name(as, lookup, frame.procName, sizeof frame.procName, &offset, core);
         if (ret < 0)
             std::snprintf(frame.procName, sizeof frame.procName, "<unknown> (%s)", unw_strerror(ret));
+        else
+            offset += ip - lookup;
         frame.offset = offset;
         findModule(settings, ip, frame.moduleName);
         ++record.frameCount;
 
+        Stepping = {lookup != ip, ip, lookup};
         ret = unw_step(&cursor);
+        Stepping = {};
         if (ret < 0) {
             std::printf("Failed to step: %s\n", unw_strerror(ret));
             break;
@@ -319,8 +388,21 @@ int run(int argc, char **argv)
         return 1;
     }
 
-    CoreHandle core(_UCD_create(settings.corePath));
-    AddressSpace as(unw_create_addr_space(&_UCD_accessors, 0));
+    // The core is checked before libunwind reads it: its back end reads the
+    // notes without bounds checks, and takes a core of another machine for
+    // one of its own.
+    corestack::CoreLayout layout;
+    const corestack::CoreVerdict verdict = corestack::readCoreLayout(settings.corePath, layout);
+    if (verdict == corestack::CoreVerdict::OtherMachine) {
+        std::fprintf(stderr, "corestack: core file is for %s, this build reads %s\n",
+                     corestack::machineName(layout.machine).c_str(),
+                     corestack::machineName(corestack::ElfMachine).c_str());
+        return 1;
+    }
+
+    CoreHandle core(verdict == corestack::CoreVerdict::Damaged ? nullptr : _UCD_create(settings.corePath));
+    unw_accessors_t accessors = coreAccessors();
+    AddressSpace as(unw_create_addr_space(&accessors, 0));
     if (!core) {
         std::fprintf(stderr, "Failed to create core context\n");
         return 1;
@@ -329,11 +411,18 @@ int run(int argc, char **argv)
         std::fprintf(stderr, "Failed to create address space context\n");
         return 1;
     }
+    std::vector<corestack::ModuleEntry> modules;
+    for (const MapEntry &entry : settings.mapEntries)
+        modules.push_back({entry.start, entry.end, entry.path});
+    corestack::SegmentFiles files;
+    files.attach(core.get(), layout, corestack::planSegmentSources(layout, modules));
+    const CoreFilesScope scope(files);
     for (const MapEntry &entry : settings.mapEntries) {
-        const int ret = _UCD_add_backing_file_at_vaddr(core.get(), entry.start, entry.path);
-        if (ret != 0)
+        const bool segmentStart = std::any_of(layout.segments.begin(), layout.segments.end(),
+                                              [&](const corestack::Segment &s) { return s.start == entry.start; });
+        if (!segmentStart || !files.usable(entry.path))
             std::fprintf(stderr, "Failed to add backing file %s@0x%" CORESTACK_PRIxADDR ": %s\n", entry.path,
-                         entry.start, unw_strerror(ret));
+                         entry.start, unw_strerror(-UNW_EUNSPEC));
     }
 
     const int numThreads = std::max(_UCD_get_num_threads(core.get()), 0);

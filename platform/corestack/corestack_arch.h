@@ -1,11 +1,13 @@
 // The architecture-specific part of corestack: the width of an address in the
-// core file, its scanf/printf conversions, and the general registers of the
-// signalled thread as the register dump prints them (four to a line).
+// core file, its scanf/printf conversions, the ELF class and machine of the
+// core files it reads, and the general registers of the signalled thread as
+// the register dump prints them (four to a line).
 //
 // corestack reads core files of the architecture it is built for: the device
 // build (32-bit ARM) uses libunwind's ARM port, the host build the x86_64 port.
 #pragma once
 
+#include <elf.h>
 #include <libunwind.h>
 
 #include <array>
@@ -27,6 +29,17 @@ struct RegisterName {
 static_assert(sizeof(Address) == 4);
 #define CORESTACK_SCNxADDR SCNx32
 #define CORESTACK_PRIxADDR PRIx32
+
+using ElfHeader = Elf32_Ehdr;
+using ElfProgramHeader = Elf32_Phdr;
+using ElfNoteHeader = Elf32_Nhdr;
+using ElfDynamic = Elf32_Dyn;
+inline constexpr unsigned char ElfClass = ELFCLASS32;
+inline constexpr unsigned ElfMachine = EM_ARM;
+
+// An address inside the call that returns to `returnAddress`: the byte
+// before it, its Thumb bit cleared first.
+inline Address callSite(Address returnAddress) { return (returnAddress & ~Address{1}) - 1; }
 
 inline constexpr std::array<RegisterName, 16> GeneralRegisters{{
     {"R0:", UNW_ARM_R0},
@@ -52,6 +65,16 @@ inline constexpr std::array<RegisterName, 16> GeneralRegisters{{
 static_assert(sizeof(Address) == 8);
 #define CORESTACK_SCNxADDR SCNx64
 #define CORESTACK_PRIxADDR PRIx64
+
+using ElfHeader = Elf64_Ehdr;
+using ElfProgramHeader = Elf64_Phdr;
+using ElfNoteHeader = Elf64_Nhdr;
+using ElfDynamic = Elf64_Dyn;
+inline constexpr unsigned char ElfClass = ELFCLASS64;
+inline constexpr unsigned ElfMachine = EM_X86_64;
+
+// An address inside the call that returns to `returnAddress`.
+inline Address callSite(Address returnAddress) { return returnAddress - 1; }
 
 // Debian's libunwind 1.6 reads r8-r14 of an x86_64 core as r15 (its register
 // table lacks them), so only the registers it reads faithfully are shown.

@@ -1,22 +1,46 @@
-# voxaim_replay: runs a raw-input recording through the engine and prints one
-# CSV line per frame. Included by this folder's CMakeLists.txt after the
-# engine library voxaim.
+# voxaim_replay: runs a raw-input recording or a multichannel sound file
+# through the engine and prints one CSV line per frame; voxaim_render writes
+# sound files of the built-in clips for a talker at a known position.
+# Included by this folder's CMakeLists.txt after the engine library voxaim.
 set(REPLAY ${CMAKE_CURRENT_SOURCE_DIR}/replay)
 
-add_library(voxaim_replay_support STATIC ${REPLAY}/replay_csv.cpp ${REPLAY}/replay_recording.cpp)
-target_link_libraries(voxaim_replay_support PUBLIC voxaim)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(SNDFILE REQUIRED IMPORTED_TARGET sndfile)
+
+add_library(voxaim_replay_support STATIC
+            ${REPLAY}/replay_csv.cpp ${REPLAY}/replay_recording.cpp ${REPLAY}/replay_frames.cpp
+            ${REPLAY}/replay_soundfile.cpp ${REPLAY}/replay_flags.cpp ${REPLAY}/replay_map.cpp)
+target_link_libraries(voxaim_replay_support PUBLIC voxaim PkgConfig::SNDFILE)
 
 add_executable(voxaim_replay ${REPLAY}/voxaim_replay.cpp)
 target_link_libraries(voxaim_replay PRIVATE voxaim_replay_support)
+
+add_executable(voxaim_render ${REPLAY}/voxaim_render.cpp)
+target_link_libraries(voxaim_render PRIVATE voxaim_replay_support)
 
 if(BUILD_TESTING)
   vx_add_gtests_in_folder(voxaim_replay ${REPLAY} LIBS voxaim_replay_support)
 
   # End to end: the recorder feeds synthetic frames to the engine while
   # recording them; replaying the file must print the same CSV bit for bit.
+  # Sound files of the clips must replay to the lines of the same frames.
   add_executable(voxaim_replay_recorder ${REPLAY}/test/voxaim_replay_recorder.cpp)
   target_link_libraries(voxaim_replay_recorder PRIVATE voxaim_replay_support)
   vx_add_script_test(NAME voxaim_replay_test
                      SCRIPT ${REPLAY}/test/voxaim_replay_test.py
                      ARGS $<TARGET_FILE:voxaim_replay> $<TARGET_FILE:voxaim_replay_recorder>)
+  vx_add_script_test(NAME voxaim_replay_soundfile_test
+                     SCRIPT ${REPLAY}/test/voxaim_replay_soundfile_test.py
+                     ARGS $<TARGET_FILE:voxaim_replay> $<TARGET_FILE:voxaim_render>
+                     TIMEOUT 600)
+
+  # tools/voxaim-plot runs on the build host with Debian's python3-matplotlib;
+  # its test plots the replay of every variant once, natively.
+  if(NOT CMAKE_CROSSCOMPILING AND NOT VX_SANITIZE)
+    vx_add_script_test(NAME voxaim_plot_test
+                       SCRIPT ${PROJECT_SOURCE_DIR}/tools/test/voxaim_plot_test.py
+                       ARGS ${PROJECT_SOURCE_DIR}/tools/voxaim-plot $<TARGET_FILE:voxaim_replay>
+                            $<TARGET_FILE:voxaim_render>
+                       TIMEOUT 300)
+  endif()
 endif()

@@ -44,7 +44,11 @@ extern "C" __attribute__((noinline)) void crasher_block(int fd)
             std::abort();
 }
 
-extern "C" __attribute__((noinline)) void crasher_fault(volatile int *target) { *target = 42; }
+extern "C" [[noreturn]] __attribute__((noinline)) void crasher_fault(volatile int *target)
+{
+    *target = 42;
+    std::abort();
+}
 
 namespace crashtest {
 
@@ -70,14 +74,17 @@ void *workerMain(void *arg)
 
 class Crasher {
 public:
-    __attribute__((noinline)) void fire(int depth)
-    {
-        if (depth > 1)
-            fire(depth - 1);
-        else
-            crasher_fault(nullptr);
-    }
+    [[noreturn]] void fire(int depth);
 };
+
+// Its last instruction is the call of crasher_fault, which never returns: the
+// return address of that call is the first byte of the function after it.
+__attribute__((noinline)) void Crasher::fire(int depth)
+{
+    if (depth > 1)
+        fire(depth - 1);
+    crasher_fault(nullptr);
+}
 
 // Waits (at most five seconds) until the thread sleeps in its read of the
 // pipe, so that its stack is the one the tests expect.
@@ -141,5 +148,4 @@ int main(int argc, char **argv)
         waitUntilBlocked(tid);
     writeInfo(argv[1]);
     Crasher().fire(2);
-    return 0;
 }

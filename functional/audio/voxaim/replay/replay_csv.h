@@ -1,7 +1,8 @@
 #ifndef FUNCTIONAL_AUDIO_VOXAIM_REPLAY_REPLAY_CSV_H
 #define FUNCTIONAL_AUDIO_VOXAIM_REPLAY_REPLAY_CSV_H
 // The replay's CSV: one header line, then one line per frame with the frame
-// index, the four result floats and the output flag word in hex. Floats are
+// index, the four result floats, the output flag word in hex and then one 0/1
+// column per named output flag bit (VOXAIM_OUT_..., in bit order). Floats are
 // printed with 9 significant digits, enough for every float to read back to
 // the same bits, so that two runs can be compared exactly as text.
 #include <cstdint>
@@ -12,9 +13,26 @@
 
 namespace voxaim::replay {
 
-inline constexpr const char *kCsvHeader = "frame,azimuth,elevation,range,quality,flags";
+// A named bit of the output flag word, as voxaim.h defines it.
+struct FlagBit {
+    uint32_t bit;
+    const char *name;
+};
 
-// One line without its newline, e.g. "3,12.5,-4.25,1.75,0.0312,0x87".
+#define VOXAIM_REPLAY_FLAG(name)                                                                                       \
+    FlagBit { name, #name }
+inline constexpr FlagBit kOutputFlags[] = {
+    VOXAIM_REPLAY_FLAG(VOXAIM_OUT_VOICE_ACTIVITY), VOXAIM_REPLAY_FLAG(VOXAIM_OUT_TIME_DOMAIN_ANSWER),
+    VOXAIM_REPLAY_FLAG(VOXAIM_OUT_SOUND_ACTIVITY), VOXAIM_REPLAY_FLAG(VOXAIM_OUT_FAR_END_ACTIVITY),
+    VOXAIM_REPLAY_FLAG(VOXAIM_OUT_NOISE_HOLD),     VOXAIM_REPLAY_FLAG(VOXAIM_OUT_ULTRASOUND_DISTORTION),
+    VOXAIM_REPLAY_FLAG(VOXAIM_OUT_PANEL_UPRIGHT),
+};
+#undef VOXAIM_REPLAY_FLAG
+
+// "frame,azimuth,elevation,range,quality,flags,VOXAIM_OUT_VOICE_ACTIVITY,...".
+std::string csvHeader();
+
+// One line without its newline, e.g. "3,12.5,-4.25,1.75,0.0312,0x87,1,1,1,0,0,0,1".
 std::string formatCsvLine(uint64_t frame, const VoxaimResult &result);
 
 // Writes the header line or one frame line, with a newline, to `out`.

@@ -41,7 +41,7 @@ TEST(ReplayCsv, FloatsReadBackBitForBit)
     for (float value : awkward) {
         const VoxaimResult result{value, -value, value * 0.5f, value * 3.0f, 0};
         const std::vector<std::string> f = fields(formatCsvLine(0, result));
-        ASSERT_EQ(f.size(), 6u);
+        ASSERT_EQ(f.size(), 13u);
         const float expected[] = {result.azimuth, result.elevation, result.range, result.quality};
         for (int i = 0; i < 4; ++i) {
             const float back = std::strtof(f[1 + i].c_str(), nullptr);
@@ -51,13 +51,18 @@ TEST(ReplayCsv, FloatsReadBackBitForBit)
     }
 }
 
-TEST(ReplayCsv, FrameIndexAndFlagsInHex)
+// The flag word in hex, then one column per named bit (bit 6 has no name).
+TEST(ReplayCsv, FrameIndexAndFlags)
 {
     const VoxaimResult result{30.5f, -2.0f, 1.25f, 0.75f, 0x87};
-    EXPECT_EQ(formatCsvLine(12, result), "12,30.5,-2,1.25,0.75,0x87");
+    EXPECT_EQ(formatCsvLine(12, result), "12,30.5,-2,1.25,0.75,0x87,1,1,1,0,0,0,1");
     const VoxaimResult allFlags{0, 0, 0, 0, 0xFFFFFFFFu};
-    EXPECT_EQ(formatCsvLine(UINT64_MAX, allFlags), "18446744073709551615,0,0,0,0,0xffffffff");
-    EXPECT_EQ(fields(voxaim::replay::kCsvHeader).size(), 6u);
+    EXPECT_EQ(formatCsvLine(UINT64_MAX, allFlags), "18446744073709551615,0,0,0,0,0xffffffff,1,1,1,1,1,1,1");
+    EXPECT_EQ(formatCsvLine(0, VoxaimResult{0, 0, 0, 0, 0x58}), "0,0,0,0,0,0x58,0,0,0,1,1,0,0");
+    EXPECT_EQ(voxaim::replay::csvHeader(),
+              "frame,azimuth,elevation,range,quality,flags,VOXAIM_OUT_VOICE_ACTIVITY,VOXAIM_OUT_TIME_DOMAIN_ANSWER,"
+              "VOXAIM_OUT_SOUND_ACTIVITY,VOXAIM_OUT_FAR_END_ACTIVITY,VOXAIM_OUT_NOISE_HOLD,"
+              "VOXAIM_OUT_ULTRASOUND_DISTORTION,VOXAIM_OUT_PANEL_UPRIGHT");
 }
 
 } // namespace

@@ -1,26 +1,46 @@
-// voxaim_replay: runs a raw-input recording from the field through the engine
-// and prints the engine's answer for every frame as CSV on standard output.
+// voxaim_replay: runs a recording through the engine and prints the engine's
+// answer for every frame as CSV on standard output.
 //
-//   voxaim_replay <recording>
+//   voxaim_replay [--map N:FILE]... <recording>
+//   voxaim_replay --type <variant> [--flags FILE] [--map N:FILE]... <sound file>
 //
-// The engine is initialised for the product type in the recording's header;
-// every frame record goes to voxaim_calculate with its own sample width and
-// input flags, exactly as the device passed them. Problems with the file are
-// reported on standard error with exit status 1; lines already printed for
-// the frames before a damaged record stay valid.
+// Without --type the file is a raw-input recording from the field: the engine
+// is initialised for the product type in its header and every frame record
+// goes to voxaim_calculate with its own sample width and input flags, exactly
+// as the device passed them. With --type (a variant's number or name) the
+// file is a multichannel sound file (replay_soundfile.h), replayed with input
+// flags 0 or, with --flags, one hex flag word per line and frame. --map N:FILE
+// writes the search map of frame N (replay_map.h); it may be given several
+// times.
+//
+// Problems with the input are reported on standard error with exit status 1;
+// lines already printed for the frames before a damaged one stay valid.
+#include <getopt.h>
+
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "functional/audio/voxaim/cmod/track/voxaim.h"
 #include "functional/audio/voxaim/replay/replay_csv.h"
+#include "functional/audio/voxaim/replay/replay_flags.h"
+#include "functional/audio/voxaim/replay/replay_frames.h"
+#include "functional/audio/voxaim/replay/replay_map.h"
 #include "functional/audio/voxaim/replay/replay_recording.h"
+#include "functional/audio/voxaim/replay/replay_soundfile.h"
 
 namespace {
 
+using namespace voxaim::replay;
+using voxaim::VariantConfig;
+
 constexpr const char *kProgram = "voxaim_replay";
-constexpr const char *kUsage = "usage: voxaim_replay <recording>";
+constexpr const char *kUsage = "usage: voxaim_replay [--map N:FILE]... <recording>\n"
+                               "       voxaim_replay --type <variant> [--flags FILE] [--map N:FILE]... <sound file>";
 
 // The engine for one variant, destroyed on every way out.
 class EngineSession {
@@ -31,39 +51,155 @@ public:
     EngineSession &operator=(const EngineSession &) = delete;
 };
 
+struct MapRequest {
+    uint64_t frame;
+    std::string path;
+};
+
+struct Options {
+    const char *type = nullptr;
+    const char *flags = nullptr;
+    std::vector<MapRequest> maps;
+    const char *input = nullptr;
+};
+
 int failure(const std::string &message)
 {
+    std::fflush(stdout); // the lines of the frames before come out first
     std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
     return 1;
 }
 
-int replay(const char *path)
+int usage()
 {
-    using namespace voxaim::replay;
-    RecordingReader reader;
-    if (!reader.open(path))
-        return failure(reader.error());
+    std::fprintf(stderr, "%s\n", kUsage);
+    return 1;
+}
 
-    EngineSession engine(reader.variant().type);
-    if (voxaim_getNumberOfChannels() != reader.channels())
+// "N:FILE" with N a frame index.
+std::optional<MapRequest> parseMap(const char *text)
+{
+    char *end = nullptr;
+    errno = 0;
+    const unsigned long long frame = std::strtoull(text, &end, 10);
+    if (end == text || *end != ':' || end[1] == '\0' || errno != 0 || *text == '-')
+        return std::nullopt;
+    return MapRequest{frame, end + 1};
+}
+
+// One frame for the engine, from either kind of input.
+class Input {
+public:
+    enum class Next { Frame, End, Error };
+
+    bool openRecording(const char *path)
+    {
+        if (!recording_.open(path))
+            return fail(recording_.error());
+        variant_ = &recording_.variant();
+        return true;
+    }
+
+    bool openSoundFile(const char *path, const VariantConfig &variant, const char *flagsPath)
+    {
+        soundFile_.emplace();
+        if (!soundFile_->open(path, variant))
+            return fail(soundFile_->error());
+        if (flagsPath != nullptr) {
+            flags_.emplace();
+            if (!flags_->open(flagsPath))
+                return fail(flags_->error());
+        }
+        variant_ = &variant;
+        return true;
+    }
+
+    Next next(FrameRecord &frame)
+    {
+        if (!soundFile_) {
+            const RecordingReader::Next next = recording_.next(frame);
+            if (next == RecordingReader::Next::Error)
+                error_ = recording_.error();
+            return next == RecordingReader::Next::Frame ? Next::Frame
+                   : next == RecordingReader::Next::End ? Next::End
+                                                        : Next::Error;
+        }
+        const SoundFileReader::Next next = soundFile_->next(frame.samples);
+        if (next == SoundFileReader::Next::End)
+            return Next::End;
+        if (next != SoundFileReader::Next::Frame) {
+            error_ = soundFile_->error();
+            return Next::Error;
+        }
+        frame.bitsPerSample = soundFile_->bitsPerSample();
+        frame.inputFlags = 0;
+        if (flags_ && !flags_->next(frame.inputFlags)) {
+            error_ = flags_->error();
+            return Next::Error;
+        }
+        return Next::Frame;
+    }
+
+    const VariantConfig &variant() const { return *variant_; }
+    const std::string &error() const { return error_; }
+
+private:
+    bool fail(const std::string &message)
+    {
+        error_ = message;
+        return false;
+    }
+
+    RecordingReader recording_;
+    std::optional<SoundFileReader> soundFile_;
+    std::optional<FlagsReader> flags_;
+    const VariantConfig *variant_ = nullptr;
+    std::string error_;
+};
+
+int replay(const Options &options)
+{
+    Input input;
+    if (options.type != nullptr) {
+        const VariantConfig *variant = parseVariant(options.type);
+        if (variant == nullptr)
+            return failure(std::string("unknown variant '") + options.type + "' (valid: " + variantList() + ")");
+        if (!input.openSoundFile(options.input, *variant, options.flags))
+            return failure(input.error());
+    } else if (!input.openRecording(options.input)) {
+        return failure(input.error());
+    }
+
+    EngineSession engine(input.variant().type);
+    if (voxaim_getNumberOfChannels() != input.variant().channels)
         return failure("the engine runs " + std::to_string(voxaim_getNumberOfChannels()) +
-                       " channels for product type " + std::to_string(reader.variant().type) +
-                       ", the recording holds " + std::to_string(reader.channels()));
+                       " channels for product type " + std::to_string(input.variant().type) + ", the input holds " +
+                       std::to_string(input.variant().channels));
 
     printCsvHeader(stdout);
-    FrameRecord record;
-    for (;;) {
-        const uint64_t frame = reader.frameIndex();
-        const RecordingReader::Next next = reader.next(record);
-        if (next == RecordingReader::Next::End)
+    FrameRecord frame;
+    uint64_t index = 0;
+    for (;; ++index) {
+        const Input::Next next = input.next(frame);
+        if (next == Input::Next::End)
             break;
-        if (next == RecordingReader::Next::Error) {
-            std::fflush(stdout); // the frames before the damage come out first
-            return failure(reader.error());
-        }
+        if (next == Input::Next::Error)
+            return failure(input.error());
+        if (firstNonFinite(frame.samples))
+            return failure(std::string(options.input) + ": frame " + std::to_string(index) + ": sample not finite");
         VoxaimResult result{};
-        voxaim_calculate(record.samples.data(), record.bitsPerSample, record.inputFlags, &result);
-        printCsvLine(stdout, frame, result);
+        voxaim_calculate(frame.samples.data(), frame.bitsPerSample, frame.inputFlags, &result);
+        printCsvLine(stdout, index, result);
+        for (const MapRequest &map : options.maps) {
+            std::string error;
+            if (map.frame == index && !writeSearchMap(map.path.c_str(), error))
+                return failure(error);
+        }
+    }
+    for (const MapRequest &map : options.maps) {
+        if (map.frame >= index)
+            return failure("--map " + std::to_string(map.frame) + ": the input has " + std::to_string(index) +
+                           " frames");
     }
     if (std::fflush(stdout) != 0 || std::ferror(stdout))
         return failure(std::string("write error on standard output: ") + std::strerror(errno));
@@ -74,13 +210,40 @@ int replay(const char *path)
 
 int main(int argc, char **argv)
 {
-    if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
-        std::printf("%s\n", kUsage);
-        return 0;
+    enum { kType = 't', kFlags = 'f', kMap = 'm', kHelp = 'h' };
+    static const option longOptions[] = {{"type", required_argument, nullptr, kType},
+                                         {"flags", required_argument, nullptr, kFlags},
+                                         {"map", required_argument, nullptr, kMap},
+                                         {"help", no_argument, nullptr, kHelp},
+                                         {nullptr, 0, nullptr, 0}};
+    Options options;
+    opterr = 0;
+    for (int c; (c = getopt_long(argc, argv, "+h", longOptions, nullptr)) != -1;) {
+        switch (c) {
+        case kType:
+            options.type = optarg;
+            break;
+        case kFlags:
+            options.flags = optarg;
+            break;
+        case kMap: {
+            const std::optional<MapRequest> map = parseMap(optarg);
+            if (!map)
+                return failure(std::string("--map takes N:FILE (frame index, output file), not '") + optarg + "'");
+            options.maps.push_back(*map);
+            break;
+        }
+        case kHelp:
+            std::printf("%s\n", kUsage);
+            return 0;
+        default:
+            return usage();
+        }
     }
-    if (argc != 2) {
-        std::fprintf(stderr, "%s\n", kUsage);
-        return 1;
-    }
-    return replay(argv[1]);
+    if (optind + 1 != argc)
+        return usage();
+    options.input = argv[optind];
+    if (options.flags != nullptr && options.type == nullptr)
+        return failure("--flags is for sound files (with --type); a raw-input recording carries its own flags");
+    return replay(options);
 }

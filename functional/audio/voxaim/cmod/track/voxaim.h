@@ -92,6 +92,34 @@ void voxaim_calculateSignalEnergy(const float *frame, int32_t bitsPerSample, int
 /* Ultrasound level in dB published at the last judgement (-100.0 before). */
 float voxaim_getUltraSoundLevel(void);
 
+/* The two grids of the position search, for voxaim_getSearchMap. */
+#define VOXAIM_GRID_AZIMUTH_ELEVATION 0 /* rows: elevations (radians); elevation pairs */
+#define VOXAIM_GRID_AZIMUTH_RANGE 1     /* rows: ranges (metres); azimuth pairs */
+
+/* A read-only view of one search grid as the last voxaim_calculate left it. */
+typedef struct VoxaimSearchMap {
+    const float *power;    /* rowCount x columnCount cells, row after row: the
+                            * pairs' correlations summed at each cell's lag */
+    const float *azimuths; /* columnCount azimuths (radians; NaN where the
+                            * sine grid leaves -1 ... 1: such cells never win) */
+    const float *rows;     /* rowCount elevations (radians) or ranges (metres) */
+    int32_t columnCount;
+    int32_t rowCount;
+    int32_t chosen; /* the cell the search picked: largest power, lowest
+                     * index among equals, cells without an angle skipped */
+} VoxaimSearchMap;
+
+/* Describes grid `grid` (VOXAIM_GRID_...) of the last frame in *map and
+ * returns 1; returns 0 and leaves *map alone when the engine is not
+ * initialised, the grid is unknown, or the variant does not search it (no
+ * elevation pairs: azimuth x elevation). The results report angles in degrees
+ * as radians x 57.2957763671875f, and the range of the chosen azimuth x range
+ * cell as the middle of its plateau. The pointers stay valid until
+ * voxaim_destroy and their contents until the next voxaim_calculate; before
+ * the first frame they hold no search. Allocates nothing and changes no
+ * engine state, so calling it never changes any result. */
+int voxaim_getSearchMap(uint32_t grid, VoxaimSearchMap *map);
+
 #ifdef __cplusplus
 }
 #endif

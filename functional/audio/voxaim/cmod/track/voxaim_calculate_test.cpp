@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -233,6 +234,49 @@ TEST_F(Calculate, LocatesATalkerWithoutAllocating)
     EXPECT_NEAR(result.range, 2.0f, 0.6f);
     EXPECT_NEAR(result.elevation, 0.0f, 5.0f);
     EXPECT_GT(result.quality, 0.0f);
+}
+
+// The search map a tuning tool reads: the very cells the results come from,
+// read without allocating and without changing any later result.
+TEST_F(Calculate, SearchMapShowsTheChosenCellsWithoutAllocatingOrChangingResults)
+{
+    constexpr float degrees = 57.2957763671875f;
+    VoxaimSearchMap elevation{}, range{};
+    EXPECT_EQ(voxaim_getSearchMap(VOXAIM_GRID_AZIMUTH_RANGE, &range), 0); // not initialised
+    std::vector<VoxaimResult> results[2];
+    for (const bool read : {false, true}) {
+        voxaim_initialize(1); // tovak
+        const Talker talker(30.0f, 10.0f, 2.0f, 12);
+        for (int t = 0; t < 12; ++t) {
+            const std::vector<float> frame = talker.frame(t);
+            const VoxaimResult result = run(frame);
+            results[read].push_back(result);
+            if (!read)
+                continue;
+            const long before = Allocations;
+            ASSERT_EQ(voxaim_getSearchMap(VOXAIM_GRID_AZIMUTH_ELEVATION, &elevation), 1);
+            ASSERT_EQ(voxaim_getSearchMap(VOXAIM_GRID_AZIMUTH_RANGE, &range), 1);
+            EXPECT_EQ(Allocations, before);
+            ASSERT_EQ(elevation.columnCount, kAzimuthCount);
+            ASSERT_EQ(elevation.rowCount, kElevationCount);
+            ASSERT_EQ(range.rowCount, kRangeCount);
+            EXPECT_EQ(range.azimuths[range.chosen % range.columnCount] * degrees, result.azimuth);
+            EXPECT_EQ(elevation.rows[elevation.chosen / elevation.columnCount] * degrees, result.elevation);
+            EXPECT_LE(range.rows[range.chosen / range.columnCount], result.range);
+            EXPECT_EQ(range.power[range.chosen] + elevation.power[elevation.chosen], result.quality);
+            EXPECT_EQ(*std::max_element(range.power, range.power + kAzimuthRangeCells), range.power[range.chosen]);
+        }
+        voxaim_destroy();
+    }
+    ASSERT_EQ(results[0].size(), results[1].size());
+    for (size_t t = 0; t < results[0].size(); ++t)
+        EXPECT_EQ(std::memcmp(&results[0][t], &results[1][t], sizeof(VoxaimResult)), 0) << "frame " << t;
+    EXPECT_NEAR(results[1].back().azimuth, 30.0f, 3.0f);
+
+    voxaim_initialize(6); // feyla searches no elevation grid
+    EXPECT_EQ(voxaim_getSearchMap(VOXAIM_GRID_AZIMUTH_ELEVATION, &elevation), 0);
+    EXPECT_EQ(voxaim_getSearchMap(VOXAIM_GRID_AZIMUTH_RANGE + 1, &elevation), 0);
+    EXPECT_EQ(voxaim_getSearchMap(VOXAIM_GRID_AZIMUTH_RANGE, &range), 1);
 }
 
 } // namespace

@@ -117,3 +117,25 @@ void searchPosition(FrameFlags &flags, VoxaimResult *result)
 }
 
 } // namespace voxaim
+
+/* Read-only view of a search grid for tuning tools: the same accumulators
+ * and the same choice (bestCell) as searchPosition. */
+int voxaim_getSearchMap(uint32_t grid, VoxaimSearchMap *map)
+{
+    using namespace voxaim;
+    const bool elevationGrid = grid == VOXAIM_GRID_AZIMUTH_ELEVATION;
+    if (!IsTransducersInitialized || map == nullptr || grid > VOXAIM_GRID_AZIMUTH_RANGE ||
+        (elevationGrid && NumberOfElevationPairs == 0))
+        return 0;
+    const std::span<const float> cells =
+        elevationGrid ? std::span<const float>(AzimuthElevationResult) : std::span<const float>(AzimuthRangeResult);
+    const std::span<const float> rows =
+        elevationGrid ? std::span<const float>(ElevationAngles) : std::span<const float>(Ranges);
+    map->power = cells.data();
+    map->azimuths = AzimuthAngles.data();
+    map->rows = rows.data();
+    map->columnCount = kAzimuthCount;
+    map->rowCount = static_cast<int32_t>(rows.size());
+    map->chosen = bestCell(cells, AzimuthAngles, elevationGrid ? rows : std::span<const float>());
+    return 1;
+}

@@ -19,7 +19,11 @@ EMULATOR = []
 REPLAY = ""
 RECORDER = ""
 FRAMES = 6   # frame 1 is passed as 16-bit samples; noise hold in frame 2, far end in frame 4
-HEADER = "frame,azimuth,elevation,range,quality,flags"
+HEADER = ("frame,azimuth,elevation,range,quality,flags,VOXAIM_OUT_VOICE_ACTIVITY,"
+          "VOXAIM_OUT_TIME_DOMAIN_ANSWER,VOXAIM_OUT_SOUND_ACTIVITY,VOXAIM_OUT_FAR_END_ACTIVITY,"
+          "VOXAIM_OUT_NOISE_HOLD,VOXAIM_OUT_ULTRASOUND_DISTORTION,VOXAIM_OUT_PANEL_UPRIGHT")
+USAGE = ("usage: voxaim_replay [--map N:FILE]... <recording>\n"
+         "       voxaim_replay --type <variant> [--flags FILE] [--map N:FILE]... <sound file>\n")
 SAMPLES = 2048
 
 
@@ -103,6 +107,9 @@ class Replay(unittest.TestCase):
                     flags = int(fields[5], 16)
                     # Output bits 3 and 4 echo the recorded input flags.
                     self.assertEqual((flags >> 3) & 3, {2: 2, 4: 1}.get(f, 0), line)
+                    # One column per named bit of the flag word.
+                    self.assertEqual([int(v) for v in fields[6:]],
+                                     [(flags >> bit) & 1 for bit in (0, 1, 2, 3, 4, 5, 7)], line)
                 # By the last frame the engine has found the talker
                 # (azimuth 30 degrees) with a positive quality.
                 last = [float(v) for v in lines[-1].split(",")[1:5]]
@@ -153,6 +160,17 @@ class Replay(unittest.TestCase):
                 self.assertFails(r, "damaged record at frame 2: sample width %d bits" % width)
                 self.assertEqual(r.stdout, "".join(expected[:3]))
 
+    def test_non_finite_sample(self):
+        path, reference, channels = self.recordings[6]
+        expected = reference.splitlines(keepends=True)
+        for value in (float("nan"), float("-inf")):
+            with self.subTest(value=value):
+                data = bytearray(read(path))
+                struct.pack_into("<f", data, 4 + 3 * record_bytes(channels) + 8 + 4 * 5000, value)
+                r = run(REPLAY, Workdir.write("nan.rec", bytes(data)))
+                self.assertFails(r, "frame 3: sample not finite")
+                self.assertEqual(r.stdout, "".join(expected[:4]))
+
     def test_damaged_header(self):
         one_frame = bytes(record_bytes(8))
         cases = {
@@ -182,10 +200,9 @@ class Replay(unittest.TestCase):
             with self.subTest(args=args):
                 r = run(REPLAY, *args)
                 self.assertEqual((r.returncode, r.stdout), (1, ""))
-                self.assertEqual(r.stderr, "usage: voxaim_replay <recording>\n")
+                self.assertEqual(r.stderr, USAGE)
         r = run(REPLAY, "--help")
-        self.assertEqual((r.returncode, r.stdout, r.stderr),
-                         (0, "usage: voxaim_replay <recording>\n", ""))
+        self.assertEqual((r.returncode, r.stdout, r.stderr), (0, USAGE, ""))
 
 
 def main():

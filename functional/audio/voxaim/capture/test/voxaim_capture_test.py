@@ -1,0 +1,161 @@
+#!/usr/bin/env python3
+"""voxaim_capture without a sound card: alsa-lib's file plugin, defined in a
+test-local configuration (ALSA_CONFIG_PATH), plays a raw file as the capture
+device. The capture prints the lines the replay prints for the same audio,
+the WAV it writes holds exactly the input, overruns are recovered, counted
+and reported, and SIGINT leaves a complete WAV file.
+
+usage: voxaim_capture_test.py --emulator "<prefix>" <voxaim_capture> <voxaim_replay>
+                              <voxaim_render> <overrun preload>
+"""
+import argparse
+import os
+import shlex
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+EMULATOR = []
+CAPTURE = REPLAY = RENDER = PRELOAD = ""
+TMP = None
+FRAMES = 6
+
+
+def path(name):
+    return os.path.join(TMP.name, name)
+
+
+def environment(preload=False, **extra):
+    env = dict(os.environ, ALSA_CONFIG_PATH=path("asound.conf"), **extra)
+    env.pop("LD_PRELOAD", None)
+    if preload and not EMULATOR:
+        env["LD_PRELOAD"] = PRELOAD
+        env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"), "verify_asan_link_order=0"]))
+    return env
+
+
+def command(program, *args, preload=False):
+    emulator = EMULATOR + ["-E", "LD_PRELOAD=" + PRELOAD] if preload and EMULATOR else EMULATOR
+    return emulator + [program, *args]
+
+
+def run(program, *args, preload=False, **extra):
+    return subprocess.run(command(program, *args, preload=preload), capture_output=True, text=True,
+                          timeout=300, cwd=TMP.name, env=environment(preload, **extra))
+
+
+def wav_data(name):
+    with open(path(name), "rb") as f:
+        data = f.read()
+    at = 12
+    while data[at:at + 4] != b"data":
+        at += 8 + struct.unpack_from("<I", data, at + 4)[0]
+    size = struct.unpack_from("<I", data, at + 4)[0]
+    return data, data[at + 8:at + 8 + size], size
+
+
+def capture_device(raw_name):
+    """The capture PCM "cap": the raw file as input of a null device."""
+    with open(path("asound.conf"), "w") as f:
+        f.write('pcm.cap {\n type file\n slave.pcm { type null }\n file "%s"\n infile "%s"\n'
+                ' format "raw"\n}\n' % (path("played.raw"), path(raw_name)))
+
+
+def prepare(variant, bits):
+    """Renders the clips as a WAV of `bits`; the same samples as the raw
+    capture input of that width (24 bits in 4 bytes). Returns the replay's
+    lines for the WAV and its sample bytes."""
+    name = "%s_%d.wav" % (variant, bits)
+    r = run(RENDER, "--type", variant, "-n", str(FRAMES), "-s", str(bits), path(name))
+    assert r.returncode == 0, r.stderr
+    lines = run(REPLAY, "--type", variant, path(name)).stdout
+    _, samples, _ = wav_data(name)
+    raw = samples
+    if bits == 24:
+        raw = b"".join(samples[i:i + 3] + (b"\xff" if samples[i + 2] & 0x80 else b"\x00")
+                       for i in range(0, len(samples), 3))
+    with open(path("in.raw"), "wb") as f:
+        f.write(raw)
+    capture_device("in.raw")
+    return lines, samples
+
+
+class Capture(unittest.TestCase):
+    def test_capture_prints_the_replay_lines_and_writes_the_input(self):
+        for variant, bits, option in (("zandor", 32, []), ("tovak", 24, ["-f", "S24_LE"]),
+                                      ("feyla", 16, ["-f", "S16_LE"])):
+            with self.subTest(variant=variant, bits=bits):
+                expected, samples = prepare(variant, bits)
+                r = run(CAPTURE, "--type", variant, "-D", "cap", "-n", str(FRAMES), "-w", path("out.wav"),
+                        *option)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertEqual(r.stdout, expected)
+                self.assertIn("cap: S%d_LE, " % bits, r.stderr)   # S32_LE is the first choice
+                self.assertTrue(r.stderr.endswith("voxaim_capture: %d frames, 0 overruns\n" % FRAMES))
+                self.assertEqual(wav_data("out.wav")[1], samples)
+
+    def test_overruns_are_recovered_counted_and_reported(self):
+        expected, samples = prepare("lumo", 32)
+        r = run(CAPTURE, "--type", "lumo", "-D", "cap", "-n", str(FRAMES), "-w", path("out.wav"),
+                preload=True, XRUN_AT="2,5")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout, expected)   # the injected overruns lose no samples
+        self.assertEqual(wav_data("out.wav")[1], samples)
+        self.assertIn("overrun after 2048 samples per channel (1 so far), recovered\n", r.stderr)
+        self.assertIn("overrun after 6144 samples per channel (2 so far), recovered\n", r.stderr)
+        self.assertTrue(r.stderr.endswith("%d frames, 2 overruns\n" % FRAMES))
+
+    def test_sigint_stops_with_a_complete_wav(self):
+        _, samples = prepare("mirel", 16)
+        process = subprocess.Popen(command(CAPTURE, "--type", "mirel", "-D", "cap", "-f", "S16_LE", "-w", path("sig.wav")),
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=TMP.name,
+                                   env=environment())
+        lines = [process.stdout.readline() for _ in range(4)]   # the header and three frames
+        process.send_signal(signal.SIGINT)
+        with process:
+            rest, err = process.stdout.read(), process.stderr.read()   # what readline buffered, too
+        process.wait(timeout=300)
+        self.assertEqual(process.returncode, 0, err)
+        frames = len(lines) - 1 + len(rest.splitlines())
+        self.assertIn("%d frames, 0 overruns, stopped by a signal\n" % frames, err)
+        data, written, size = wav_data("sig.wav")
+        self.assertEqual(struct.unpack_from("<I", data, 4)[0], len(data) - 8)   # RIFF size
+        self.assertEqual(size, frames * 2048 * 6 * 2)                         # whole frames only
+        self.assertEqual(written[:len(samples)], samples[:len(written)])
+
+    def test_refusals(self):
+        capture_device("in.raw")
+        for args, message in ((["-D", "nosuch"], "cannot open capture device 'nosuch'"),
+                              (["-f", "S8"], "unknown sample format 'S8'"),
+                              (["-n", "0"], "-n takes a frame count"),
+                              (["--type", "8"], "unknown variant '8'")):
+            with self.subTest(args=args):
+                r = run(CAPTURE, *(["--type", "tovak"] if "--type" not in args else []), *args)
+                self.assertEqual((r.returncode, r.stdout), (1, ""))
+                self.assertRegex(r.stderr, "(?m)^voxaim_capture: %s" % message)
+
+
+def main():
+    global EMULATOR, CAPTURE, REPLAY, RENDER, PRELOAD, TMP
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--emulator", default="")
+    parser.add_argument("capture")
+    parser.add_argument("replay")
+    parser.add_argument("render")
+    parser.add_argument("preload")
+    args, rest = parser.parse_known_args()
+    EMULATOR = shlex.split(args.emulator)
+    CAPTURE, REPLAY, RENDER, PRELOAD = args.capture, args.replay, args.render, args.preload
+    TMP = tempfile.TemporaryDirectory(prefix="voxaim_capture_test_")
+    try:
+        result = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2).result
+    finally:
+        TMP.cleanup()
+    sys.exit(0 if result.wasSuccessful() else 1)
+
+
+if __name__ == "__main__":
+    main()

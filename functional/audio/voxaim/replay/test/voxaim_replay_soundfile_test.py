@@ -1,0 +1,219 @@
+#!/usr/bin/env python3
+"""voxaim_replay --type with sound files as processes: a sound file of the
+built-in clips replays to exactly the lines of the raw recording of the same
+frames, for every variant and sample encoding; the flags file and the search
+map work; every refusal has its message and exit status 1, and no damaged
+file crashes the program.
+
+usage: voxaim_replay_soundfile_test.py --emulator "<prefix>" <voxaim_replay> <voxaim_render>
+"""
+import argparse
+import math
+import os
+import shlex
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+EMULATOR = []
+REPLAY = ""
+RENDER = ""
+VARIANTS = {"mirel": 6, "tovak": 8, "lumo": 6, "zandor": 8, "valdrun": 6, "feyla": 4, "brannt": 8}
+FRAME = 2048
+TMP = None
+
+
+def path(name):
+    return os.path.join(TMP.name, name)
+
+
+def run(program, *args):
+    return subprocess.run(EMULATOR + [program, *args], capture_output=True, text=True, timeout=300,
+                          cwd=TMP.name)
+
+
+def render(variant, name, *options, frames=6):
+    """Renders the clips for variant into name (and name.rec); returns the
+    CSV the engine printed for those frames."""
+    r = run(RENDER, "--type", variant, "-n", str(frames), "--record", path(name + ".rec"), *options,
+            path(name))
+    if r.returncode != 0:
+        raise AssertionError("voxaim_render failed: " + r.stderr)
+    return r.stdout
+
+
+def data_offset(data):
+    """Offset of the samples in a WAV file."""
+    at = 12
+    while data[at:at + 4] != b"data":
+        at += 8 + struct.unpack_from("<I", data, at + 4)[0]
+    return at + 8
+
+
+class SoundFiles(unittest.TestCase):
+    def assertFails(self, r, message, stdout=""):
+        self.assertEqual(r.returncode, 1, r.stderr)
+        self.assertRegex(r.stderr, r"^voxaim_replay: .*%s.*\n$" % message)
+        self.assertEqual(r.stdout, stdout)
+
+    def test_every_variant_replays_like_its_raw_recording(self):
+        for variant in VARIANTS:
+            for sample in ("24", "float"):
+                with self.subTest(variant=variant, sample=sample):
+                    name = "%s_%s.wav" % (variant, sample)
+                    expected = render(variant, name, "-s", sample)
+                    self.assertEqual(run(REPLAY, path(name + ".rec")).stdout, expected)
+                    r = run(REPLAY, "--type", variant, path(name))
+                    self.assertEqual((r.returncode, r.stderr), (0, ""))
+                    self.assertEqual(r.stdout, expected)
+
+    def test_encodings(self):
+        # Integers at their own width in WAV, WAVE_FORMAT_EXTENSIBLE and FLAC.
+        for name, options in (("z16.flac", ("-s", "16")), ("z24.flac", ("-s", "24")),
+                              ("z32.wav", ("-s", "32")), ("zx.wav", ("-s", "24", "--extensible"))):
+            with self.subTest(name):
+                expected = render("zandor", name, *options)
+                self.assertEqual(run(REPLAY, path(name + ".rec")).stdout, expected)
+                self.assertEqual(run(REPLAY, "--type", "4", path(name)).stdout, expected)
+        with open(path("zx.wav"), "rb") as f:
+            self.assertEqual(struct.unpack_from("<H", f.read(22), 20)[0], 0xFFFE)
+
+    def test_flags_file(self):
+        render("tovak", "flags.wav")
+        with open(path("flags.txt"), "w") as f:
+            f.write("0\n0x1\n2\n0x103\n 3 \nFFFFFFFC\n")
+        r = run(REPLAY, "--type", "tovak", "--flags", path("flags.txt"), path("flags.wav"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        lines = r.stdout.splitlines()[1:]
+        far_end_and_hold = [(int(l.split(",")[9]), int(l.split(",")[10])) for l in lines]
+        self.assertEqual(far_end_and_hold, [(0, 0), (1, 0), (0, 1), (1, 1), (1, 1), (0, 0)])
+
+        with open(path("short.txt"), "w") as f:
+            f.write("0\n1\n")
+        r = run(REPLAY, "--type", "tovak", "--flags", path("short.txt"), path("flags.wav"))
+        self.assertFails(r, "no flag word for frame 2", "\n".join(r.stdout.splitlines()[:3]) + "\n")
+        with open(path("bad.txt"), "w") as f:
+            f.write("0\n0x1g\n")
+        r = run(REPLAY, "--type", "tovak", "--flags", path("bad.txt"), path("flags.wav"))
+        self.assertFails(r, "bad.txt:2: '0x1g' is not a hex flag word", r.stdout)
+        self.assertEqual(len(r.stdout.splitlines()), 2)
+        self.assertFails(run(REPLAY, "--flags", path("flags.txt"), path("flags.wav.rec")),
+                         "--flags is for sound files")
+
+    def test_search_map(self):
+        expected = render("tovak", "map.wav", frames=8)
+        r = run(REPLAY, "--type", "tovak", "--map", "7:" + path("m7.csv"), "--map", "2:" + path("m2.csv"),
+                path("map.wav"))
+        self.assertEqual((r.returncode, r.stdout), (0, expected))   # the map changes no result
+        last = expected.splitlines()[-1].split(",")
+        with open(path("m7.csv")) as f:
+            rows = [l.split(",") for l in f.read().splitlines()]
+        self.assertEqual(rows[0], ["grid", "azimuth", "elevation_or_range", "power", "chosen"])
+        grids = {g: [r for r in rows[1:] if r[0] == g] for g in ("elevation", "range")}
+        self.assertEqual((len(grids["elevation"]), len(grids["range"])), (131 * 227, 48 * 227))
+        chosen = {g: [r for r in cells if r[4] == "1"] for g, cells in grids.items()}
+        self.assertEqual([len(c) for c in chosen.values()], [1, 1])
+        self.assertEqual(chosen["range"][0][1], last[1])       # azimuth, bit for bit
+        self.assertEqual(chosen["elevation"][0][2], last[2])   # elevation
+        self.assertLessEqual(float(chosen["range"][0][2]), float(last[3]))
+        self.assertEqual(max(float(r[3]) for r in grids["range"]), float(chosen["range"][0][3]))
+        self.assertAlmostEqual(float(chosen["range"][0][3]) + float(chosen["elevation"][0][3]),
+                               float(last[4]), places=5)
+        self.assertTrue(os.path.exists(path("m2.csv")))
+
+        render("feyla", "feyla.wav", frames=2)
+        r = run(REPLAY, "--type", "feyla", "--map", "1:" + path("f.csv"), path("feyla.wav"))
+        with open(path("f.csv")) as f:
+            self.assertEqual({l.split(",")[0] for l in f.read().splitlines()[1:]}, {"range"})
+        r = run(REPLAY, "--type", "feyla", "--map", "2:" + path("f.csv"), path("feyla.wav"))
+        self.assertFails(r, "--map 2: the input has 2 frames", r.stdout)
+        self.assertFails(run(REPLAY, "--map", "x.csv", path("feyla.wav.rec")), "--map takes N:FILE")
+
+    def test_refusals(self):
+        render("feyla", "four.wav", frames=3)
+        with open(path("four.wav"), "rb") as f:
+            wav = f.read()
+        at = data_offset(wav)
+        rate = bytearray(wav)
+        struct.pack_into("<II", rate, 24, 44100, 44100 * 4 * 3)
+        with open(path("44k.wav"), "wb") as f:
+            f.write(rate)
+        with open(path("garbage.wav"), "wb") as f:
+            f.write(b"RIFF\x10\x00\x00\x00WAVEjunk" + bytes(100))
+        cut = at + (2 * FRAME + 1000) * 4 * 3
+        with open(path("cut.wav"), "wb") as f:
+            f.write(wav[:cut])
+        full = run(REPLAY, "--type", "feyla", path("four.wav")).stdout.splitlines(keepends=True)
+        cases = (
+            (("--type", "feyla", path("44k.wav")), "sample rate 44100 Hz, the engine runs at 48000 Hz", ""),
+            (("--type", "tovak", path("four.wav")), r"4 channels, but product type 1 \(tovak\) has 8", ""),
+            (("--type", "3", path("four.wav")), "unknown variant '3' \\(valid: 0 mirel, 1 tovak", ""),
+            (("--type", "nova", path("four.wav")), "unknown variant 'nova'", ""),
+            (("--type", "feyla", path("garbage.wav")), "garbage.wav: cannot read as a sound file", ""),
+            (("--type", "feyla", path("missing.wav")), "missing.wav: cannot read as a sound file", ""),
+            (("--type", "feyla", path("cut.wav")),
+             "truncated last frame 2: 1000 of 2048 samples per channel, ignored", "".join(full[:3])),
+        )
+        for args, message, stdout in cases:
+            with self.subTest(args=args):
+                self.assertFails(run(REPLAY, *args), message, stdout)
+
+    def test_non_finite_sample(self):
+        render("lumo", "nan.wav", "-s", "float", frames=5)
+        with open(path("nan.wav"), "rb") as f:
+            wav = bytearray(f.read())
+        expected = run(REPLAY, "--type", "lumo", path("nan.wav")).stdout.splitlines(keepends=True)
+        for value in (math.nan, math.inf, 1e38):   # 1e38 at full scale 1.0 overflows the 24-bit scale
+            with self.subTest(value=value):
+                damaged = bytearray(wav)
+                struct.pack_into("<f", damaged, data_offset(wav) + (3 * FRAME * 6 + 77) * 4, value)
+                with open(path("bad.wav"), "wb") as f:
+                    f.write(damaged)
+                self.assertFails(run(REPLAY, "--type", "lumo", path("bad.wav")), "frame 3: sample not finite",
+                                 "".join(expected[:4]))
+
+    def test_damaged_files_never_crash(self):
+        """Truncations and byte damage in the header of a WAV and a FLAC
+        file: the replay ends with status 0 or 1 and one message line."""
+        for name in ("brannt.wav", "brannt.flac"):
+            render("brannt", name, frames=2)
+            with open(path(name), "rb") as f:
+                data = f.read()
+            variants = [data[:n] for n in (0, 3, 11, 12, 20, 36, 44, 60, 100, 4000, len(data) - 1)]
+            for at in range(0, 64, 2):   # the RIFF and fmt chunks, FLAC's STREAMINFO
+                for byte in (0x00, 0xFF):
+                    damaged = bytearray(data)
+                    damaged[at] = byte
+                    variants.append(bytes(damaged))
+            for i, damaged in enumerate(variants):
+                with open(path("damaged"), "wb") as f:
+                    f.write(damaged)
+                r = run(REPLAY, "--type", "brannt", path("damaged"))
+                with self.subTest(name=name, case=i):
+                    self.assertIn(r.returncode, (0, 1), r.stderr)
+                    if r.returncode:
+                        self.assertRegex(r.stderr, r"^voxaim_replay: [^\n]*\n$")
+        self.assertEqual([n for n in os.listdir(TMP.name) if n.startswith(("core", "qemu_"))], [])
+
+
+def main():
+    global EMULATOR, REPLAY, RENDER, TMP
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--emulator", default="")
+    parser.add_argument("replay")
+    parser.add_argument("render")
+    args, rest = parser.parse_known_args()
+    EMULATOR = shlex.split(args.emulator)
+    REPLAY, RENDER = args.replay, args.render
+    TMP = tempfile.TemporaryDirectory(prefix="voxaim_replay_soundfile_test_")
+    try:
+        result = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2).result
+    finally:
+        TMP.cleanup()
+    sys.exit(0 if result.wasSuccessful() else 1)
+
+
+if __name__ == "__main__":
+    main()

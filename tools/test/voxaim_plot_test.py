@@ -1,0 +1,102 @@
+#!/usr/bin/env python3
+"""tools/voxaim-plot as a process: PNG files of the expected size from the
+replay of every variant and from search maps, and a message with exit status
+1, no traceback and no PNG, for every CSV it cannot read.
+
+usage: voxaim_plot_test.py --emulator "<prefix>" <voxaim-plot> <voxaim_replay> <voxaim_render>
+"""
+import argparse
+import os
+import shlex
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+EMULATOR = []
+PLOT = REPLAY = RENDER = ""
+TMP = None
+VARIANTS = ("mirel", "tovak", "lumo", "zandor", "valdrun", "feyla", "brannt")
+
+
+def path(name):
+    return os.path.join(TMP.name, name)
+
+
+def run(command):
+    return subprocess.run(command, capture_output=True, text=True, timeout=300, cwd=TMP.name)
+
+
+def png_size(name):
+    with open(path(name), "rb") as f:
+        head = f.read(24)
+    assert head[:8] == b"\x89PNG\r\n\x1a\n" and head[12:16] == b"IHDR", head
+    return struct.unpack(">II", head[16:24])
+
+
+class Plot(unittest.TestCase):
+    def plot(self, csv, png):
+        r = run([PLOT, path(csv), "-o", path(png)])
+        self.assertEqual((r.returncode, r.stderr), (0, ""))
+        self.assertEqual(r.stdout, path(png) + "\n")
+        return png_size(png)
+
+    def test_replay_and_map_of_every_variant(self):
+        for variant in VARIANTS:
+            with self.subTest(variant=variant):
+                self.assertEqual(run(EMULATOR + [RENDER, "--type", variant, "-n", "12", path("in.wav")])
+                                 .returncode, 0)
+                r = run(EMULATOR + [REPLAY, "--type", variant, "--map", "11:" + path(variant + "_map.csv"),
+                                    path("in.wav")])
+                self.assertEqual(r.returncode, 0, r.stderr)
+                with open(path(variant + ".csv"), "w") as f:
+                    f.write(r.stdout)
+                self.assertEqual(self.plot(variant + ".csv", variant + ".png"), (1000, 900))
+                if variant in ("tovak", "feyla", "brannt"):   # both grids, range only, NaN azimuths
+                    self.assertEqual(self.plot(variant + "_map.csv", variant + "_map.png"), (1200, 500))
+
+    def test_unreadable_csv(self):
+        header = "frame,azimuth,elevation,range,quality,flags,VOXAIM_OUT_VOICE_ACTIVITY\n"
+        cases = {
+            "missing.csv": (None, "cannot read .*missing.csv: No such file or directory"),
+            "empty.csv": ("", "empty.csv: empty file"),
+            "other.csv": ("a,b,c\n1,2,3\n", "neither a replay CSV nor a search map"),
+            "ragged.csv": (header + "0,1,2,3,4,0x83,1\n1,1,2\n", "line 3 has 3 fields, the header 7"),
+            "text.csv": (header + "0,left,2,3,4,0x83,1\n", "line 2, azimuth: 'left' is not a number"),
+            "frames.csv": (header, "no frames"),
+            "grid.csv": ("grid,azimuth,elevation_or_range,power,chosen\nheight,1,2,3,0\n",
+                         "unknown grid 'height'"),
+            "binary.csv": (b"\xff\xfe\x00garbage", "not a CSV file"),
+        }
+        for name, (content, message) in cases.items():
+            with self.subTest(name):
+                if content is not None:
+                    with open(path(name), "wb" if isinstance(content, bytes) else "w") as f:
+                        f.write(content)
+                r = run([PLOT, path(name), "-o", path("bad.png")])
+                self.assertEqual((r.returncode, r.stdout), (1, ""))
+                self.assertRegex(r.stderr, "^voxaim-plot: .*%s.*\n$" % message)
+                self.assertFalse(os.path.exists(path("bad.png")))
+
+
+def main():
+    global EMULATOR, PLOT, REPLAY, RENDER, TMP
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--emulator", default="")
+    parser.add_argument("plot")
+    parser.add_argument("replay")
+    parser.add_argument("render")
+    args, rest = parser.parse_known_args()
+    EMULATOR = shlex.split(args.emulator)
+    PLOT, REPLAY, RENDER = args.plot, args.replay, args.render
+    TMP = tempfile.TemporaryDirectory(prefix="voxaim_plot_test_")
+    try:
+        result = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2).result
+    finally:
+        TMP.cleanup()
+    sys.exit(0 if result.wasSuccessful() else 1)
+
+
+if __name__ == "__main__":
+    main()
