@@ -6,7 +6,8 @@
 #   vx_add_script_test(NAME name SCRIPT file.py [ARGS ...])
 #       a host-side Python test that starts product programs as real processes.
 #       It receives "--emulator <prefix>" (empty natively) before ARGS, so that
-#       it can run ARM binaries through qemu-arm.
+#       it can run ARM binaries through qemu-arm. The helpers shared by such
+#       tests (tools/testing) are on its import path.
 #   vx_add_benchmark(NAME name SOURCES ... [LIBS ...])
 #       a Google Benchmark program (native, non-sanitizer builds only).
 #   VX_EMULATOR  the emulator prefix as a list (empty natively).
@@ -68,6 +69,7 @@ function(vx_add_script_test)
   cmake_parse_arguments(T "" "NAME;SCRIPT;TIMEOUT" "ARGS" ${ARGN})
   add_test(NAME ${T_NAME}
            COMMAND ${Python3_EXECUTABLE} ${T_SCRIPT} --emulator "${VX_EMULATOR_STRING}" ${T_ARGS})
+  set_tests_properties(${T_NAME} PROPERTIES ENVIRONMENT PYTHONPATH=${PROJECT_SOURCE_DIR}/tools/testing)
   if(T_TIMEOUT)
     set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT})
   endif()

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests and the benchmarks need,
 # for the host (x86_64) and for the device target (armhf, cross-compiled and
-# run under qemu-arm). Safe to run any number of times: it does nothing when
-# everything is already present.
+# run under qemu-arm, and on the emulated board under qemu-system-arm). Safe
+# to run any number of times: it does nothing when everything is already
+# present. The board's kernel (linux-image-armmp:armhf) and busybox-static:armhf
+# are not installed: the board tests download and unpack them into the build
+# tree (tools/board/parts.py).
 set -euo pipefail
 
 host_pkgs=(
@@ -14,11 +17,12 @@ host_pkgs=(
   util-linux procps
   alsa-utils sox python3-numpy python3-scipy
   libsndfile1-dev libasound2-dev python3-matplotlib
-  g++-arm-linux-gnueabihf qemu-user
+  g++-arm-linux-gnueabihf qemu-user libglib2.0-dev
+  qemu-system-arm device-tree-compiler binutils
   dpkg-dev file lintian man-db systemd
 )
 arm_pkgs=(libudev-dev:armhf libunwind-dev:armhf libc6:armhf libstdc++6:armhf
-          libsndfile1-dev:armhf libasound2-dev:armhf)
+          libsndfile1-dev:armhf libasound2-dev:armhf libfftw3-dev:armhf)
 
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo

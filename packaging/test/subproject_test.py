@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The checkout without its test-only packages: in a private mount namespace
 where every file of GoogleTest, Google Benchmark, FFTW, clang/LLVM and
-umockdev is hidden, the project configures with BUILD_TESTING=OFF, builds in
+umockdev is hidden, the project configures with BUILD_TESTING=OFF (host and
+device builds), builds in
 full as another project's subproject (add_subdirectory), and that project's
 programs run with the engine library of the build tree; a module folder that
 is missing stops the configuration with an error.
@@ -93,6 +94,12 @@ class WithoutTestPackages(unittest.TestCase):
             ninja = f.read()
         self.assertNotIn("googletest", ninja)
         self.assertNotIn("benchmark", ninja)
+
+    def test_1_device_build_configures_with_testing_off(self):
+        build = os.path.join(ARGS.work, "top-arm")
+        r = run(["cmake", "-S", ARGS.source, "-B", build, "-G", "Ninja", "-DBUILD_TESTING=OFF",
+                 "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(ARGS.source, "cmake/toolchain-armhf.cmake")])
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
 
     def test_2_builds_as_a_subproject(self):
         build = os.path.join(ARGS.work, "subproject")

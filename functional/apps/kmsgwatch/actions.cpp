@@ -1,11 +1,10 @@
 // Incident actions: the handler process, the kernel log note, the restart.
 #include "functional/apps/kmsgwatch/kmsgwatch.h"
-#include "functional/apps/kmsgwatch/run_command.h"
+#include "platform/proc/process.h"
+#include "platform/proc/run_command.h"
 
 #include <fcntl.h>
 #include <sys/reboot.h>
-#include <sys/types.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cassert>
@@ -59,6 +58,8 @@ void writeNote(const char *name, unsigned action)
     close(fd);
 }
 
+void runHandler(void *name) { do_acr(static_cast<const char *>(name)); }
+
 } // namespace
 
 void (*SleepSeconds)(unsigned seconds) = sleepRealSeconds;
@@ -80,20 +81,12 @@ extern "C" void do_acr(const char *name)
 
 extern "C" void trigger_acr(const char *name, unsigned action)
 {
-    std::fflush(nullptr); // nothing buffered is written twice by the child
-    const pid_t pid = fork();
-    if (pid == 0) {
-        do_acr(name);
-    }
+    const pid_t pid = proc_fork(runHandler, const_cast<char *>(name));
     if (pid < 0) {
         std::perror("kmsgwatch: fork()");
     }
     int status = 0;
-    pid_t waited;
-    do {
-        waited = waitpid(pid, &status, 0);
-    } while (waited < 0 && errno == EINTR);
-    if (waited < 0) {
+    if (proc_wait(pid, &status) != 0) { // a failed fork fails here as well
         std::perror("kmsgwatch: waitpid");
         return;
     }

@@ -24,6 +24,8 @@ bool matches(const Rule &rule, const char *text)
         return std::strstr(text, rule.text) != nullptr;
     case Match::BeginsWithAndContains:
         return beginsWith(text, rule.text) && std::strstr(text, rule.alsoText) != nullptr;
+    case Match::ContainsEither:
+        return std::strstr(text, rule.text) != nullptr || std::strstr(text, rule.alsoText) != nullptr;
     }
     return false;
 }
@@ -42,6 +44,8 @@ void markHungTask()
 } // namespace
 
 bool isIgnoredLevel(int level) { return level == 4 || level == 5 || level == 7; }
+
+bool actsAtLevel(const Rule &rule, int level) { return !isIgnoredLevel(level) || level == rule.kernelLevel; }
 
 std::uint32_t matchingRules(const char *text)
 {
@@ -69,15 +73,12 @@ extern "C" void act_on_message(const kmsg_record *record, const char *testText, 
         std::fputs("kmsgwatch: Found test string\n", stderr);
         trigger_acr("test", ACTION_EXIT);
     }
-    if (isIgnoredLevel(record->level)) {
-        return;
-    }
     const std::uint32_t found = matchingRules(record->text);
     for (unsigned i = 0; i < RuleCount; ++i) {
-        if ((found & (1u << i)) == 0) {
+        const Rule &rule = Rules[i];
+        if ((found & (1u << i)) == 0 || !actsAtLevel(rule, record->level)) {
             continue;
         }
-        const Rule &rule = Rules[i];
         std::fprintf(stderr, rule.logFormat, record->text);
         if (rule.metrics != nullptr) {
             increment_instance_of(rule.metrics);

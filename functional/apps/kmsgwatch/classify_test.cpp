@@ -34,6 +34,7 @@ TEST(Classification, EveryRuleMatchesItsText)
         {"Unable to handle kernel NULL pointer dereference at virtual address 00000000\n", "null-pointer"},
         {"end_request: critical target error, dev sda, sector 0\n", "scsi-error"},
         {"audit: type=1400 avc: denied { read } for pid=1\n", "avc"},
+        {"audit: type=1400 audit(1.2:3): avc:  denied  { read } for pid=1\n", "avc"}, // the kernel's own form
         {"arm-smmu 12000000.iommu: Unhandled context fault: fsr=0x402\n", "smmu"},
         {"tegra-mc: csr_nvdisplayr: EMEM address decode error (x)\n", "/run/metrics/csr_nvdisplayr"},
         {"sched: RT throttling activated\n", "/run/metrics/rt_throttle"},
@@ -51,6 +52,8 @@ TEST(Classification, BeginsWithRulesNeedTheStartContainsRulesDoNot)
     EXPECT_EQ(matchingRules("Internal error: Oops\n"), 0u); // the colon is part of the text
     EXPECT_EQ(matchingRules("foo sched: RT throttling activated\n"), 0u);
     EXPECT_EQ(matchingRules("avc: denie\n"), 0u);
+    EXPECT_EQ(matchingRules("avc:   denied\n"), 0u);
+    EXPECT_EQ(matchingRules("avc:denied\n"), 0u);
     // smmu needs both its prefix and its contained text.
     EXPECT_EQ(matchingRules("arm-smmu: all fine\n"), 0u);
     EXPECT_EQ(matchingRules("smmu: Unhandled context fault\n"), 0u);
@@ -73,6 +76,20 @@ TEST(Classification, LevelsFourFiveAndSevenAreIgnored)
     // Priority 11 is facility 1 level 3: acted on; priority 4: ignored.
     EXPECT_FALSE(isIgnoredLevel(11 & 7));
     EXPECT_TRUE(isIgnoredLevel(4 & 7));
+}
+
+TEST(Classification, IncidentsTheKernelPrintsAtAnIgnoredLevelStillAct)
+{
+    const Rule &rt = Rules[ruleOf("/run/metrics/rt_throttle")];
+    const Rule &avc = Rules[ruleOf("avc")];
+    const Rule &oops = Rules[ruleOf("oops")];
+    EXPECT_TRUE(actsAtLevel(rt, 4));
+    EXPECT_TRUE(actsAtLevel(avc, 5));
+    EXPECT_TRUE(actsAtLevel(avc, 6));
+    EXPECT_FALSE(actsAtLevel(rt, 5));
+    EXPECT_FALSE(actsAtLevel(avc, 4));
+    EXPECT_FALSE(actsAtLevel(avc, 7));
+    EXPECT_FALSE(actsAtLevel(oops, 4));
 }
 
 TEST(Classification, TestTextIsAPrefixMatch)

@@ -1,10 +1,8 @@
 // Metrics files: one unsigned decimal count and a newline each.
 #include "functional/apps/kmsgwatch/kmsgwatch.h"
-
-#include <unistd.h>
+#include "platform/publish/publish.h"
 
 #include <cstdio>
-#include <string>
 
 namespace {
 
@@ -22,22 +20,16 @@ unsigned readCount(const char *path)
     return count;
 }
 
-// Writes the count into a temporary file beside the metrics file and renames
-// it into place, so that readers and a crash see the old or the new count.
+// Replaces the metrics file as a whole, so that readers and a crash see the
+// old or the new count.
 bool writeCount(const char *path, unsigned count)
 {
-    const std::string temporary = std::string(path) + "." + std::to_string(getpid());
-    std::FILE *out = std::fopen(temporary.c_str(), "we");
-    if (out == nullptr) {
+    publish_file file;
+    if (publish_open(&file, path) != 0) {
         return false;
     }
-    bool written = std::fprintf(out, "%u\n", count) > 0 && std::fflush(out) == 0 && fsync(fileno(out)) == 0;
-    written = std::fclose(out) == 0 && written;
-    if (written && std::rename(temporary.c_str(), path) == 0) {
-        return true;
-    }
-    std::remove(temporary.c_str());
-    return false;
+    std::fprintf(file.out, "%u\n", count);
+    return publish_commit(&file) == PUBLISH_DONE;
 }
 
 } // namespace

@@ -53,7 +53,9 @@ int followLogFile(const char *logFile, const char *testText, int oomContinue)
         return 0;
     }
     if (inotify_add_watch(watch.fd, logFile, IN_MODIFY) < 0) {
+        const int error = errno;
         std::perror("kmsgwatch: inotify_add_watch()");
+        std::fprintf(stderr, "kmsgwatch: cannot open %s: %s\n", logFile, std::strerror(error));
         return 0;
     }
     std::FILE *in = std::fopen(logFile, "re");
@@ -108,6 +110,7 @@ extern "C" int monitor_file(const char *device, const char *logFile, const char 
 {
     Descriptor kmsg(open(device, O_RDONLY | O_CLOEXEC | (testText != nullptr ? O_NONBLOCK : 0)));
     if (kmsg.fd < 0) {
+        std::fprintf(stderr, "kmsgwatch: cannot open %s: %s\n", device, std::strerror(errno));
         return 0;
     }
     if (lseek(kmsg.fd, 0, SEEK_SET) < 0) {

@@ -28,6 +28,7 @@ void sleepSeconds(long seconds)
 
 extern "C" void handler(int signalNumber)
 {
+    selfcheckrun::removePendingTemporary();
     signal(signalNumber, SIG_DFL);
     kill(0, signalNumber);
 }
@@ -69,13 +70,18 @@ extern "C" int selfcheckrun_main(int argc, char **argv)
         std::fprintf(stderr, "selfcheckrun: result path too long for the copy to /var/log: %s\n", resultPath);
         return 1;
     }
+    if (!resultPathUsable(resultPath)) {
+        std::fprintf(stderr, "selfcheckrun: result path is not a regular file: %s\n", resultPath);
+        return 1;
+    }
 
     setpgid(0, 0);
     struct sigaction action {};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
+    for (int signalNumber : EndingSignals) {
+        sigaction(signalNumber, &action, nullptr);
+    }
     openlog("selfcheckrun", 0, LOG_DAEMON);
     syslog(LOG_INFO, "selfcheckrun: Started");
 

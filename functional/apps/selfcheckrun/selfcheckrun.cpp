@@ -1,15 +1,17 @@
 // One run of the sanity tests and the start of each test program.
 #include "functional/apps/selfcheckrun/selfcheckrun.h"
 
-#include "functional/apps/kmsgwatch/run_command.h"
+#include "platform/proc/process.h"
+#include "platform/proc/run_command.h"
+#include "platform/publish/publish.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <syslog.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cassert>
 #include <cerrno>
 #include <climits>
@@ -25,25 +27,13 @@ bool runTestProgram(const char *path, std::FILE *out)
     if (pipe2(pipeFds, O_CLOEXEC) < 0) {
         return false;
     }
-    std::fflush(out);
-    std::fflush(stderr);
-    const pid_t pid = fork();
+    char *const argv[] = {const_cast<char *>(path), nullptr};
+    const pid_t pid = proc_spawn(argv, pipeFds[1], 127);
+    close(pipeFds[1]);
     if (pid < 0) {
         close(pipeFds[0]);
-        close(pipeFds[1]);
         return false;
     }
-    if (pid == 0) {
-        if (pipeFds[1] == STDOUT_FILENO) {
-            fcntl(STDOUT_FILENO, F_SETFD, 0);
-        } else if (dup2(pipeFds[1], STDOUT_FILENO) < 0) {
-            _exit(127);
-        }
-        char *const argv[] = {const_cast<char *>(path), nullptr};
-        execvp(path, argv); // a path with '/': no search; scripts without "#!" go to /bin/sh
-        _exit(127);
-    }
-    close(pipeFds[1]);
     char piece[1023];
     for (;;) {
         const ssize_t got = read(pipeFds[0], piece, sizeof piece);
@@ -55,11 +45,7 @@ bool runTestProgram(const char *path, std::FILE *out)
     }
     close(pipeFds[0]);
     int status = 0;
-    pid_t waited;
-    do {
-        waited = waitpid(pid, &status, 0);
-    } while (waited < 0 && errno == EINTR);
-    return waited == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return proc_wait(pid, &status) == 0 && proc_succeeded(status);
 }
 
 bool parseWholeNumber(const char *text, long minimum, long maximum, long &value)
@@ -83,7 +69,48 @@ bool copyCommandFits(const char *resultPath)
     return std::strlen(resultPath) + std::strlen(CopyCommandFormat) - 2 + 1 <= CopyCommandSize;
 }
 
+bool resultPathUsable(const char *resultPath)
+{
+    struct stat info {};
+    return lstat(resultPath, &info) != 0 || S_ISREG(info.st_mode);
+}
+
 namespace {
+
+// The temporary file of the run in progress, for the signal handler.
+std::atomic<const char *> PendingTemporary{nullptr};
+static_assert(std::atomic<const char *>::is_always_lock_free, "read by a signal handler");
+
+// The run's document: its temporary file is known to the signal handler from
+// its creation to the end of the run. The ending signals wait while it is
+// created, so that none comes between its creation and its registration.
+class RunDocument {
+public:
+    explicit RunDocument(const char *resultPath)
+    {
+        sigset_t held;
+        sigset_t previous;
+        sigemptyset(&held);
+        for (int signalNumber : EndingSignals) {
+            sigaddset(&held, signalNumber);
+        }
+        sigprocmask(SIG_BLOCK, &held, &previous);
+        opened_ = publish_open(&file_, resultPath) == 0;
+        if (opened_) {
+            PendingTemporary = file_.temporary;
+        }
+        sigprocmask(SIG_SETMASK, &previous, nullptr);
+    }
+    ~RunDocument() { PendingTemporary = nullptr; }
+    RunDocument(const RunDocument &) = delete;
+    RunDocument &operator=(const RunDocument &) = delete;
+    bool opened() const { return opened_; }
+    publish_file &file() { return file_; }
+
+private:
+    publish_file file_;
+    bool opened_;
+};
 
 // Every entry of the test directory that is not a directory: its output, or
 // why it contributed none.
@@ -110,20 +137,14 @@ void runDirectory(DIR *directory, std::FILE *out)
     }
 }
 
-// Completes the temporary file; false when any of it was not written. A
-// failed write drops its piece and only marks the stream, so later writes
-// (after space was freed) may succeed: the mark decides.
-bool finish(std::FILE *out)
-{
-    bool written =
-        std::fputs("</tests>\n", out) >= 0 && std::fflush(out) == 0 && !std::ferror(out) && fsync(fileno(out)) == 0;
-    if (std::fclose(out) != 0) {
-        written = false;
-    }
-    return written;
-}
-
 } // namespace
+
+void removePendingTemporary()
+{
+    if (const char *temporary = PendingTemporary.load()) {
+        unlink(temporary);
+    }
+}
 
 } // namespace selfcheckrun
 
@@ -131,30 +152,31 @@ using namespace selfcheckrun;
 
 extern "C" int run_tests(const char *resultPath)
 {
-    const std::string temporary = std::string(resultPath) + "." + std::to_string(getpid());
-    std::FILE *out = std::fopen(temporary.c_str(), "we");
-    if (out == nullptr) {
+    RunDocument document(resultPath);
+    if (!document.opened()) {
         std::perror("selfcheckrun: Opening tempfile failed");
         return 0;
     }
-    std::fputs("<tests>\n", out);
+    publish_file &result = document.file();
+    std::fputs("<tests>\n", result.out);
     DIR *directory = opendir(TestDirectory);
     if (directory == nullptr) {
-        std::fclose(out);
-        unlink(temporary.c_str());
+        std::fprintf(stderr, "selfcheckrun: cannot open %s: %s\n", TestDirectory, std::strerror(errno));
+        publish_abandon(&result);
         return 0;
     }
-    runDirectory(directory, out);
+    runDirectory(directory, result.out);
     closedir(directory);
+    std::fputs("</tests>\n", result.out);
     // A document that could not be written completely is never published.
-    if (!finish(out)) {
+    switch (publish_commit(&result)) {
+    case PUBLISH_DONE:
+        break;
+    case PUBLISH_WRITE_FAILED:
         std::perror("selfcheckrun: Writing tempfile failed");
-        unlink(temporary.c_str());
         return 0;
-    }
-    if (std::rename(temporary.c_str(), resultPath) != 0) {
+    case PUBLISH_RENAME_FAILED:
         std::perror("selfcheckrun: Rename failed");
-        unlink(temporary.c_str());
         return 0;
     }
     char command[CopyCommandSize];

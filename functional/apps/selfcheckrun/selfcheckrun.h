@@ -2,6 +2,7 @@
 // and publishes their collected output as one result document.
 #pragma once
 
+#include <csignal>
 #include <cstddef>
 #include <cstdio>
 
@@ -13,7 +14,8 @@ extern "C" {
 // 0 when the run failed before that.
 int run_tests(const char *resultPath);
 
-// SIGTERM and SIGHUP: back to the default action, then the same signal to the
+// SIGTERM, SIGINT and SIGHUP: removes the temporary file of a run in
+// progress, sets the signal back to its default action and sends it to the
 // whole process group, so that the runner and a running test end together.
 void handler(int signalNumber);
 
@@ -43,5 +45,17 @@ bool parseWholeNumber(const char *text, long minimum, long maximum, long &value)
 
 // True when the copy command for this result path fits its buffer.
 bool copyCommandFits(const char *resultPath);
+
+// True when publishing at the result path replaces at most a regular file: the
+// path does not exist or names one (a link, a device or a directory is never
+// replaced).
+bool resultPathUsable(const char *resultPath);
+
+// Removes the temporary file of the run in progress, if any. Safe in a signal
+// handler.
+void removePendingTemporary();
+
+// The signals that end the runner.
+inline constexpr int EndingSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 } // namespace selfcheckrun

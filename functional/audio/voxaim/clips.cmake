@@ -14,17 +14,16 @@ endif()
 if(TARGET voxaim_unittest)
   add_executable(voxaim_clipsearch EXCLUDE_FROM_ALL
                  ${PROJECT_SOURCE_DIR}/tools/clips/clipsearch.cpp
-                 ${PROJECT_SOURCE_DIR}/tools/clips/clipsearch_data.cpp
-                 ${TRACK}/test/voxaimTestRoutines.cpp)
-  target_link_libraries(voxaim_clipsearch PRIVATE voxaim audtest)
+                 ${PROJECT_SOURCE_DIR}/tools/clips/clipsearch_data.cpp)
+  target_link_libraries(voxaim_clipsearch PRIVATE voxaim_test_routines)
 endif()
 
 # Checks of the test routines (position comparison; the whole run's log on
 # the host build only, as it runs the engine eighteen times).
 if(TARGET voxaim_unittest)
   vx_add_gtest(NAME voxaim_test_routines_test
-               SOURCES ${TRACK}/test/gtest/voxaimTestRoutines_test.cpp ${TRACK}/test/voxaimTestRoutines.cpp
-               LIBS voxaim audtest)
+               SOURCES ${TRACK}/test/gtest/voxaimTestRoutines_test.cpp
+               LIBS voxaim_test_routines)
   if(TARGET voxaim_test_routines_test AND NOT CMAKE_CROSSCOMPILING AND NOT VX_SANITIZE)
     target_compile_definitions(voxaim_test_routines_test PRIVATE VOXAIM_ROUTINES_RUN_ALL)
   endif()

@@ -115,6 +115,52 @@ bool readChunks(int fd, uint32_t offset, unsigned char *buffer, size_t count)
 
 int LockFd = -1;
 int LockDepth = 0;
+int LockOperation = LOCK_EX; /* how the held lock was taken */
+
+/* Takes the lock file's lock with LOCK_EX or LOCK_SH, or nests in the one
+ * held: a shared request nests in either kind, an exclusive one only in an
+ * exclusive lock (a shared lock is never turned into an exclusive one, which
+ * would let another writer in between). */
+int takeLock(int operation)
+{
+    if (LockDepth > 0) {
+        if (operation == LOCK_EX && LockOperation != LOCK_EX) {
+            eventlog("eeprom: lock is held shared, can't take it for writing\n");
+            return -1;
+        }
+        ++LockDepth;
+        return 0;
+    }
+    const char *path = std::getenv(EEPROM_LOCK_FILE_ENV);
+    if (!path || !*path)
+        path = EEPROM_LOCK_FILE_DEFAULT;
+    int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == ENOENT) {
+        /* The lock folder may not exist yet on the platform (nothing else
+         * uses /run/lock there): make it instead of refusing every write. */
+        const size_t slash = std::string_view(path).rfind('/');
+        if (slash != std::string_view::npos && slash > 0) {
+            const std::string folder(path, slash);
+            if (mkdir(folder.c_str(), 0755) == 0 || errno == EEXIST)
+                fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        }
+    }
+    if (fd < 0) {
+        eventlog("eeprom: can't open lock %s: %s\n", path, std::strerror(errno));
+        return -1;
+    }
+    while (flock(fd, operation) != 0) {
+        if (errno != EINTR) {
+            eventlog("eeprom: can't lock %s: %s\n", path, std::strerror(errno));
+            close(fd);
+            return -1;
+        }
+    }
+    LockFd = fd;
+    LockDepth = 1;
+    LockOperation = operation;
+    return 0;
+}
 
 } // namespace
 
@@ -322,41 +368,9 @@ extern "C" int eeprom_erase_partition(const char *device, const char *partition)
     return eeprom_write_partition_data(device, partition, image.data(), image.size()) == 0 ? 0 : -1;
 }
 
-extern "C" int eeprom_lock(void)
-{
-    if (LockDepth > 0) {
-        ++LockDepth;
-        return 0;
-    }
-    const char *path = std::getenv(EEPROM_LOCK_FILE_ENV);
-    if (!path || !*path)
-        path = EEPROM_LOCK_FILE_DEFAULT;
-    int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0 && errno == ENOENT) {
-        /* The lock folder may not exist yet on the platform (nothing else
-         * uses /run/lock there): make it instead of refusing every write. */
-        const size_t slash = std::string_view(path).rfind('/');
-        if (slash != std::string_view::npos && slash > 0) {
-            const std::string folder(path, slash);
-            if (mkdir(folder.c_str(), 0755) == 0 || errno == EEXIST)
-                fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        }
-    }
-    if (fd < 0) {
-        eventlog("eeprom: can't open lock %s: %s\n", path, std::strerror(errno));
-        return -1;
-    }
-    while (flock(fd, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            eventlog("eeprom: can't lock %s: %s\n", path, std::strerror(errno));
-            close(fd);
-            return -1;
-        }
-    }
-    LockFd = fd;
-    LockDepth = 1;
-    return 0;
-}
+extern "C" int eeprom_lock(void) { return takeLock(LOCK_EX); }
+
+extern "C" int eeprom_lock_shared(void) { return takeLock(LOCK_SH); }
 
 extern "C" void eeprom_unlock(void)
 {

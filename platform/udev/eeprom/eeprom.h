@@ -14,7 +14,9 @@
  * on a lock file (EEPROM_LOCK_FILE_DEFAULT, or the path in the environment
  * variable EEPROM_LOCK_FILE_ENV), whose folder is made when missing. Every
  * write takes it; callers that read, change and write back a partition hold
- * it across the whole sequence with eeprom_lock / eeprom_unlock.
+ * it across the whole sequence with eeprom_lock / eeprom_unlock. Readers that
+ * must not see a partition in the middle of such a sequence take the same
+ * lock shared (eeprom_lock_shared).
  *
  * Single-threaded: the descriptors are module state and every transfer moves
  * their file offset.
@@ -108,12 +110,15 @@ int eeprom_write_partition_data(const char *device, const char *partition, const
 int eeprom_erase_partition(const char *device, const char *partition);
 
 /*
- * Takes (eeprom_lock) and releases (eeprom_unlock) the store's writer lock.
- * Calls nest within a process; the lock is released by the outermost unlock.
- * eeprom_lock returns 0, or -1 after a message when the lock file cannot be
- * opened or locked.
+ * Takes (eeprom_lock) and releases (eeprom_unlock) the store's writer lock;
+ * eeprom_lock_shared takes it for reading, shared with other readers, so
+ * that no writer holds it meanwhile. Calls nest within a process; the lock
+ * is released by the outermost unlock. A write lock is not granted inside a
+ * shared one. The lock calls return 0, or -1 after a message when the lock
+ * file cannot be opened or locked, or the write lock is refused.
  */
 int eeprom_lock(void);
+int eeprom_lock_shared(void);
 void eeprom_unlock(void);
 
 #ifdef __cplusplus

@@ -260,6 +260,30 @@ TEST_F(EepromStore, LockIsExclusiveAcrossProcessesAndNests)
     close(fd);
 }
 
+TEST_F(EepromStore, SharedLockKeepsWritersOutNotReaders)
+{
+    ASSERT_EQ(eeprom_lock_shared(), 0);
+    int fd = open((dir_ + "/lock").c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    EXPECT_NE(flock(fd, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(flock(fd, LOCK_SH | LOCK_NB), 0);
+    flock(fd, LOCK_UN);
+    /* No write inside a read: that would not keep other writers out. */
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(eeprom_lock(), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "eeprom: lock is held shared, can't take it for writing\n");
+    eeprom_unlock();
+    EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+    flock(fd, LOCK_UN);
+    /* A read inside a write keeps the write lock. */
+    ASSERT_EQ(eeprom_lock(), 0);
+    ASSERT_EQ(eeprom_lock_shared(), 0);
+    eeprom_unlock();
+    EXPECT_NE(flock(fd, LOCK_SH | LOCK_NB), 0);
+    eeprom_unlock();
+    close(fd);
+}
+
 TEST_F(EepromStore, MissingLockFolderIsCreated)
 {
     /* A platform whose /run has no lock folder yet must still take writes. */

@@ -118,6 +118,8 @@ int setKey(int verbose)
     InputLine line;
     if (!readLine(stdin, line)) {
         std::perror("fgets()");
+        if (!std::ferror(stdin))
+            std::fputs("keyprom: no value on standard input\n", stderr);
         return 1;
     }
     if (!storable(line))
@@ -139,7 +141,12 @@ int setKey(int verbose)
 int getKey(int verbose)
 {
     char value[LineSize];
-    if (eeprom_get_ascii_value(device, KeyPartition, KeyName, value, sizeof value) != 0)
+    /* A set erases, then stores: never read in between. */
+    if (eeprom_lock_shared() != 0)
+        return 1;
+    const int found = eeprom_get_ascii_value(device, KeyPartition, KeyName, value, sizeof value);
+    eeprom_unlock();
+    if (found != 0)
         return 1;
     const size_t length = std::strlen(value);
     if (verbose)

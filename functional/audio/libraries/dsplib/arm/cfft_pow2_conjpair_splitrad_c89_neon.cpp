@@ -1,47 +1,19 @@
-// Complex FFT drivers: checks, the dedicated small sizes, and the dispatch
-// of the general transform (cfft_kernels.h) to the best vector build.
+// Complex FFT drivers: checks, the dedicated small sizes, and the general
+// transform (cfft_algorithm.h) of the variant chosen for the size.
 #include "functional/audio/libraries/dsplib/arm/cfft_pow2_conjpair_splitrad_c89_neon.h"
 
 #include "functional/audio/libraries/dsplib/arm/cfft_tables.h"
-#include "functional/audio/libraries/dsplib/arm/cfft_variants.h"
+#include "functional/audio/libraries/dsplib/arm/variants.h"
 
-#include <array>
 #include <cassert>
 #include <cstdint>
 
-#define CFFT_VARIANT_NAMESPACE dsplib::cfft::scalar
-#include "functional/audio/libraries/dsplib/arm/cfft_kernels.h"
+#define DSPLIB_VARIANT_NAMESPACE dsplib::cfft::scalar
+#include "functional/audio/libraries/dsplib/arm/cfft_algorithm.h"
 
 namespace dsplib::cfft {
 
 namespace {
-
-struct VariantList {
-    std::array<Variant, 4> items{};
-    int count = 0;
-
-    VariantList()
-    {
-        add(portableVariant());
-        add(neonVariant());
-        add(sse2Variant());
-#if defined(__x86_64__) || defined(__i386__)
-        if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
-            add(avx2Variant());
-#endif
-    }
-    void add(const Variant *v)
-    {
-        if (v)
-            items[count++] = *v;
-    }
-};
-
-const VariantList &variantList()
-{
-    static const VariantList list;
-    return list;
-}
 
 // Straight-line transforms of 2, 4, 8 and 16 points, interleaved in and out.
 template <bool Inv>
@@ -112,28 +84,12 @@ void run(int N, int log2_N, const float *x, float *y)
     } else if (N < 32) {
         small<Inv>(N, x, y);
     } else {
-        const Variant &v = variantFor(N);
-        (Inv ? v.inverse : v.forward)(N, log2_N, x, y);
+        const Variant &v = cfftVariantFor(N);
+        (Inv ? v.cfftInverse : v.cfftForward)(N, log2_N, x, y);
     }
 }
 
 } // namespace
-
-std::span<const Variant> variants()
-{
-    const VariantList &l = variantList();
-    return {l.items.data(), static_cast<size_t>(l.count)};
-}
-
-const Variant &variantFor(int N)
-{
-    // The widest build whose lanes the size can fill.
-    const VariantList &l = variantList();
-    for (int i = l.count - 1; i > 0; --i)
-        if (N >= l.items[i].minN)
-            return l.items[i];
-    return l.items[0];
-}
 
 } // namespace dsplib::cfft
 

@@ -8,7 +8,7 @@
 // inverse, ours over FFTW).
 #include "functional/audio/libraries/dsplib/arm/cfft_pow2_conjpair_splitrad_c89_neon.h"
 
-#include "functional/audio/libraries/dsplib/arm/cfft_variants.h"
+#include "functional/audio/libraries/dsplib/arm/variants.h"
 
 #include <benchmark/benchmark.h>
 #include <fftw3.h>
@@ -113,7 +113,7 @@ void setErrorCounters(benchmark::State &state, int N, bool inverse)
     state.counters["err_fftw"] = e.fftw;
 }
 
-void runOurs(benchmark::State &state, int N, bool inverse, dsplib::cfft::TransformFn fn)
+void runOurs(benchmark::State &state, int N, bool inverse, void (*fn)(int, int, const float *, float *))
 {
     const std::vector<float> x = randomSignal(N, 1);
     std::vector<float> y(2 * N);
@@ -150,16 +150,16 @@ BENCHMARK(BM_Fftw8192Inverse)->ComputeStatistics("min", minimum);
 // Each vector build at both sizes, for comparing the code paths.
 void BM_CfftBuild(benchmark::State &state)
 {
-    const auto v = dsplib::cfft::variants();
+    const auto v = dsplib::variants();
     if (static_cast<size_t>(state.range(0)) >= v.size()) {
         state.SkipWithError("build not available on this processor");
         return;
     }
-    const dsplib::cfft::Variant &b = v[state.range(0)];
+    const dsplib::Variant &b = v[state.range(0)];
     const bool inverse = state.range(1) != 0;
     const int N = inverse ? 8192 : 2048;
     state.SetLabel(std::string(b.name) + (inverse ? " inverse 8192" : " forward 2048"));
-    runOurs(state, N, inverse, inverse ? b.inverse : b.forward);
+    runOurs(state, N, inverse, inverse ? b.cfftInverse : b.cfftForward);
 }
 BENCHMARK(BM_CfftBuild)->ArgsProduct({{0, 1, 2}, {0, 1}});
 

@@ -9,10 +9,13 @@ namespace dsplib::simd {
 
 struct Avx2 {
     static constexpr int L = 8;
+    static constexpr int Block = L; // FFT workspace: L real parts, then L imaginary parts
     using V = __m256;
     static V load(const float *p) { return _mm256_loadu_ps(p); }
     static void store(float *p, V v) { _mm256_storeu_ps(p, v); }
     static V set1(float f) { return _mm256_set1_ps(f); }
+    static V mla(V acc, V a, V b) { return _mm256_fmadd_ps(a, b, acc); }
+    static V mls(V acc, V a, V b) { return _mm256_fnmadd_ps(a, b, acc); }
     static void load2(const float *p, V &re, V &im)
     {
         const V a = _mm256_loadu_ps(p), b = _mm256_loadu_ps(p + 8);
@@ -51,6 +54,26 @@ struct Avx2 {
         r[5] = _mm256_permute2f128_ps(s1, s5, 0x31);
         r[6] = _mm256_permute2f128_ps(s2, s6, 0x31);
         r[7] = _mm256_permute2f128_ps(s3, s7, 0x31);
+    }
+    struct C4 {
+        V b[4];
+    };
+    static C4 coefs(const float *h)
+    {
+        return {{_mm256_broadcast_ss(h), _mm256_broadcast_ss(h + 1), _mm256_broadcast_ss(h + 2),
+                 _mm256_broadcast_ss(h + 3)}};
+    }
+    template <int K>
+    static V mlaLane(V acc, V a, const C4 &c)
+    {
+        return _mm256_fmadd_ps(a, c.b[K], acc);
+    }
+    static float hsum(V v)
+    {
+        __m128 s = _mm_add_ps(_mm256_castps256_ps128(v), _mm256_extractf128_ps(v, 1));
+        s = _mm_add_ps(s, _mm_movehl_ps(s, s));
+        s = _mm_add_ss(s, _mm_shuffle_ps(s, s, 0x55));
+        return _mm_cvtss_f32(s);
     }
 };
 

@@ -1,20 +1,30 @@
 #ifndef FUNCTIONAL_AUDIO_LIBRARIES_DSPLIB_ARM_SIMD_PORTABLE_H
 #define FUNCTIONAL_AUDIO_LIBRARIES_DSPLIB_ARM_SIMD_PORTABLE_H
-// Vector layer, portable C++: two float lanes in a plain struct. Every
-// vector layer offers the same operations (see cfft_kernels.h):
+// Vector layer, portable C++: two float lanes in a plain struct. The
+// library's kernels (cfft_algorithm.h, sp_fir_algorithm.h) are written once
+// against these operations, which every vector layer offers:
 //   L                       lanes per vector
+//   Block                   the FFT workspace's block: L real parts, then L
+//                           imaginary parts; 1 = plain interleaved complex
 //   V                       vector type with +, - and *
 //   load(p), store(p, v)    L consecutive floats, any 4-byte alignment
 //   set1(f)                 f in every lane
+//   mla(acc, a, b)          acc + a b, mls(acc, a, b): acc - a b (fused only
+//                           on AVX2, whose FMA rounds once)
 //   load2(p, re, im)        L interleaved complex values, split into parts
 //   store2(p, re, im)       the reverse: interleaves L complex values
 //   transpose(rows)         L x L transpose of L vectors, in place
-//   reverse(v)              the lanes in reverse order (portable, NEON and
-//                           SSE2 layers: the real-FFT split steps use it)
+//   reverse(v)              the lanes in reverse order (all but AVX2: for
+//                           the real-FFT split steps, built for the target's
+//                           baseline instruction set)
+//   C4, coefs(h)            four FIR coefficients h[0..3] held ready for
+//   mlaLane<K>(acc, a, c)   acc + a c[K], K = 0..3
+//   hsum(v)                 the sum of the lanes
 namespace dsplib::simd {
 
 struct Portable {
     static constexpr int L = 2;
+    static constexpr int Block = L; // FFT workspace: L real parts, then L imaginary parts
     struct V {
         float a, b;
         friend V operator+(V x, V y) { return {x.a + y.a, x.b + y.b}; }
@@ -28,6 +38,8 @@ struct Portable {
         p[1] = v.b;
     }
     static V set1(float f) { return {f, f}; }
+    static V mla(V acc, V a, V b) { return acc + a * b; }
+    static V mls(V acc, V a, V b) { return acc - a * b; }
     static void load2(const float *p, V &re, V &im)
     {
         re = {p[0], p[2]};
@@ -47,6 +59,16 @@ struct Portable {
         r[1].a = t;
     }
     static V reverse(V v) { return {v.b, v.a}; }
+    struct C4 {
+        float c[4];
+    };
+    static C4 coefs(const float *h) { return {{h[0], h[1], h[2], h[3]}}; }
+    template <int K>
+    static V mlaLane(V acc, V a, const C4 &c)
+    {
+        return acc + a * set1(c.c[K]);
+    }
+    static float hsum(V v) { return v.a + v.b; }
 };
 
 } // namespace dsplib::simd

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "functional/audio/libraries/dsplib/arm/sp_fir_kernels.h"
 #include "functional/audio/libraries/dsplib/arm/sp_fir_neon.h"
+#include "functional/audio/libraries/dsplib/arm/variants.h"
 
 namespace {
 
@@ -69,11 +69,11 @@ void firPublic(benchmark::State &state, FirPass p)
     finish(state, data, p);
 }
 
-void firVariant(benchmark::State &state, FirPass p, const sp_fir::FirKernels *k)
+void firVariant(benchmark::State &state, FirPass p, const dsplib::Variant *k)
 {
     FirData data(p.nh, p.ny);
     for (auto _ : state) {
-        k->gen(data.x.data(), data.h.data(), data.y.data(), p.nh, p.ny);
+        k->firGen(data.x.data(), data.h.data(), data.y.data(), p.nh, p.ny);
         benchmark::ClobberMemory();
     }
     finish(state, data, p);
@@ -84,8 +84,8 @@ const bool kRegistered = [] {
         const std::string shape = std::to_string(p.nh) + "x" + std::to_string(p.ny);
         benchmark::RegisterBenchmark(("Fir/" + shape + "/naive").c_str(), firNaive, p);
         benchmark::RegisterBenchmark(("Fir/" + shape + "/voxaim_firFilter").c_str(), firPublic, p);
-        for (const sp_fir::FirKernels *k : sp_fir::availableKernels())
-            benchmark::RegisterBenchmark(("Fir/" + shape + "/" + k->name).c_str(), firVariant, p, k);
+        for (const dsplib::Variant &k : dsplib::variants())
+            benchmark::RegisterBenchmark(("Fir/" + shape + "/" + k.name).c_str(), firVariant, p, &k);
     }
     return true;
 }();

@@ -1,14 +1,13 @@
-// FIR filter family: argument handling, the streaming filters over a
-// caller-owned circular delay line, and the choice of code path. The block
-// kernels themselves are in sp_fir_kernel.h.
+// FIR filter family: argument handling and the streaming filters over a
+// caller-owned circular delay line. The block kernels are in
+// sp_fir_algorithm.h; the entry points run the variant of firVariant().
 #include "functional/audio/libraries/dsplib/arm/sp_fir_neon.h"
 
 #include <algorithm>
-#include <array>
 #include <cassert>
 #include <cstring>
 
-#include "functional/audio/libraries/dsplib/arm/sp_fir_kernels.h"
+#include "functional/audio/libraries/dsplib/arm/sp_fir_internal.h"
 
 namespace sp_fir {
 namespace {
@@ -71,7 +70,7 @@ int update_delay_line(const float *x, float *d, int pos, int nh, int ny)
     return static_cast<int>((static_cast<long long>(pos) + ny) % nh);
 }
 
-void firGen(const FirKernels &k, const float *x, const float *h, float *y, int nh, int ny)
+void firGen(const dsplib::Variant &k, const float *x, const float *h, float *y, int nh, int ny)
 {
     if (ny <= 0)
         return;
@@ -79,10 +78,10 @@ void firGen(const FirKernels &k, const float *x, const float *h, float *y, int n
         zero(y, ny);
         return;
     }
-    k.gen(x, h, y, nh, ny);
+    k.firGen(x, h, y, nh, ny);
 }
 
-void firGenDownsample(const FirKernels &k, const float *x, const float *h, float *y, int nh, int ny, int step)
+void firGenDownsample(const dsplib::Variant &k, const float *x, const float *h, float *y, int nh, int ny, int step)
 {
     if (ny <= 0)
         return;
@@ -94,10 +93,10 @@ void firGenDownsample(const FirKernels &k, const float *x, const float *h, float
         zero(y, (ny - 1) / step + 1);
         return;
     }
-    k.genDownsample(x, h, y, nh, ny, step);
+    k.firGenDownsample(x, h, y, nh, ny, step);
 }
 
-int firFilter(const FirKernels &k, const float *x, const float *h, float *d, int pos, float *y, int nh, int ny)
+int firFilter(const dsplib::Variant &k, const float *x, const float *h, float *d, int pos, float *y, int nh, int ny)
 {
     if (ny <= 0)
         return pos;
@@ -110,11 +109,11 @@ int firFilter(const FirKernels &k, const float *x, const float *h, float *d, int
     for (int t = 0; t < head; ++t)
         y[t] = historyOutput(x, h, d, pos, nh, t);
     if (ny > head)
-        k.gen(x, h, y + head, nh, ny - head);
+        k.firGen(x, h, y + head, nh, ny - head);
     return update_delay_line(x, d, pos, nh, ny);
 }
 
-int firFilterDownsample(const FirKernels &k, const float *x, const float *h, float *d, int pos, float *y, int nh,
+int firFilterDownsample(const dsplib::Variant &k, const float *x, const float *h, float *d, int pos, float *y, int nh,
                         int ny, int *phase, int begin, int step)
 {
     if (ny <= 0)
@@ -131,7 +130,7 @@ int firFilterDownsample(const FirKernels &k, const float *x, const float *h, flo
             y[m] = historyOutput(x, h, d, pos, nh, static_cast<int>(t));
         if (t < ny) {
             const int t0 = static_cast<int>(t);
-            k.genDownsample(x + (t0 - (nh - 1)), h, y + m, nh, ny - t0, step);
+            k.firGenDownsample(x + (t0 - (nh - 1)), h, y + m, nh, ny - t0, step);
         }
         pos = update_delay_line(x, d, pos, nh, ny);
     } else if (begin < ny) {
@@ -144,51 +143,13 @@ int firFilterDownsample(const FirKernels &k, const float *x, const float *h, flo
     return pos;
 }
 
-const FirKernels *avx2Kernels()
-{
-#if defined(__x86_64__)
-    static const bool usable = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    return usable ? avx2KernelTable() : nullptr;
-#else
-    return nullptr;
-#endif
-}
-
-std::span<const FirKernels *const> availableKernels()
-{
-    struct List {
-        std::array<const FirKernels *, 3> items{};
-        std::size_t count = 0;
-        List()
-        {
-            for (const FirKernels *k : {&portableKernels(), neonKernels(), avx2Kernels()})
-                if (k)
-                    items[count++] = k;
-        }
-    };
-    static const List list;
-    return {list.items.data(), list.count};
-}
-
-const FirKernels &activeKernels()
-{
-    static const FirKernels &active = []() -> const FirKernels & {
-        if (const FirKernels *k = neonKernels())
-            return *k;
-        if (const FirKernels *k = avx2Kernels())
-            return *k;
-        return portableKernels();
-    }();
-    return active;
-}
-
 } // namespace sp_fir
 
-using sp_fir::activeKernels;
+using dsplib::firVariant;
 
 extern "C" void sp_fir_gen(const float *x, const float *h, float *y, int nh, int ny)
 {
-    sp_fir::firGen(activeKernels(), x, h, y, nh, ny);
+    sp_fir::firGen(firVariant(), x, h, y, nh, ny);
 }
 
 extern "C" void sp_fir_gen_downsample(const float *x, const float *h, float *y, int nh, int ny, int step)
@@ -196,12 +157,12 @@ extern "C" void sp_fir_gen_downsample(const float *x, const float *h, float *y, 
     if (ny <= 0)
         return;
     assert(step > 0);
-    sp_fir::firGenDownsample(activeKernels(), x, h, y, nh, ny, step);
+    sp_fir::firGenDownsample(firVariant(), x, h, y, nh, ny, step);
 }
 
 extern "C" int sp_fir_filter(const float *x, const float *h, float *d, int pos, float *y, int nh, int ny)
 {
-    return sp_fir::firFilter(activeKernels(), x, h, d, pos, y, nh, ny);
+    return sp_fir::firFilter(firVariant(), x, h, d, pos, y, nh, ny);
 }
 
 extern "C" int sp_fir_filter_downsample(const float *x, const float *h, float *d, int pos, float *y, int nh, int ny,
@@ -212,5 +173,5 @@ extern "C" int sp_fir_filter_downsample(const float *x, const float *h, float *d
     const int begin = phase ? *phase : 0;
     assert(step > 0);
     assert(begin >= 0 && begin < step);
-    return sp_fir::firFilterDownsample(activeKernels(), x, h, d, pos, y, nh, ny, phase, begin, step);
+    return sp_fir::firFilterDownsample(firVariant(), x, h, d, pos, y, nh, ny, phase, begin, step);
 }

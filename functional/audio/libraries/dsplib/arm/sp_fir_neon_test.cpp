@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "functional/audio/libraries/dsplib/arm/sp_fir_kernels.h"
+#include "functional/audio/libraries/dsplib/arm/sp_fir_internal.h"
 
 namespace {
 
-using sp_fir::FirKernels;
+using dsplib::Variant;
 using Vec = std::vector<float>;
 
 Vec randomVec(std::mt19937 &rng, int n)
@@ -53,9 +53,9 @@ void expectGuardIntact(const Vec &y, int n)
         ASSERT_TRUE(std::isnan(y[i])) << "written past output " << n;
 }
 
-class FirVariant : public ::testing::TestWithParam<const FirKernels *> {
+class FirVariant : public ::testing::TestWithParam<const Variant *> {
 protected:
-    const FirKernels &k = *GetParam();
+    const Variant &k = *GetParam();
     std::mt19937 rng{12345};
 };
 
@@ -181,18 +181,25 @@ TEST_P(FirVariant, DecimatingStreamCarriesPhase)
     }
 }
 
-std::string variantName(const ::testing::TestParamInfo<const FirKernels *> &info) { return info.param->name; }
-INSTANTIATE_TEST_SUITE_P(AllCodePaths, FirVariant, ::testing::ValuesIn(sp_fir::availableKernels()), variantName);
+std::vector<const Variant *> allVariants()
+{
+    std::vector<const Variant *> all;
+    for (const Variant &v : dsplib::variants())
+        all.push_back(&v);
+    return all;
+}
+std::string variantName(const ::testing::TestParamInfo<const Variant *> &info) { return info.param->name; }
+INSTANTIATE_TEST_SUITE_P(AllCodePaths, FirVariant, ::testing::ValuesIn(allVariants()), variantName);
 
-TEST(FirDispatch, DeviceBuildUsesNeon)
+TEST(FirDispatch, EntryPointsUseTheWidestVariant)
 {
 #if defined(__ARM_NEON) || defined(__ARM_NEON__)
-    ASSERT_NE(sp_fir::neonKernels(), nullptr);
-    EXPECT_STREQ(sp_fir::activeKernels().name, "neon");
-    EXPECT_GE(sp_fir::availableKernels().size(), 2u);
+    ASSERT_NE(dsplib::neonVariant(), nullptr);
+    EXPECT_STREQ(dsplib::firVariant().name, "neon");
+    EXPECT_GE(dsplib::variants().size(), 2u);
 #elif defined(__x86_64__)
     const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    EXPECT_STREQ(sp_fir::activeKernels().name, avx2 ? "avx2" : "portable");
+    EXPECT_STREQ(dsplib::firVariant().name, avx2 ? "avx2" : "sse2");
 #endif
 }
 

@@ -1,10 +1,18 @@
 #include "functional/audio/voxaim/cmod/track/FrequencyDomainActivityDetection.h"
 
+#include <array>
 #include <limits>
+
+#include "functional/audio/voxaim/cmod/track/voxaim_spectrum.h"
+
+#if defined(__ARM_NEON)
+#include "functional/audio/voxaim/cmod/track/voxaim_neon.h"
+#endif
 
 namespace {
 
-constexpr int FloatsPerChannel = 4098;
+using voxaim::binPower;
+using voxaim::channelSpectrum;
 constexpr int TotalLast = 1193;   /* total band 0 ... 1193 (0 ... 13980 Hz) */
 constexpr int DcWeightedLast = 7; /* bins 0 ... 7 count 0.01 in the total */
 constexpr int SpeechFirst = 13, SpeechLast = 511;
@@ -13,6 +21,25 @@ constexpr int16_t OnsetFrames = 7; /* consecutive frames above 1.1 before an ons
 constexpr int16_t HangoverFrames = 34;
 
 FrequencyDomainVadState State;
+
+/* P[k] = 0.5 (|a_k|^2 + |b_k|^2) of bins 0 ... TotalLast, with room for a
+ * whole last vector. */
+using BandPowers = std::array<float, (TotalLast + 4) / 4 * 4>;
+
+void meanPowers(std::span<const float, voxaim::kSpectrumFloats> a, std::span<const float, voxaim::kSpectrumFloats> b,
+                BandPowers &p)
+{
+    int k = 0;
+#if defined(__ARM_NEON)
+    using voxaim::neon::power;
+    for (; k + 4 <= TotalLast + 1; k += 4) {
+        const float32x4_t sum = vaddq_f32(power(vld2q_f32(a.data() + 2 * k)), power(vld2q_f32(b.data() + 2 * k)));
+        vst1q_f32(p.data() + k, vmulq_n_f32(sum, 0.5f));
+    }
+#endif
+    for (; k <= TotalLast; ++k)
+        p[k] = 0.5f * (binPower(a, k) + binPower(b, k));
+}
 
 /* The counters saturate: a signal that stays above the noise for longer than
  * the 16-bit range must not wrap the count negative and silence the voice
@@ -45,20 +72,22 @@ extern "C" uint32_t detectFrequencyDomainActivity(const float *spectrum, const f
     *voice = 0;
     *sound = 0;
 
-    const float *a = spectrum + State.FdVadChannel1 * FloatsPerChannel;
-    const float *b = spectrum + State.FdVadChannel2 * FloatsPerChannel;
+    const auto a = channelSpectrum(spectrum, State.FdVadChannel1);
+    const auto b = channelSpectrum(spectrum, State.FdVadChannel2);
+    BandPowers p;
+    meanPowers(a, b, p);
+    // Every sum adds its bins in order, in single precision.
     float total = 0.0f, signal = 0.0f, noisePower = 0.0f, low = 0.0f;
-    for (int k = 0; k <= TotalLast; ++k) {
-        const float ar = a[2 * k], ai = a[2 * k + 1], br = b[2 * k], bi = b[2 * k + 1];
-        const float p = 0.5f * ((ar * ar + ai * ai) + (br * br + bi * bi));
-        total += k <= DcWeightedLast ? 0.01f * p : p;
-        if (k >= SpeechFirst && k <= SpeechLast) {
-            signal += p;
-            noisePower += noise[k] * noise[k];
-        }
-        if (k >= LowFirst && k <= LowLast)
-            low += p;
+    for (int k = 0; k <= DcWeightedLast; ++k)
+        total += 0.01f * p[k];
+    for (int k = DcWeightedLast + 1; k <= TotalLast; ++k)
+        total += p[k];
+    for (int k = SpeechFirst; k <= SpeechLast; ++k) {
+        signal += p[k];
+        noisePower += noise[k] * noise[k];
     }
+    for (int k = LowFirst; k <= LowLast; ++k)
+        low += p[k];
 
     // A zero noise sum gives +inf (activity) or NaN (none): no guard needed.
     const float ratio = signal / noisePower;

@@ -9,7 +9,8 @@
  *    the noise and its 211 ... 633 Hz band (bins 18 ... 54) holds more than
  *    half of the weighted total (bins 0 ... 1193, bins 0 ... 7 weighted
  *    0.01); once on, voice is held for 34 further frames (hangover).
- * The spectrum layout is the engine's FftResult (see NoiseLevelEstimation.h).
+ * The spectrum is the engine's FftResult, laid out as voxaim_spectrum.h
+ * describes.
  * Nothing allocates.
  */
 #include <stdint.h>

@@ -4,9 +4,9 @@
  * Noise level estimator: per bin of the engine's spectrum, an estimate of the
  * background noise magnitude seen by two chosen microphones.
  *
- * The spectrum handed in is the engine's FftResult: per channel 2049 complex
- * bins (real, imaginary float pairs, bin 0 to bin 2048), channel after
- * channel, 4098 floats per channel. Bin k lies at k * 11.71875 Hz.
+ * The spectrum handed in is the engine's FftResult, laid out as
+ * voxaim_spectrum.h describes (2049 complex bins per channel, channel after
+ * channel).
  *
  * The estimate (in units of 4/pi times the mean magnitude of the two
  * channels) follows the signal quickly during the first 39 frames after
@@ -39,9 +39,11 @@ const float *calculateNoiseLevel(const float *spectrum, uint8_t hold);
 
 #include <array>
 
+#include "functional/audio/voxaim/cmod/track/voxaim_spectrum.h"
+
 /* The estimator's module state, readable for diagnostics and tests. */
 struct NoiseLevelState {
-    static constexpr int Bins = 2049;
+    static constexpr int Bins = voxaim::kSpectrumBins;
     std::array<float, Bins> NoiseLevel{};  /* the estimate per bin */
     std::array<float, Bins> FastLevel{};   /* fast-smoothed mean magnitude */
     std::array<float, Bins> SlowLevel{};   /* slow-smoothed mean magnitude */

@@ -6,10 +6,11 @@
 #include <cstring>
 
 #include "functional/audio/libraries/dsplib/arm/sp_fir_neon.h"
+#include "functional/audio/voxaim/cmod/track/voxaim_spectrum.h"
 
 namespace {
 
-constexpr int FrameLength = 2048;
+constexpr int FrameLength = voxaim::kFrameLength;
 /* The analysed window: the middle block of the history with 43 samples
  * before and 44 after it. */
 constexpr int WindowStart = FrameLength - 43;

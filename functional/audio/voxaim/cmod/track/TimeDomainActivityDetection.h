@@ -31,7 +31,8 @@ void initializeTimeDomainActivityDetector(void);
 void setTimeDomainVadChannel(unsigned int channel);
 
 /* Analyses one frame: audio is the engine's normalised frame (2048 samples
- * per channel, channel after channel), read only. Writes 0 or 1 to *result. */
+ * per channel, channel after channel, see voxaim_spectrum.h), read only.
+ * Writes 0 or 1 to *result. */
 void detectTimeDomainActivity(const float *audio, uint8_t *result);
 
 #ifdef __cplusplus

@@ -5,12 +5,15 @@
 #include <memory>
 #include <new>
 
-#include "functional/audio/voxaim/cmod/track/voxaim.h"
+#include "functional/audio/voxaim/cmod/track/voxaim_spectrum.h"
 #include "platform/audio/audtest/eventlog.h"
+
+#if defined(__ARM_NEON)
+#include "functional/audio/voxaim/cmod/track/voxaim_neon.h"
+#endif
 
 namespace {
 
-constexpr int FloatsPerChannel = 4098;
 constexpr int UltraSoundFirst = 1728, UltraSoundLast = 1844; /* 20250.0 ... 21609.4 Hz */
 constexpr int NeighborFirst = 1536, NeighborLast = 1705;     /* 18000.0 ... 19980.5 Hz */
 constexpr int16_t BlockFrames = 20;
@@ -30,11 +33,21 @@ uint8_t WarningIssued = 0;
 float MaxUltraSoundLevel_dB = InitialLevel_dB;
 float LastMaxUltraSoundLevel_dB = InitialLevel_dB;
 
-float bandPower(const float *channel, int first, int last)
+/* The sum of re^2 + im^2 over bins first ... last, added in bin order. */
+float bandPower(std::span<const float, voxaim::kSpectrumFloats> channel, int first, int last)
 {
     float sum = 0.0f;
-    for (int k = first; k <= last; ++k)
-        sum += channel[2 * k] * channel[2 * k] + channel[2 * k + 1] * channel[2 * k + 1];
+    int k = first;
+#if defined(__ARM_NEON)
+    // The powers four at a time; the sum stays in order.
+    for (; k + 4 <= last + 1; k += 4) {
+        float p[4];
+        vst1q_f32(p, voxaim::neon::power(vld2q_f32(channel.data() + 2 * k)));
+        sum = (((sum + p[0]) + p[1]) + p[2]) + p[3];
+    }
+#endif
+    for (; k <= last; ++k)
+        sum += voxaim::binPower(channel, k);
     return sum;
 }
 
@@ -94,9 +107,8 @@ void judgeBlock(uint8_t *distortion)
 
 } // namespace
 
-extern "C" void initializeUltraSoundDistortionDetector(void)
+extern "C" void initializeUltraSoundDistortionDetector(int32_t channels)
 {
-    const int channels = voxaim_getNumberOfChannels();
     Channels = 0;
     UltraSoundLevel.reset(new (std::nothrow) float[channels > 0 ? channels : 1]());
     assert(UltraSoundLevel);
@@ -121,7 +133,7 @@ extern "C" void detectUltraSoundDistortion(const float *spectrum, uint8_t *disto
 {
     *distortion = 0;
     for (int ch = 0; ch < Channels; ++ch) {
-        const float *channel = spectrum + ch * FloatsPerChannel;
+        const auto channel = voxaim::channelSpectrum(spectrum, ch);
         const float pus = bandPower(channel, UltraSoundFirst, UltraSoundLast);
         const float pnb = bandPower(channel, NeighborFirst, NeighborLast);
         UltraSoundLevel[ch] += TimeSmoothingFactor * (pus - UltraSoundLevel[ch]);

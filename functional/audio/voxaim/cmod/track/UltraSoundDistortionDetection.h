@@ -11,10 +11,10 @@
  * line when it ends; the judged level is published through
  * voxaim_getUltraSoundLevel (-100 dB until the first judgement).
  *
- * The spectrum layout is the engine's FftResult (see NoiseLevelEstimation.h).
- * The two per-channel level arrays are allocated by the initialisation and
- * released by destroyUltraSoundDistortionDetector; the per-frame call does
- * not allocate.
+ * The spectrum is the engine's FftResult, laid out as voxaim_spectrum.h
+ * describes. The two per-channel level arrays are allocated by the
+ * initialisation and released by destroyUltraSoundDistortionDetector; the
+ * per-frame call does not allocate.
  */
 #include <stdint.h>
 
@@ -22,11 +22,12 @@
 extern "C" {
 #endif
 
-/* Allocates the level arrays for voxaim_getNumberOfChannels() channels
- * (zero-filled; a failed allocation is a fatal assertion naming the array)
- * and resets the block counter, the warning state and the published levels.
- * Arrays of an earlier initialisation that was not destroyed are released. */
-void initializeUltraSoundDistortionDetector(void);
+/* Allocates the level arrays for `channels` channels, the channels of every
+ * spectrum handed to detectUltraSoundDistortion afterwards (zero-filled; a
+ * failed allocation is a fatal assertion naming the array), and resets the
+ * block counter, the warning state and the published levels. Arrays of an
+ * earlier initialisation that was not destroyed are released. */
+void initializeUltraSoundDistortionDetector(int32_t channels);
 
 /* Releases the level arrays. */
 void destroyUltraSoundDistortionDetector(void);

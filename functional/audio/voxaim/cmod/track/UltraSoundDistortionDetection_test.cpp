@@ -1,7 +1,5 @@
 #include "functional/audio/voxaim/cmod/track/UltraSoundDistortionDetection.h"
 
-#include "functional/audio/voxaim/cmod/track/voxaim.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,6 +9,7 @@
 namespace {
 
 constexpr int Bins = 2049;
+constexpr int Channels = 8;
 constexpr int UltraSoundBin = 1792; /* 21 kHz */
 constexpr int NeighborBin = 1600;   /* 18.75 kHz */
 
@@ -22,7 +21,7 @@ float powerFor(double level_dB)
 }
 
 struct Spectrum {
-    std::vector<float> s = std::vector<float>(voxaim_getNumberOfChannels() * 2 * Bins, 0.0f);
+    std::vector<float> s = std::vector<float>(Channels * 2 * Bins, 0.0f);
     Spectrum &tone(int ch, int bin, float power)
     {
         s[ch * 2 * Bins + 2 * bin + 1] = std::sqrt(power);
@@ -32,11 +31,9 @@ struct Spectrum {
 
 class UltraSoundDistortionDetection : public ::testing::Test {
 protected:
-    /* The engine initialises the detector for its variant's channels
-     * (brannt has 8); every test starts the detector afresh. */
-    static void SetUpTestSuite() { voxaim_initialize(7); }
-    static void TearDownTestSuite() { voxaim_destroy(); }
-    void SetUp() override { initializeUltraSoundDistortionDetector(); }
+    /* Every test starts the detector afresh, for eight channels. */
+    void SetUp() override { initializeUltraSoundDistortionDetector(Channels); }
+    void TearDown() override { destroyUltraSoundDistortionDetector(); }
 
     /* Runs a block of 20 frames; returns the frames (1 ... 20) that reported
      * distortion, and the log written meanwhile in *log. */
@@ -96,7 +93,7 @@ TEST_F(UltraSoundDistortionDetection, PublishedLevelIsMinus100UntilTheFirstJudge
     EXPECT_NEAR(voxaim_getUltraSoundLevel(), -50.0f, 0.01f);
 
     destroyUltraSoundDistortionDetector();
-    initializeUltraSoundDistortionDetector();
+    initializeUltraSoundDistortionDetector(Channels);
     EXPECT_EQ(voxaim_getUltraSoundLevel(), -100.0f);
 }
 
@@ -132,6 +129,20 @@ TEST_F(UltraSoundDistortionDetection, LoudLevelCloseToItsNeighborBandIsNotPublis
     EXPECT_NEAR(voxaim_getUltraSoundLevel(), -70.0f, 0.01f);
 }
 
+TEST_F(UltraSoundDistortionDetection, DistortionNeedsMoreThanMinus25dBAndMoreThan15dBAboveTheNeighbourBand)
+{
+    // Clear of its (empty) neighbour band and published, but not loud enough.
+    EXPECT_EQ(block(Spectrum().tone(0, UltraSoundBin, powerFor(-27.0))), None);
+    EXPECT_NEAR(voxaim_getUltraSoundLevel(), -27.0f, 0.01f);
+
+    // A level 14.5 dB above its neighbour band is held at the published
+    // -20 dB, which stands 14.5 dB above that band: no distortion.
+    EXPECT_EQ(block(Spectrum().tone(0, UltraSoundBin, powerFor(-20.0))), JudgingFrame);
+    const Spectrum close = Spectrum().tone(0, UltraSoundBin, powerFor(-20.0)).tone(0, NeighborBin, powerFor(-34.5));
+    EXPECT_EQ(block(close), None);
+    EXPECT_NEAR(voxaim_getUltraSoundLevel(), -20.0f, 0.01f);
+}
+
 TEST_F(UltraSoundDistortionDetection, JudgesTheLoudestChannelLowestIndexOnTies)
 {
     std::string log;
@@ -162,11 +173,10 @@ TEST_F(UltraSoundDistortionDetection, EveryBlockStartsFromZero)
     EXPECT_TRUE(std::isinf(voxaim_getUltraSoundLevel()));
 }
 
-TEST_F(UltraSoundDistortionDetection, FollowsTheChannelCountOfTheEngine)
+TEST_F(UltraSoundDistortionDetection, ReadsTheChannelsItWasInitialisedFor)
 {
-    voxaim_destroy();
-    voxaim_initialize(6); // feyla: 4 channels
-    ASSERT_EQ(voxaim_getNumberOfChannels(), 4);
+    destroyUltraSoundDistortionDetector();
+    initializeUltraSoundDistortionDetector(4);
     // A four-channel spectrum: nothing beyond it is read (checked by ASan).
     std::vector<float> s(4 * 2 * Bins, 0.0f);
     s[3 * 2 * Bins + 2 * UltraSoundBin] = std::sqrt(powerFor(-20.0f));
@@ -177,8 +187,6 @@ TEST_F(UltraSoundDistortionDetection, FollowsTheChannelCountOfTheEngine)
     const std::string log = testing::internal::GetCapturedStderr();
     EXPECT_EQ(distortion, 1);
     EXPECT_NE(log.find("channel: 3 "), std::string::npos) << log;
-    voxaim_destroy();
-    voxaim_initialize(7);
 }
 
 } // namespace

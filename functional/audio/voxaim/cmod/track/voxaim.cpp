@@ -155,14 +155,14 @@ void configureDetectors(const VariantConfig &variant)
     setNoiseLevelChannels(variant.noiseLevelChannels[0], variant.noiseLevelChannels[1]);
 }
 
-// Restarts every detector; the ultrasound detector sizes its per-channel
-// levels by NumberOfChannels, so this runs after the variant is set.
+// Restarts every detector; the ultrasound detector keeps levels for each of
+// the variant's channels.
 void initializeDetectors()
 {
     intializeNoiseLevel();
     initializeFrequencyDomainActivityDetector();
     initializeTimeDomainActivityDetector();
-    initializeUltraSoundDistortionDetector();
+    initializeUltraSoundDistortionDetector(NumberOfChannels);
 }
 // -----------------------------------------------------------------------------
 

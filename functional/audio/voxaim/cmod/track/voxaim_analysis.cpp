@@ -9,6 +9,7 @@
 #include "functional/audio/voxaim/cmod/track/TimeDomainActivityDetection.h"
 #include "functional/audio/voxaim/cmod/track/UltraSoundDistortionDetection.h"
 #include "functional/audio/voxaim/cmod/track/voxaim_fft.h"
+#include "functional/audio/voxaim/cmod/track/voxaim_kernels.h"
 
 namespace {
 
@@ -16,10 +17,6 @@ using namespace voxaim;
 
 /* The analysis starts at bin 4 (46.9 Hz). */
 constexpr int kFirstAnalysedBin = 4;
-constexpr float kNoiseFall = 0.59813082f;
-constexpr float kNoiseRise = 0.014121801f;
-constexpr float kSilentPower = 1e-7f;
-constexpr float kSilentWeight = 1e-7f;
 constexpr uint8_t kSpeechTimeout = 35;
 constexpr uint8_t kShortTimeout = 2;
 
@@ -79,16 +76,14 @@ void smoothNumerators(float gain)
 
 extern "C" void voxaim_normalizeInput(const float *in, float *out, int32_t bitsPerSample, int32_t channels)
 {
-    const float scale = inputScale(bitsPerSample);
-    const int32_t n = channels * kFrameLength;
-    for (int32_t i = 0; i < n; ++i)
-        out[i] = in[i] * scale;
+    if (channels > 0)
+        kernels::scale(in, inputScale(bitsPerSample), out, static_cast<size_t>(channels) * kFrameLength);
 }
 
 extern "C" void voxaim_vectorMultiply(const float *a, const float *b, float *out, int32_t n)
 {
-    for (int32_t i = 0; i < n; ++i)
-        out[i] = a[i] * b[i];
+    if (n > 0)
+        kernels::multiply(a, b, out, static_cast<size_t>(n));
 }
 
 extern "C" void voxaim_overlapInputChannels(float *block, const float *previous, const float *current, int32_t channels)
@@ -101,59 +96,22 @@ extern "C" void voxaim_overlapInputChannels(float *block, const float *previous,
 
 extern "C" void voxaim_multiplyWithComplexConjugate(const float *a, const float *b, float *out, int32_t n)
 {
-    for (int32_t k = 0; k + 1 < n; k += 2) {
-        const float re = a[k] * b[k] + a[k + 1] * b[k + 1];
-        const float im = a[k + 1] * b[k] - a[k] * b[k + 1];
-        out[k] = re;
-        out[k + 1] = im;
-    }
+    if (n > 0)
+        kernels::multiplyConjugate(a, b, out, static_cast<size_t>(n));
 }
 
 namespace voxaim {
 
 void trackNoiseAndWeights(std::span<const float> spectrum, std::span<float> noisePower, std::span<float> weight)
 {
-    // Written without branches (selects, min and max) so that the loop
-    // vectorises: the comparisons differ from bin to bin unpredictably.
-    for (size_t k = 0; k < noisePower.size(); ++k) {
-        const float re = spectrum[2 * k], im = spectrum[2 * k + 1];
-        const float p = re * re + im * im;
-        const float n = noisePower[k];
-        const float alpha = p <= n ? kNoiseFall : kNoiseRise;
-        const float updated = n + (p - n) * alpha;
-        noisePower[k] = updated;
-        const float w = std::min(std::max(1.25f * (p - 9.0f * updated) / p, 0.0f), 0.5f);
-        weight[k] = p <= kSilentPower ? 0.0f : w;
-    }
+    kernels::trackNoiseAndWeights(spectrum, noisePower, weight);
 }
 
 void smoothPairNumerator(std::span<float> current, std::span<const float> previous, std::span<uint8_t> timeout,
                          std::span<const float> weightA, std::span<const float> weightB, int lowerBin, int upperBin,
                          float gain, uint8_t timeoutLimit)
 {
-    const int bins = static_cast<int>(timeout.size());
-    const int low = std::clamp(lowerBin, 0, bins);
-    const int high = std::clamp(upperBin + 1, 0, bins - 1); // last bin the loop writes
-    std::fill(current.begin(), current.begin() + 2 * low, 0.0f);
-    std::fill(current.begin() + 2 * high, current.end(), 0.0f);
-
-    // The buffers never overlap, and the loop has no branches (the counter
-    // and keep are computed arithmetically): the compiler vectorises it.
-    float *__restrict out = current.data();
-    const float *__restrict before = previous.data();
-    uint8_t *__restrict count = timeout.data();
-    const float *__restrict a = weightA.data();
-    const float *__restrict b = weightB.data();
-    for (int k = low; k <= high; ++k) {
-        const float w = std::min(a[k], b[k]) * gain;
-        const int silent = (count[k] + 1) * static_cast<int>(w < kSilentWeight);
-        const int keep = static_cast<int>(silent < timeoutLimit);
-        const float re = (1.0f - w) * before[2 * k] + w * out[2 * k];
-        const float im = (1.0f - w) * before[2 * k + 1] + w * out[2 * k + 1];
-        out[2 * k] = static_cast<float>(keep) * re;
-        out[2 * k + 1] = static_cast<float>(keep) * im;
-        count[k] = static_cast<uint8_t>(silent * keep);
-    }
+    kernels::smoothPairNumerator(current, previous, timeout, weightA, weightB, lowerBin, upperBin, gain, timeoutLimit);
 }
 
 void analyzeFrame(const float *frame, int32_t bitsPerSample, FrameFlags &flags)

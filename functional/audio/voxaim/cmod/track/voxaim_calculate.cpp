@@ -17,8 +17,9 @@ extern "C" void voxaim_calculate(const float *frame, int32_t bitsPerSample, uint
     voxaim::analyzeFrame(frame, bitsPerSample, flags);
     voxaim::searchPosition(flags, result);
 
-    // The numerator and raw buffers just written hold the previous frame's
-    // data from now on.
+    // The next frame analyses the last two frames; the numerator and raw
+    // buffers just written hold the previous frame's data from now on.
+    voxaim_overlapInputChannels(InputAudio, PreviousRawAudioInput, CurrentRawAudioInput, NumberOfChannels);
     std::swap(CurrentNumerator, PreviousNumerator);
     std::swap(CurrentRawAudioInput, PreviousRawAudioInput);
 }

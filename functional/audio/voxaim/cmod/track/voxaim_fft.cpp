@@ -34,6 +34,8 @@ struct Scalar {
         p[1] = im;
     }
     static V reverse(V v) { return v; }
+    static V mla(V acc, V a, V b) { return acc + a * b; }
+    static V mls(V acc, V a, V b) { return acc - a * b; }
 };
 
 // Bins k .. k+L-1 of a split step. Z holds the bins k.., and M the bins
@@ -50,10 +52,14 @@ inline void splitBins(const float *Z, const float *M, const float *A, const floa
     mi = S::reverse(mi);
     S::load2(A, ar, ai);
     S::load2(B, br, bi);
+    // Left to right as written above, each product rounded before it is
+    // added (mla and mls never fuse).
     if constexpr (!Inverse)
-        S::store2(G, zr * ar - zi * ai + mr * br + mi * bi, zi * ar + zr * ai + mr * bi - mi * br);
+        S::store2(G, S::mla(S::mla(S::mls(zr * ar, zi, ai), mr, br), mi, bi),
+                  S::mls(S::mla(S::mla(zi * ar, zr, ai), mr, bi), mi, br));
     else
-        S::store2(G, zr * ar + zi * ai + mr * br - mi * bi, zi * ar - zr * ai - mr * bi - mi * br);
+        S::store2(G, S::mls(S::mla(S::mla(zr * ar, zi, ai), mr, br), mi, bi),
+                  S::mls(S::mls(S::mls(zi * ar, zr, ai), mr, bi), mi, br));
 }
 
 template <bool Inverse>
@@ -61,8 +67,11 @@ void splitAll(int n, const float *Z, const float *A, const float *B, float *G)
 {
     constexpr int L = SplitSimd::L;
     int k = 0;
-    for (; k + L <= n; k += L)
-        splitBins<SplitSimd, Inverse>(Z + 2 * k, Z + 2 * (n - k - L + 1), A + 2 * k, B + 2 * k, G + 2 * k);
+    // Walking pointers, so that ARM code can use post-incrementing loads.
+    const float *z = Z, *m = Z + 2 * (n - L + 1), *a = A, *b = B;
+    float *g = G;
+    for (; k + L <= n; k += L, z += 2 * L, m -= 2 * L, a += 2 * L, b += 2 * L, g += 2 * L)
+        splitBins<SplitSimd, Inverse>(z, m, a, b, g);
     for (; k < n; ++k)
         splitBins<Scalar, Inverse>(Z + 2 * k, Z + 2 * (n - k), A + 2 * k, B + 2 * k, G + 2 * k);
 }

@@ -16,13 +16,11 @@
 #include <cstdint>
 
 #include "functional/audio/voxaim/cmod/track/voxaim.h"
+#include "functional/audio/voxaim/cmod/track/voxaim_spectrum.h"
 
 namespace voxaim {
 
-inline constexpr int kFrameLength = VOXAIM_FRAME_LENGTH;       // samples per channel and frame
-inline constexpr int kBlockLength = 2 * kFrameLength;          // analysis block (two frames)
-inline constexpr int kSpectrumBins = kBlockLength / 2 + 1;     // 2049 bins, 11.71875 Hz apart
-inline constexpr int kSpectrumFloats = 2 * kSpectrumBins;      // 4098: complex bins, re first
+static_assert(kFrameLength == VOXAIM_FRAME_LENGTH);
 inline constexpr int kUpsampledLength = 4 * kBlockLength;      // 16384-lag correlation
 inline constexpr int kFftScratchFloats = kUpsampledLength + 8; // FftInput / FftOutput
 
@@ -32,7 +30,7 @@ inline constexpr int kRangeCount = 48;
 inline constexpr int kAzimuthElevationCells = kElevationCount * kAzimuthCount; // 29737
 inline constexpr int kAzimuthRangeCells = kRangeCount * kAzimuthCount;         // 10896
 
-static_assert(kSpectrumFloats == 4098 && kFftScratchFloats == 16392);
+static_assert(kFftScratchFloats == 16392);
 static_assert(kAzimuthElevationCells == 29737 && kAzimuthRangeCells == 10896);
 
 inline constexpr int kMaxPairs = 9; // elevation + azimuth pairs of the largest variant

@@ -15,11 +15,21 @@
 
 namespace voxaim {
 
+/* A pair's correlation at four times the sample rate: 16384 lags, lag m at
+ * element m, circular (lags above 8191 are negative). */
+using Correlation = std::span<const float, kUpsampledLength>;
+
 /* Turns this frame's numerator of the pair with global index g into its
- * correlation in FftOutput (16384 lags, lag m at element m, circular), and
- * suppresses the loudspeaker's direct path there when the variant asks for
- * it and the pair is an azimuth pair. */
-void correlatePair(int32_t g);
+ * correlation, with the loudspeaker's direct path suppressed when the
+ * variant asks for it and the pair is an azimuth pair. The correlation is
+ * formed in FftOutput and stays valid until the next call. */
+Correlation correlatePair(int32_t g);
+
+/* Adds the correlation at every cell's lag (lookupTable, one entry per
+ * accumulator cell) into the accumulator, or writes it there for the first
+ * pair of a list; returns the pair's largest value. */
+float accumulateCorrelation(Correlation correlation, const int16_t *lookupTable, std::span<float> accumulator,
+                            bool first);
 
 /* Multiplies lags lag - width ... lag + width (taken modulo the correlation
  * length, so a band may wrap across lag 0) by attenuation. */
@@ -41,7 +51,8 @@ float plateauRange(std::span<const float> accumulator, int32_t q, std::span<cons
 bool panelUpright(uint32_t productType, uint8_t voiceActivity, const float *elevationQuality,
                   const float *azimuthQuality);
 
-/* Runs the whole second half on the engine state and writes *result. */
+/* Runs the whole second half on the engine state and writes *result. The
+ * next frame's analysis block is left to the caller. */
 void searchPosition(FrameFlags &flags, VoxaimResult *result);
 
 } // namespace voxaim

@@ -120,8 +120,8 @@ protected:
     }
     static std::vector<float> correlationOf(int32_t g)
     {
-        correlatePair(g);
-        return std::vector<float>(FftOutput.begin(), FftOutput.begin() + kUpsampledLength);
+        const Correlation correlation = correlatePair(g);
+        return std::vector<float>(correlation.begin(), correlation.end());
     }
 };
 

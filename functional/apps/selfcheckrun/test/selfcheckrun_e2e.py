@@ -1,0 +1,359 @@
+#!/usr/bin/env python3
+"""End-to-end tests of selfcheckrun, run as PID 1 of a private PID + mount
+namespace: /etc is overlaid (so that /etc/selfcheckrun.d can be made), /run
+and /tmp are tmpfs, a scratch directory stands in for /var/log, and /dev is
+overlaid so that a socket at /dev/log receives the system log messages."""
+
+import argparse
+import os
+import signal
+import socket
+import subprocess
+import time
+
+import nsutil
+
+TESTDIR = "/etc/selfcheckrun.d"
+MARKER = "/tmp/install-wait"
+RESULT = "/run/selfcheckrun.xml"
+USAGE = "usage: {0} [-s sleep-in-seconds] [-f output-file] [-i postpone-in-seconds]\n"
+
+args = None
+emulator = []
+scratch = ""
+syslog_socket = None
+t = nsutil.Failures()
+
+
+def setup():
+    global syslog_socket
+    nsutil.overlay("/etc", scratch, "etc")
+    nsutil.overlay("/dev", scratch, "dev")
+    keep = [scratch, os.path.dirname(os.path.abspath(args.selfcheckrun)),
+            os.path.dirname(os.path.abspath(__file__))]
+    nsutil.tmpfs("/run", keep)
+    nsutil.tmpfs("/tmp", keep)
+    varlog = os.path.join(scratch, "varlog")
+    os.mkdir(varlog)
+    nsutil.bind(varlog, "/var/log")
+    syslog_socket = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+    syslog_socket.bind("/dev/log")
+    syslog_socket.setblocking(False)
+    os.chdir(os.path.join(scratch))
+
+
+def syslog_messages():
+    out = []
+    while True:
+        try:
+            out.append(syslog_socket.recv(4096).decode(errors="replace"))
+        except BlockingIOError:
+            return out
+
+
+def reset(programs=None):
+    """A fresh test directory holding the given {name: (body, mode)}."""
+    subprocess.run(["rm", "-rf", TESTDIR, MARKER, "/var/log/selfcheckrun.xml"], check=True)
+    for f in run_files():
+        os.remove(os.path.join("/run", f))
+    syslog_messages()
+    if programs is not None:
+        os.mkdir(TESTDIR)
+        for name, (body, mode) in programs.items():
+            if body is None:
+                os.mkdir(os.path.join(TESTDIR, name))
+            else:
+                nsutil.write_script(os.path.join(TESTDIR, name), body, mode)
+
+
+def run_files():
+    """The regular files in /run (mount(8) keeps a directory of its own there)."""
+    return sorted(f for f in os.listdir("/run") if os.path.isfile(os.path.join("/run", f)))
+
+
+class Runner:
+    """selfcheckrun started in the background, its standard error in a file."""
+
+    def __init__(self, options):
+        self.errpath = os.path.join(scratch, "stderr.txt")
+        self.errfile = open(self.errpath, "w")
+        self.proc = subprocess.Popen(emulator + [args.selfcheckrun] + options, stdout=subprocess.DEVNULL,
+                                     stderr=self.errfile)
+
+    def stderr(self):
+        return nsutil.read_text(self.errpath)
+
+    def wait_until(self, condition, seconds=20):
+        deadline = time.time() + seconds
+        while time.time() < deadline:
+            if condition():
+                return True
+            if self.proc.poll() is not None:
+                return condition()
+            time.sleep(0.02)
+        return False
+
+    def stop_with_marker(self):
+        with open(MARKER, "w"):
+            pass
+        try:
+            status = self.proc.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            status = "timeout"
+        self.errfile.close()
+        return status
+
+
+def run(options, timeout=20):
+    return subprocess.run(emulator + [args.selfcheckrun] + options, capture_output=True, text=True,
+                          timeout=timeout)
+
+
+def test_command_line():
+    r = run(["-h"])
+    t.equal((r.returncode, r.stderr), (0, USAGE.format(args.selfcheckrun)), "-h: usage, status 0")
+    r = run(["-x"])
+    t.equal((r.returncode, r.stderr.splitlines(True)[-1]), (1, USAGE.format(args.selfcheckrun)),
+            "unknown option: usage, status 1")
+    for bad in (["-s", "abc"], ["-s", "-5"], ["-s", "5x"], ["-i", "2.5"], ["-i", ""]):
+        r = run(bad)
+        t.equal((r.returncode, r.stderr), (1, USAGE.format(args.selfcheckrun)), f"{bad}: usage, status 1")
+    reset()
+    with open(MARKER, "w"):
+        pass
+    too_long = "/run/" + "a" * 1006  # "cp " + 1011 characters + " /var/log/" needs 1025 bytes
+    r = run(["-i", "0", "-f", too_long])
+    t.equal((r.returncode, r.stderr),
+            (1, f"selfcheckrun: result path too long for the copy to /var/log: {too_long}\n"),
+            "result path too long: refused at start")
+    r = run(["-i", "-3", "-f", "/run/" + "a" * 1005])
+    t.equal((r.returncode, r.stderr), (0, ""), "longest result path and a negative delay accepted")
+    # Publishing would rename the temporary file over these.
+    os.symlink("/dev/null", "/run/link.xml")
+    for path in ("/dev/null", "/run", "/run/link.xml"):
+        r = run(["-i", "0", "-f", path])
+        t.equal((r.returncode, r.stderr), (1, f"selfcheckrun: result path is not a regular file: {path}\n"),
+                f"result path {path} refused at start")
+    t.check(os.path.exists("/dev/null") and not os.path.isfile("/dev/null"), "/dev/null left alone")
+    t.equal(os.readlink("/run/link.xml"), "/dev/null", "link left alone")
+    os.remove("/run/link.xml")
+
+
+def test_install_wait_at_start():
+    reset({"count": (f"#!/bin/sh\necho run >> {scratch}/runs.txt\n", 0o755)})
+    with open(MARKER, "w"):
+        pass
+    started = time.time()
+    r = run(["-i", "1", "-s", "0"])
+    t.equal(r.returncode, 0, "marker present: status 0")
+    t.check(time.time() - started >= 1.0, "the start delay comes first")
+    t.equal((nsutil.read_text(RESULT), nsutil.read_text(os.path.join(scratch, "runs.txt"))), (None, None), "no run at all")
+    messages = syslog_messages()
+    t.check(any(m.startswith("<30>") and m.endswith(" selfcheckrun: selfcheckrun: Started") for m in messages),
+            "started in the system log as selfcheckrun, daemon.info", messages)
+
+
+def test_empty_directory():
+    reset({})
+    runner = Runner(["-i", "0", "-s", "1"])
+    runner.wait_until(lambda: os.path.exists(RESULT) and os.path.exists("/var/log/selfcheckrun.xml"))
+    t.equal(runner.stop_with_marker(), 0, "marker during the pause: status 0")
+    t.equal(nsutil.read_text(RESULT), "<tests>\n</tests>\n", "empty directory: framing only")
+    t.equal(nsutil.read_text("/var/log/selfcheckrun.xml"), "<tests>\n</tests>\n", "copy in /var/log")
+    t.equal(run_files(), ["selfcheckrun.xml"], "no temporary file left")
+    t.equal(runner.stderr(), "", "no messages")
+
+
+def test_programs():
+    reset({
+        "two lines": ("#!/bin/sh\necho '<test name=\"a\"/>'\necho 'second line'\nexit 3\n", 0o755),
+        "semi;touch pwned": ("#!/bin/sh\necho '<semi/>'\n", 0o755),
+        "quote'd": ("#!/bin/sh\necho \"<quote arg0='$0' args='$#'/>\"\n", 0o755),
+        "semi": ("#!/bin/sh\necho '<decoy/>'\n", 0o755),
+        "noexec": ("#!/bin/sh\necho '<never/>'\n", 0o644),
+        "sub": (None, 0),
+        "killed": ("#!/bin/sh\necho partial\nkill -9 $$\n", 0o755),
+        "plain": ("echo '<plain/>'\n", 0o755),
+    })
+    outputs = {
+        "two lines": '<test name="a"/>\nsecond line\n',
+        "semi;touch pwned": "<semi/>\n",
+        "quote'd": f"<quote arg0='{TESTDIR}/quote'd' args='0'/>\n",
+        "semi": "<decoy/>\n",
+        "killed": "partial\n",
+        "plain": "<plain/>\n",
+    }
+    order = [n for n in os.listdir(TESTDIR) if n in outputs]
+    expected = "<tests>\n" + "".join(outputs[n] for n in order) + "</tests>\n"
+    runner = Runner(["-i", "0", "-s", "1"])
+    runner.wait_until(lambda: os.path.exists(RESULT))
+    t.equal(runner.stop_with_marker(), 0, "status 0")
+    t.equal(nsutil.read_text(RESULT), expected, "outputs in directory order, unchanged")
+    failed = [f"selfcheckrun: Failed to run {TESTDIR}/two lines\n", f"selfcheckrun: Failed to run {TESTDIR}/killed\n"]
+    err = runner.stderr()
+    for line in failed + [f"selfcheckrun: {TESTDIR}/noexec is not executable\n"]:
+        t.check(line in err, f"message {line!r}", err)
+    t.equal(len(err.splitlines()), 3, "no other messages (the subdirectory is skipped silently)")
+    messages = syslog_messages()
+    for line in failed:
+        t.check(any(m.startswith("<30>") and m.endswith(" selfcheckrun: " + line.strip()) for m in messages),
+                f"system log {line.strip()!r}", messages)
+    t.check(not os.path.exists("pwned"), "a file name is never shell text")
+
+
+def test_missing_directory():
+    reset()
+    with open(RESULT, "w") as f:
+        f.write("previous document\n")
+    runner = Runner(["-i", "0", "-s", "1"])
+    runner.wait_until(lambda: "Failed to run tests" in (runner.stderr() or ""))
+    t.equal(runner.stop_with_marker(), 0, "status 0")
+    t.equal(nsutil.read_text(RESULT), "previous document\n", "previous result kept")
+    t.check((runner.stderr() or "").startswith(f"selfcheckrun: cannot open {TESTDIR}: No such file or directory\n"
+                                               "selfcheckrun: Failed to run tests\n"), "failed run reported with why",
+            runner.stderr())
+    t.equal(run_files(), ["selfcheckrun.xml"], "temporary file deleted")
+
+
+def test_marker_during_pause():
+    reset({"count": (f"#!/bin/sh\necho run >> {scratch}/runs.txt\necho '<c/>'\n", 0o755)})
+    if os.path.exists(os.path.join(scratch, "runs.txt")):
+        os.remove(os.path.join(scratch, "runs.txt"))
+    runner = Runner(["-i", "0", "-s", "1"])
+    runner.wait_until(lambda: os.path.exists(RESULT))
+    t.equal(runner.stop_with_marker(), 0, "marker created during the pause: status 0")
+    t.equal(nsutil.read_text(os.path.join(scratch, "runs.txt")), "run\n", "no run after the marker")
+
+
+def test_comma_path():
+    reset({})
+    path = "/run/result,v1.xml"
+    runner = Runner(["-i", "0", "-s", "1", "-f", path])
+    runner.wait_until(lambda: "Copying results failed" in (runner.stderr() or ""))
+    t.equal(runner.stop_with_marker(), 0, "status 0")
+    t.equal(nsutil.read_text(path), "<tests>\n</tests>\n", "comma path published")
+    t.check((runner.stderr() or "").startswith("selfcheckrun: Copying results failed\n"), "copy failure reported",
+            runner.stderr())
+    t.equal(os.listdir("/var/log"), [], "nothing copied")
+
+
+def test_ending_signals():
+    """SIGTERM or SIGINT during a run: the running test program ends too, the
+    temporary file is removed, and the runner ends by that signal. The test
+    program is signalled once it is sleep itself: a shell that receives
+    SIGINT while it starts a command may let that command run on."""
+    for signum in (signal.SIGTERM, signal.SIGINT):
+        reset({"sleeper": (f"#!/bin/sh\necho $$ > {scratch}/sleeper.pid\nexec sleep 30\n", 0o755)})
+        pidfile = os.path.join(scratch, "sleeper.pid")
+        if os.path.exists(pidfile):
+            os.remove(pidfile)
+        runner = Runner(["-i", "0", "-s", "1"])
+        runner.wait_until(lambda: bool(nsutil.read_text(pidfile)))
+        sleeper = int(nsutil.read_text(pidfile))
+        runner.wait_until(lambda: nsutil.read_text(f"/proc/{sleeper}/comm") == "sleep\n")
+        temporary = f"selfcheckrun.xml.{runner.proc.pid}"
+        t.check(temporary in run_files(), "a temporary file during the run", run_files())
+        runner.proc.send_signal(signum)
+        try:
+            status = runner.proc.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            runner.proc.kill()
+            status = "timeout"
+        t.equal(status, -signum, f"runner ended by {signum.name}")
+        t.equal(run_files(), [], f"{signum.name}: no temporary file left")
+
+        def ended(pid):
+            stat = nsutil.read_text(f"/proc/{pid}/stat")
+            return stat is None or stat.rsplit(")", 1)[1].split()[0] in ("Z", "X")
+
+        deadline = time.time() + 10
+        while time.time() < deadline and not ended(sleeper):
+            time.sleep(0.05)
+        t.check(ended(sleeper), f"{signum.name}: the running test program ended with it")
+
+
+def test_reader_never_sees_partial_document():
+    line = "<x>" + "y" * 60 + "</x>\n"
+    reset({"big": (f"#!/bin/sh\nfor i in $(seq 1 2000); do echo '{line.strip()}'; done\n", 0o755)})
+    expected = "<tests>\n" + line * 2000 + "</tests>\n"
+    runner = Runner(["-i", "0", "-s", "0"])
+    reads = partial = 0
+    inodes = set()
+    deadline = time.time() + 2
+    while time.time() < deadline:
+        try:
+            with open(RESULT) as f:
+                inodes.add(os.fstat(f.fileno()).st_ino)
+                text = f.read()
+        except FileNotFoundError:
+            continue
+        reads += 1
+        if text != expected:
+            partial += 1
+    t.equal(runner.stop_with_marker(), 0, "status 0")
+    print(f"{reads} reads of {len(inodes)} published documents", flush=True)
+    t.equal(partial, 0, f"{reads} reads, none partial")
+    t.check(len(inodes) >= 2, "several documents were published while reading", inodes)
+
+
+def test_lost_output_is_never_published():
+    """The result file system fills up while a test prints; the test then
+    frees the space again before it ends, so only the lost pieces of its
+    output were not written. That document must not be published."""
+    small = "/run/small"
+    os.makedirs(small, exist_ok=True)
+    nsutil.mount("-t", "tmpfs", "-o", "size=64k", "tmpfs", small)
+    try:
+        filler = os.path.join(small, "filler")
+        with open(filler, "wb") as f:
+            f.write(b"\0" * (56 * 1024))  # 8 KiB left for the result
+        result = os.path.join(small, "result.xml")
+        with open(result, "w") as f:
+            f.write("previous document\n")
+        # Prints 48 KiB, waits until the runner has read all of it (and so
+        # has tried to write it), then frees the space and ends.
+        reset({"filler-freed": (
+            "#!/usr/bin/env python3\n"
+            "import array, fcntl, os, termios, time\n"
+            "os.write(1, (b'<x>' + b'y' * 1020 + b'</x>\\n') * 48)\n"
+            "left = array.array('i', [1])\n"
+            "while left[0]:\n"
+            "    time.sleep(0.01)\n"
+            "    fcntl.ioctl(1, termios.FIONREAD, left)\n"
+            f"os.remove({filler!r})\n", 0o755)})
+        # The pause is long enough for the marker to stop the runner before
+        # a second run, which would succeed.
+        runner = Runner(["-i", "0", "-s", "2", "-f", result])
+        runner.wait_until(lambda: "Failed to run tests" in (runner.stderr() or ""))
+        t.equal(runner.stop_with_marker(), 0, "status 0")
+        published = nsutil.read_text(result)
+        t.check(published == "previous document\n", "incomplete document not published",
+                f"{len(published or '')} characters published")
+        t.check((runner.stderr() or "").startswith(
+            "selfcheckrun: Writing tempfile failed: No space left on device\n"
+            "selfcheckrun: Failed to run tests\n"), "write failure reported", runner.stderr())
+        t.equal(sorted(os.listdir(small)), ["result.xml"], "temporary file deleted")
+    finally:
+        nsutil.umount(small)
+
+
+def main():
+    global args, emulator, scratch
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--emulator", default="")
+    parser.add_argument("--selfcheckrun", required=True)
+    scratch = nsutil.enter_namespace()
+    args = parser.parse_args()
+    emulator = nsutil.emulator_prefix(args.emulator)
+    setup()
+    for test in (test_command_line, test_install_wait_at_start, test_empty_directory, test_programs,
+                 test_missing_directory, test_marker_during_pause, test_comma_path, test_ending_signals,
+                 test_reader_never_sees_partial_document, test_lost_output_is_never_published):
+        print(f"--- {test.__name__}", flush=True)
+        test()
+    t.finish()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,44 @@
+#ifndef FUNCTIONAL_AUDIO_LIBRARIES_DSPLIB_ARM_VARIANTS_H
+#define FUNCTIONAL_AUDIO_LIBRARIES_DSPLIB_ARM_VARIANTS_H
+// The library's one dispatcher. A variant is the build of every vector
+// kernel (complex FFT, FIR) for one vector layer (simd_*.h), made by one
+// variant_<layer>.cpp unit. The public entry points run the widest variant
+// the processor has; tests and benchmarks run each of them.
+#include <span>
+
+namespace dsplib {
+
+struct Variant {
+    const char *name; // "portable", "neon", "sse2", "avx2"
+    int lanes;
+    // The general complex transform (cfft_algorithm.h) of N = 1 << log2N
+    // points, N >= cfftMinN (the lanes need N/16 leaf pairs).
+    int cfftMinN;
+    void (*cfftForward)(int N, int log2N, const float *x, float *y);
+    void (*cfftInverse)(int N, int log2N, const float *x, float *y);
+    // The FIR kernels (sp_fir_algorithm.h): nh >= 1, ny >= 1, step >= 1.
+    void (*firGen)(const float *x, const float *h, float *y, int nh, int ny);
+    void (*firGenDownsample)(const float *x, const float *h, float *y, int nh, int ny, int step);
+};
+
+// The variants compiled into this build that the processor runs: the
+// portable reference first, the widest last.
+std::span<const Variant> variants();
+
+// The variant behind the FIR entry points: the widest.
+const Variant &firVariant();
+
+// The variant behind the complex FFT drivers for size N >= 32: the widest
+// whose lanes the size can fill.
+const Variant &cfftVariantFor(int N);
+
+// One variant per unit; nullptr where it is not built for this target. The
+// AVX2 one must only be run after checking the processor (variants() does).
+const Variant *portableVariant();
+const Variant *neonVariant();
+const Variant *sse2Variant();
+const Variant *avx2Variant();
+
+} // namespace dsplib
+
+#endif

@@ -1,0 +1,73 @@
+// Process primitives: fork, exec without a shell, wait.
+#include "platform/proc/process.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace {
+
+struct SpawnRequest {
+    char *const *argv;
+    int outputFd;
+    int notStartedStatus;
+};
+
+// In the child: standard output redirected, then the program itself.
+void execute(void *context)
+{
+    const auto *request = static_cast<const SpawnRequest *>(context);
+    if (request->outputFd == STDOUT_FILENO) {
+        // dup2 onto itself would keep the close-on-exec flag.
+        if (fcntl(STDOUT_FILENO, F_SETFD, 0) < 0) {
+            _exit(request->notStartedStatus);
+        }
+    } else if (request->outputFd >= 0 && dup2(request->outputFd, STDOUT_FILENO) < 0) {
+        _exit(request->notStartedStatus);
+    }
+    execvp(request->argv[0], request->argv);
+    _exit(request->notStartedStatus);
+}
+
+} // namespace
+
+extern "C" pid_t proc_fork(void (*child)(void *context), void *context)
+{
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        child(context);
+        _exit(127);
+    }
+    return pid;
+}
+
+extern "C" pid_t proc_spawn(char *const argv[], int outputFd, int notStartedStatus)
+{
+    SpawnRequest request{argv, outputFd, notStartedStatus};
+    return proc_fork(execute, &request);
+}
+
+extern "C" int proc_wait(pid_t pid, int *status)
+{
+    if (pid <= 0) {
+        errno = ECHILD;
+        return -1;
+    }
+    for (;;) {
+        if (waitpid(pid, status, 0) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return -1;
+        }
+        if (WIFEXITED(*status) || WIFSIGNALED(*status)) {
+            return 0;
+        }
+    }
+}
+
+extern "C" int proc_succeeded(int status) { return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 1 : 0; }

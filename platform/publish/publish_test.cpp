@@ -1,0 +1,104 @@
+#include "platform/publish/publish.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class PublishTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/publish_test.XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+        path = (dir / "result").string();
+        std::ofstream(path) << "old\n";
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    std::string content()
+    {
+        std::ifstream in(path);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    std::size_t files() { return std::distance(fs::directory_iterator(dir), fs::directory_iterator()); }
+
+    fs::path dir;
+    std::string path;
+};
+
+TEST_F(PublishTest, CommitReplacesThePathAsAWhole)
+{
+    struct stat before {};
+    ASSERT_EQ(stat(path.c_str(), &before), 0);
+    publish_file file;
+    ASSERT_EQ(publish_open(&file, path.c_str()), 0);
+    EXPECT_EQ(std::string(file.temporary), path + "." + std::to_string(getpid()));
+    std::fputs("new\n", file.out);
+    EXPECT_EQ(content(), "old\n"); // nothing shows before the commit
+    ASSERT_EQ(publish_commit(&file), PUBLISH_DONE);
+    EXPECT_EQ(content(), "new\n");
+    struct stat after {};
+    ASSERT_EQ(stat(path.c_str(), &after), 0);
+    EXPECT_NE(before.st_ino, after.st_ino); // a reader of the old file keeps it whole
+    EXPECT_EQ(files(), 1u);
+
+    ASSERT_EQ(publish_open(&file, path.c_str()), 0);
+    std::fputs("dropped\n", file.out);
+    publish_abandon(&file);
+    EXPECT_EQ(content(), "new\n");
+    EXPECT_EQ(files(), 1u);
+
+    errno = 0;
+    EXPECT_EQ(publish_open(&file, (dir / "missing" / "result").c_str()), -1);
+    EXPECT_EQ(errno, ENOENT);
+}
+
+TEST_F(PublishTest, FailuresPublishNothingAndLeaveNoTemporary)
+{
+    // A write that does not reach the file: the file size limit stands in for
+    // a full disk.
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlimit small{16, limit.rlim_max};
+    const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    publish_file file;
+    ASSERT_EQ(publish_open(&file, path.c_str()), 0);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::fputs(std::string(8192, 'x').c_str(), file.out);
+    std::fputs("tail that fits\n", file.out);
+    errno = 0;
+    const publish_outcome outcome = publish_commit(&file);
+    const int error = errno;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(outcome, PUBLISH_WRITE_FAILED);
+    EXPECT_EQ(error, EFBIG);
+    EXPECT_EQ(content(), "old\n");
+    EXPECT_EQ(files(), 1u);
+
+    // A path that a file cannot replace.
+    const fs::path folder = dir / "folder";
+    fs::create_directory(folder);
+    std::ofstream(folder / "inside") << "x";
+    ASSERT_EQ(publish_open(&file, folder.c_str()), 0);
+    std::fputs("new\n", file.out);
+    EXPECT_EQ(publish_commit(&file), PUBLISH_RENAME_FAILED);
+    EXPECT_EQ(errno, EISDIR);
+    EXPECT_EQ(files(), 2u);
+}
+
+} // namespace

@@ -1,0 +1,73 @@
+"""What the board tests share: one boot of the board per test class, the
+results that its scripts sent back (guest/lib.sh: finish), and the command
+line: --board-dir DIR (made by setup_board.py) before the test's own
+arguments."""
+
+import argparse
+import io
+import os
+import sys
+import tarfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from vm import Boot  # noqa: E402
+
+BOARD_DIR = None
+ARGS = None
+
+
+class BoardTest(unittest.TestCase):
+    """Boots the board once for the class and runs SCRIPTS on it."""
+
+    SCRIPTS = []
+    MACHINE = "virt"
+    TIMEOUT = 240
+    # Whether the scripts must run to their end (a restart test's do not).
+    COMPLETE = True
+
+    @classmethod
+    def qemu_args(cls):
+        return []
+
+    @classmethod
+    def setUpClass(cls):
+        cls.boot = Boot(BOARD_DIR, cls.SCRIPTS, machine=cls.MACHINE, qemu_args=cls.qemu_args(),
+                        timeout=cls.TIMEOUT).run()
+        if cls.COMPLETE:
+            for script in cls.SCRIPTS:
+                result = cls.boot.results.get(script)
+                if result is None or result.status != 0:
+                    raise AssertionError("board script %s did not run to its end (%s); console:\n%s"
+                                         % (script, result and result.status, "\n".join(cls.boot.console)))
+        cls.out = {}
+        if "results.tar" in cls.boot.files:
+            with tarfile.open(fileobj=io.BytesIO(cls.boot.files["results.tar"])) as tar:
+                for member in tar:
+                    if member.isfile():
+                        cls.out[os.path.normpath(member.name)] = tar.extractfile(member).read()
+
+    def text(self, name):
+        """A result file as text, None when the board did not have it."""
+        data = self.out.get(name)
+        return None if data is None else data.decode(errors="replace")
+
+    def lines(self, name):
+        return (self.text(name) or "").splitlines()
+
+    def run_result(self, name):
+        """(exit status, standard output, standard error) of a captured run."""
+        rc = self.text(name + ".rc")
+        return (None if rc is None else int(rc), self.text(name + ".out"), self.text(name + ".err"))
+
+
+def main(extra=lambda parser: None):
+    """Parses --board-dir and the test's own options (added by `extra`), then
+    runs the test classes of the calling module."""
+    global BOARD_DIR, ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--board-dir", required=True)
+    extra(parser)
+    ARGS, rest = parser.parse_known_args()
+    BOARD_DIR = os.path.abspath(ARGS.board_dir)
+    unittest.main(module="__main__", argv=[sys.argv[0]] + rest, verbosity=2)
