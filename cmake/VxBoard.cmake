@@ -5,7 +5,7 @@
 # Device build only. Every test has the label "board" (ctest -L board):
 #   board_setup   fetches the kernel and busybox-static (apt-get download,
 #                 cached in <build>/board/cache) and assembles the initramfs
-#                 from this build's programs; the others need it (fixture).
+#                 from this build's packages; the others need it (fixture).
 #   board_<name>  one boot of the board each.
 if(NOT CMAKE_CROSSCOMPILING OR NOT BUILD_TESTING)
   return()
@@ -28,16 +28,22 @@ target_compile_options(corestack_crasher_nounwind PRIVATE -O0 -g -fno-omit-frame
                        -fno-unwind-tables -fno-asynchronous-unwind-tables -fno-pie)
 target_link_options(corestack_crasher_nounwind PRIVATE -no-pie)
 
-# The programs of the board's initramfs, at their device paths. Another
-# source of programs (the project's armhf packages) goes in with --deb.
+# The programs of the board's initramfs: the device software from this
+# build's armhf packages (made by packages_test into packages-test/, at the
+# paths a device gets them), and the crashing test programs, which no package
+# holds, from the build tree.
 set(board_programs)
-foreach(program kmsgwatch keyprom corestack selfcheckrun corestack_crasher corestack_crasher_nounwind)
+foreach(package kmsgwatch selfcheckrun platform-tools)
+  list(APPEND board_programs --deb ${CMAKE_BINARY_DIR}/packages-test/${package}_*_armhf.deb)
+endforeach()
+foreach(program corestack_crasher corestack_crasher_nounwind)
   list(APPEND board_programs --program /usr/bin/${program}=$<TARGET_FILE:${program}>)
 endforeach()
 add_test(NAME board_setup
          COMMAND ${Python3_EXECUTABLE} ${VX_BOARD_TOOLS}/setup_board.py --board-dir ${VX_BOARD_DIR}
                  ${board_programs})
-set_tests_properties(board_setup PROPERTIES FIXTURES_SETUP board LABELS board TIMEOUT 600)
+set_tests_properties(board_setup PROPERTIES FIXTURES_SETUP board FIXTURES_REQUIRED packages LABELS board
+                     TIMEOUT 600)
 
 #   vx_add_board_test(NAME name SCRIPT file.py [COST n] [ARGS ...])
 function(vx_add_board_test)

@@ -74,10 +74,16 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--board-dir", required=True)
     parser.add_argument("--program", action="append", default=[], metavar="BOARD_PATH=HOST_PATH")
-    parser.add_argument("--deb", action="append", default=[])
+    parser.add_argument("--deb", action="append", default=[], metavar="PACKAGE.deb or a pattern naming one")
     args = parser.parse_args()
     args.board_dir = os.path.abspath(args.board_dir)
     programs = [tuple(p.split("=", 1)) for p in args.program]
+    debs = []
+    for pattern in args.deb:
+        found = glob.glob(pattern)
+        if len(found) != 1:
+            sys.exit("setup_board: %s names %d packages, not one" % (pattern, len(found)))
+        debs += found
     start = time.monotonic()
     os.makedirs(args.board_dir, exist_ok=True)
     parts = Parts(args.board_dir)
@@ -85,7 +91,7 @@ def main():
         % (parts.release, parts.kernel_package, time.monotonic() - start))
     vexpress_dtb(parts, os.path.join(args.board_dir, "vexpress.dtb"))
     initrd = os.path.join(args.board_dir, "initrd.gz")
-    assemble(parts, programs, args.deb).write(initrd)
+    assemble(parts, programs, debs).write(initrd)
     with open(os.path.join(args.board_dir, "kernel"), "w") as f:
         f.write(parts.vmlinuz + "\n")
     log("initramfs of %d KiB; board ready in %.1f s"
