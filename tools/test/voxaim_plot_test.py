@@ -14,6 +14,8 @@ import sys
 import tempfile
 import unittest
 
+import scripttest  # tools/testing, on PYTHONPATH
+
 EMULATOR = []
 PLOT = REPLAY = RENDER = ""
 TMP = None
@@ -91,11 +93,8 @@ def main():
     EMULATOR = shlex.split(args.emulator)
     PLOT, REPLAY, RENDER = args.plot, args.replay, args.render
     TMP = tempfile.TemporaryDirectory(prefix="voxaim_plot_test_")
-    try:
-        result = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2).result
-    finally:
-        TMP.cleanup()
-    sys.exit(0 if result.wasSuccessful() else 1)
+    with TMP:
+        sys.exit(scripttest.run(rest))
 
 
 if __name__ == "__main__":

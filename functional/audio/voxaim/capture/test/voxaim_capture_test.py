@@ -18,6 +18,8 @@ import sys
 import tempfile
 import unittest
 
+import scripttest  # tools/testing, on PYTHONPATH
+
 EMULATOR = []
 CAPTURE = REPLAY = RENDER = PRELOAD = ""
 TMP = None
@@ -150,11 +152,8 @@ def main():
     EMULATOR = shlex.split(args.emulator)
     CAPTURE, REPLAY, RENDER, PRELOAD = args.capture, args.replay, args.render, args.preload
     TMP = tempfile.TemporaryDirectory(prefix="voxaim_capture_test_")
-    try:
-        result = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2).result
-    finally:
-        TMP.cleanup()
-    sys.exit(0 if result.wasSuccessful() else 1)
+    with TMP:
+        sys.exit(scripttest.run(rest))
 
 
 if __name__ == "__main__":

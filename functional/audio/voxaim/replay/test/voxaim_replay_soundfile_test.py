@@ -17,6 +17,8 @@ import sys
 import tempfile
 import unittest
 
+import scripttest  # tools/testing, on PYTHONPATH
+
 EMULATOR = []
 REPLAY = ""
 RENDER = ""
@@ -208,11 +210,8 @@ def main():
     EMULATOR = shlex.split(args.emulator)
     REPLAY, RENDER = args.replay, args.render
     TMP = tempfile.TemporaryDirectory(prefix="voxaim_replay_soundfile_test_")
-    try:
-        result = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2).result
-    finally:
-        TMP.cleanup()
-    sys.exit(0 if result.wasSuccessful() else 1)
+    with TMP:
+        sys.exit(scripttest.run(rest))
 
 
 if __name__ == "__main__":

@@ -15,6 +15,8 @@ import sys
 import tempfile
 import unittest
 
+import scripttest  # tools/testing, on PYTHONPATH
+
 EMULATOR = []
 REPLAY = ""
 RECORDER = ""
@@ -215,11 +217,8 @@ def main():
     EMULATOR = shlex.split(args.emulator)
     REPLAY, RECORDER = args.replay, args.recorder
     Workdir.tmp = tempfile.TemporaryDirectory(prefix="voxaim_replay_test_")
-    try:
-        result = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2).result
-    finally:
-        Workdir.tmp.cleanup()
-    sys.exit(0 if result.wasSuccessful() else 1)
+    with Workdir.tmp:
+        sys.exit(scripttest.run(rest))
 
 
 if __name__ == "__main__":
