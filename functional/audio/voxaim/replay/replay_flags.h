@@ -5,8 +5,9 @@
 // not read.
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <string>
+
+#include "functional/audio/voxaim/replay/replay_file.h"
 
 namespace voxaim::replay {
 
@@ -19,13 +20,9 @@ public:
     const std::string &error() const { return error_; }
 
 private:
-    struct CloseFile {
-        void operator()(std::FILE *file) const noexcept { std::fclose(file); }
-    };
-
     bool fail(std::string message);
 
-    std::unique_ptr<std::FILE, CloseFile> file_;
+    FilePtr file_;
     std::string path_;
     uint64_t line_ = 0;
     std::string error_;

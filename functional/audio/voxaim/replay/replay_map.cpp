@@ -3,19 +3,15 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <memory>
 
 #include "functional/audio/voxaim/cmod/track/voxaim.h"
+#include "functional/audio/voxaim/replay/replay_file.h"
 
 namespace voxaim::replay {
 
 namespace {
 
 constexpr float kDegreesPerRadian = 57.2957763671875f; // as the results convert
-
-struct CloseFile {
-    void operator()(std::FILE *file) const noexcept { std::fclose(file); }
-};
 
 // %.9g reads back to the same float; NaN is written the same on every host.
 void printValue(std::FILE *out, float value)
@@ -48,7 +44,7 @@ void printGrid(std::FILE *out, const char *name, const VoxaimSearchMap &map, boo
 bool writeSearchMap(const char *path, std::string &error)
 {
     errno = 0;
-    std::unique_ptr<std::FILE, CloseFile> file(std::fopen(path, "w"));
+    FilePtr file(std::fopen(path, "w"));
     if (!file) {
         error = std::string("cannot write map ") + path + ": " + std::strerror(errno);
         return false;

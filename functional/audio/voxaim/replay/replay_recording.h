@@ -10,10 +10,10 @@
 // invalid product type, so a damaged file must be refused here instead.
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "functional/audio/voxaim/replay/replay_file.h"
 #include "functional/audio/voxaim/cmod/track/voxaim_variants.h"
 
 namespace voxaim::replay {
@@ -46,13 +46,9 @@ public:
     const std::string &error() const { return error_; }
 
 private:
-    struct CloseFile {
-        void operator()(std::FILE *file) const noexcept { std::fclose(file); }
-    };
-
     bool fail(std::string message);
 
-    std::unique_ptr<std::FILE, CloseFile> file_;
+    FilePtr file_;
     std::string path_;
     const VariantConfig *variant_ = nullptr;
     uint64_t frame_ = 0;
