@@ -14,18 +14,22 @@
 #include "platform/corestack/corestack_core.h"
 #include "platform/corestack/corestack_text.h"
 
+#include <getopt.h>
 #include <libunwind-coredump.h>
 #include <libunwind.h>
 #include <unistd.h>
+#include <vx_version.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -64,11 +68,10 @@ struct Frame {
 };
 
 struct ThreadRecord {
-    std::size_t frameCount;
-    Frame frames[MaxFrames];
-    int threadNum; // the index under which the core back end knows the thread
-    pid_t lwp;
-    bool signalled;
+    std::vector<Frame> frames; // at most MaxFrames
+    int threadNum = 0;         // the index under which the core back end knows the thread
+    pid_t lwp = 0;
+    bool signalled = false;
 };
 
 struct Settings {
@@ -90,20 +93,37 @@ struct AddressSpaceDeleter {
 };
 using AddressSpace = std::unique_ptr<unw_addr_space, AddressSpaceDeleter>;
 
-struct FreeDeleter {
-    void operator()(ThreadRecord *p) const { std::free(p); }
+// Gives a variable a value for the lifetime of the scope and restores the
+// one it had before.
+template <typename T>
+class ScopedValue {
+public:
+    ScopedValue(T &variable, T value) : variable_(variable), saved_(std::exchange(variable, value)) {}
+    ~ScopedValue() { variable_ = saved_; }
+    ScopedValue(const ScopedValue &) = delete;
+    ScopedValue &operator=(const ScopedValue &) = delete;
+
+private:
+    T &variable_;
+    T saved_;
 };
+
+// libunwind's accessors carry only the core handle; what the two callbacks
+// below need beyond it is in these globals, each set only inside the
+// ScopedValue of the walk that needs it.
 
 // The files behind the segments of the core being read, for the memory
-// reader below (libunwind's accessors carry only the core handle).
+// reader.
 const corestack::SegmentFiles *CoreFiles = nullptr;
 
-struct CoreFilesScope {
-    explicit CoreFilesScope(const corestack::SegmentFiles &files) { CoreFiles = &files; }
-    ~CoreFilesScope() { CoreFiles = nullptr; }
-    CoreFilesScope(const CoreFilesScope &) = delete;
-    CoreFilesScope &operator=(const CoreFilesScope &) = delete;
+// The caller frame being stepped from: its pc (the return address) and an
+// address inside its call.
+struct CallerFrame {
+    bool active = false;
+    Address returnAddress = 0;
+    Address callSite = 0;
 };
+CallerFrame Stepping;
 
 // libunwind's memory reader for the core, except that bytes the core does
 // not hold come from the segment's file at the segment's own offset in it.
@@ -116,15 +136,6 @@ int accessMemory(unw_addr_space_t as, unw_word_t address, unw_word_t *value, int
     }
     return _UCD_access_mem(as, address, value, write, arg);
 }
-
-// The caller frame being stepped from: its pc (the return address) and an
-// address inside its call.
-struct CallerFrame {
-    bool active = false;
-    Address returnAddress = 0;
-    Address callSite = 0;
-};
-CallerFrame Stepping;
 
 // libunwind's unwind-table lookup for the core, except that the table entry
 // of a caller frame is looked up at its call, like its name: where the call
@@ -226,7 +237,7 @@ void get_thread_backtrace(const Settings &settings, UCD_info *core, unw_addr_spa
     record.signalled = signalledLwp && record.lwp == *signalledLwp;
 
     bool interrupted = false; // the frame before was a signal frame
-    while (record.frameCount < MaxFrames) {
+    while (record.frames.size() < MaxFrames) {
         unw_word_t ip = 0;
         unw_word_t sp = 0;
         if ((ret = unw_get_reg(&cursor, UNW_REG_IP, &ip)) < 0) {
@@ -237,7 +248,7 @@ void get_thread_backtrace(const Settings &settings, UCD_info *core, unw_addr_spa
             std::fprintf(stderr, "Failed to get SP: %s\n", unw_strerror(ret));
             break;
         }
-        Frame &frame = record.frames[record.frameCount];
+        Frame &frame = record.frames.emplace_back();
         frame.pc = ip;
         // A caller's pc is the return address, after the call; where the call
         // was the last instruction of its function, that is the start of the
@@ -245,7 +256,7 @@ void get_thread_backtrace(const Settings &settings, UCD_info *core, unw_addr_spa
         // signal frame (whose pc is the trampoline's first instruction) and
         // the frame a signal interrupted are named from the pc itself.
         const bool signalFrame = unw_is_signal_frame(&cursor) > 0;
-        const Address lookup = record.frameCount == 0 || signalFrame || interrupted ? ip : corestack::callSite(ip);
+        const Address lookup = record.frames.size() == 1 || signalFrame || interrupted ? ip : corestack::callSite(ip);
         interrupted = signalFrame;
         unw_word_t offset = 0;
         ret = _UCD_get_proc_name(as, lookup, frame.procName, sizeof frame.procName, &offset, core);
@@ -255,11 +266,11 @@ void get_thread_backtrace(const Settings &settings, UCD_info *core, unw_addr_spa
             offset += ip - lookup;
         frame.offset = offset;
         findModule(settings, ip, frame.moduleName);
-        ++record.frameCount;
 
-        Stepping = {lookup != ip, ip, lookup};
-        ret = unw_step(&cursor);
-        Stepping = {};
+        {
+            const ScopedValue stepping(Stepping, CallerFrame{lookup != ip, ip, lookup});
+            ret = unw_step(&cursor);
+        }
         if (ret < 0) {
             std::printf("Failed to step: %s\n", unw_strerror(ret));
             break;
@@ -271,7 +282,7 @@ void get_thread_backtrace(const Settings &settings, UCD_info *core, unw_addr_spa
 
 void dump_thread_backtrace_regular(const ThreadRecord &record)
 {
-    for (std::size_t i = 0; i < record.frameCount; ++i) {
+    for (std::size_t i = 0; i < record.frames.size(); ++i) {
         const Frame &frame = record.frames[i];
         const corestack::DisplayName name(frame.procName);
         std::printf("#%-2zu PC 0x%.*" CORESTACK_PRIxADDR " in (%s) %s%s + 0x%.*" CORESTACK_PRIxADDR "\n", i, 8,
@@ -303,9 +314,10 @@ void dump_registers(UCD_info *core, unw_addr_space_t as)
     std::printf("-----\n");
 }
 
-void printRegular(const Settings &settings, UCD_info *core, unw_addr_space_t as, int numThreads, int signum,
-                  const ThreadRecord *records)
+void printRegular(const Settings &settings, UCD_info *core, unw_addr_space_t as, int signum,
+                  const std::vector<ThreadRecord> &records)
 {
+    const int numThreads = static_cast<int>(records.size()) - 1;
     const pid_t signalledLwp = records[0].lwp;
     std::printf("Threads: %d\n", numThreads);
     std::printf("Signal: %s (%d)\n", corestack::signalName(signum), signum);
@@ -320,7 +332,7 @@ void printRegular(const Settings &settings, UCD_info *core, unw_addr_space_t as,
     }
 }
 
-void printJson(const Settings &settings, int numThreads, int signum, const ThreadRecord *records)
+void printJson(const Settings &settings, int signum, const std::vector<ThreadRecord> &records)
 {
     using corestack::jsonEscape;
     std::printf("JSON output:\n\n{\n");
@@ -330,7 +342,7 @@ void printJson(const Settings &settings, int numThreads, int signum, const Threa
     std::printf("    \"signum\": %d,\n", signum);
     std::printf("    \"threads\":\n");
     std::printf("    [\n");
-    for (int k = numThreads; k >= 1; --k) {
+    for (int k = static_cast<int>(records.size()) - 1; k >= 1; --k) {
         const ThreadRecord &record = records[k];
         std::printf("%-*s{\n", 8, "");
         std::printf("%-*s\"thread_pid\": \"LWP %d\",\n", 12, "", record.lwp);
@@ -339,10 +351,10 @@ void printJson(const Settings &settings, int numThreads, int signum, const Threa
         std::printf("%-*s\"signalled_thread\": \"%s\",\n", 12, "", record.signalled ? "true" : "false");
         std::printf("%-*s\"call_stack\":\n", 12, "");
         std::printf("%-*s[\n", 12, "");
-        for (std::size_t i = 0; i < record.frameCount; ++i) {
+        for (std::size_t i = 0; i < record.frames.size(); ++i) {
             const corestack::DisplayName name(record.frames[i].procName);
             std::printf("%-*s\"%s%s\"%s\n", 16, "", jsonEscape(name.text()).c_str(), name.suffix(),
-                        i + 1 < record.frameCount ? "," : "");
+                        i + 1 < record.frames.size() ? "," : "");
         }
         std::printf("%-*s]\n", 12, "");
         std::printf("%-*s}%s\n", 8, "", k > 1 ? "," : "");
@@ -351,11 +363,14 @@ void printJson(const Settings &settings, int numThreads, int signum, const Threa
     std::printf("}\n");
 }
 
-int run(int argc, char **argv)
+// The command line into `settings`; the exit status where the program ends
+// here (usage, --version).
+std::optional<int> parseOptions(int argc, char **argv, Settings &settings)
 {
-    Settings settings;
+    constexpr int VersionOption = 256;
+    static const option longOptions[] = {{"version", no_argument, nullptr, VersionOption}, {}};
     int opt;
-    while ((opt = getopt(argc, argv, "c:f:t:C:jJ")) != -1) {
+    while ((opt = getopt_long(argc, argv, "c:f:t:C:jJ", longOptions, nullptr)) != -1) {
         switch (opt) {
         case 'c':
             settings.corePath = optarg;
@@ -376,6 +391,9 @@ int run(int argc, char **argv)
         case 'J':
             settings.jsonOutput = true;
             break;
+        case VersionOption:
+            std::printf("corestack %s\n", VX_VERSION_STRING);
+            return 0;
         default:
             std::fprintf(stderr, "Unknown argument %c\n", opt);
             usage(argv[0]);
@@ -387,67 +405,109 @@ int run(int argc, char **argv)
         usage(argv[0]);
         return 1;
     }
+    return std::nullopt;
+}
 
-    // The core is checked before libunwind reads it: its back end reads the
-    // notes without bounds checks, and takes a core of another machine for
-    // one of its own.
+// A core file opened for the walk: its layout, libunwind's handle and
+// address space, and the files behind its segments (released in the
+// reverse order).
+struct OpenCore {
     corestack::CoreLayout layout;
-    const corestack::CoreVerdict verdict = corestack::readCoreLayout(settings.corePath, layout);
-    if (verdict == corestack::CoreVerdict::OtherMachine) {
-        std::fprintf(stderr, "corestack: core file is for %s, this build reads %s\n",
-                     corestack::machineName(layout.machine).c_str(),
-                     corestack::machineName(corestack::ElfMachine).c_str());
-        return 1;
-    }
+    CoreHandle handle;
+    AddressSpace as;
+    corestack::SegmentFiles files;
+};
 
-    CoreHandle core(verdict == corestack::CoreVerdict::Damaged ? nullptr : _UCD_create(settings.corePath));
+// Checks the core and creates libunwind's handle and address space for it;
+// false, with the reason on standard error, where it cannot be read. The core
+// is checked before libunwind reads it: its back end reads the notes without
+// bounds checks, and takes a core of another machine for one of its own.
+bool openCore(const char *path, OpenCore &core)
+{
+    const corestack::CoreVerdict verdict = corestack::readCoreLayout(path, core.layout);
+    if (verdict == corestack::CoreVerdict::OtherMachine) {
+        std::fprintf(stderr, "corestack: %s\n", corestack::verdictReason(verdict, core.layout).c_str());
+        return false;
+    }
+    if (verdict == corestack::CoreVerdict::Readable)
+        core.handle.reset(_UCD_create(path));
     unw_accessors_t accessors = coreAccessors();
-    AddressSpace as(unw_create_addr_space(&accessors, 0));
-    if (!core) {
+    core.as.reset(unw_create_addr_space(&accessors, 0));
+    if (!core.handle) {
         std::fprintf(stderr, "Failed to create core context\n");
-        return 1;
+        const std::string reason = verdict == corestack::CoreVerdict::Readable
+                                       ? "libunwind cannot read this core file"
+                                       : corestack::verdictReason(verdict, core.layout);
+        std::fprintf(stderr, "corestack: %s: %s\n", path, reason.c_str());
+        return false;
     }
-    if (!as) {
+    if (!core.as) {
         std::fprintf(stderr, "Failed to create address space context\n");
-        return 1;
+        return false;
     }
+    return true;
+}
+
+// Gives libunwind the files behind the core's segments; reports every -f
+// module that serves none (no segment starts at its address, or its file
+// cannot be used).
+void attachModules(const Settings &settings, OpenCore &core)
+{
     std::vector<corestack::ModuleEntry> modules;
     for (const MapEntry &entry : settings.mapEntries)
         modules.push_back({entry.start, entry.end, entry.path});
-    corestack::SegmentFiles files;
-    files.attach(core.get(), layout, corestack::planSegmentSources(layout, modules));
-    const CoreFilesScope scope(files);
+    core.files.attach(core.handle.get(), core.layout, corestack::planSegmentSources(core.layout, modules));
     for (const MapEntry &entry : settings.mapEntries) {
-        const bool segmentStart = std::any_of(layout.segments.begin(), layout.segments.end(),
+        const bool segmentStart = std::any_of(core.layout.segments.begin(), core.layout.segments.end(),
                                               [&](const corestack::Segment &s) { return s.start == entry.start; });
-        if (!segmentStart || !files.usable(entry.path))
+        if (!segmentStart || !core.files.usable(entry.path))
             std::fprintf(stderr, "Failed to add backing file %s@0x%" CORESTACK_PRIxADDR ": %s\n", entry.path,
                          entry.start, unw_strerror(-UNW_EUNSPEC));
     }
+}
 
-    const int numThreads = std::max(_UCD_get_num_threads(core.get()), 0);
-    // Record 0 is the signalled thread, records 1 .. n all threads by index.
-    std::unique_ptr<ThreadRecord, FreeDeleter> records(
-        static_cast<ThreadRecord *>(std::calloc(numThreads + 1, sizeof(ThreadRecord))));
-    if (!records) {
-        std::perror("calloc()");
-        return 1;
-    }
-    const int signum = _UCD_get_cursig(core.get());
-
-    // The core lists the signalled thread first.
-    get_thread_backtrace(settings, core.get(), as.get(), 0, records.get()[0], std::nullopt);
-    const pid_t signalledLwp = records.get()[0].lwp;
+// Every thread of the core: record 0 is the signalled thread (the core lists
+// it first), records 1 .. n all threads by index, walked from the last.
+std::vector<ThreadRecord> walkThreads(const Settings &settings, OpenCore &core, int numThreads)
+{
+    std::vector<ThreadRecord> records(static_cast<std::size_t>(numThreads) + 1);
+    get_thread_backtrace(settings, core.handle.get(), core.as.get(), 0, records[0], std::nullopt);
+    const pid_t signalledLwp = records[0].lwp;
     for (int k = numThreads - 1; k >= 0; --k)
-        get_thread_backtrace(settings, core.get(), as.get(), k, records.get()[k + 1], signalledLwp);
+        get_thread_backtrace(settings, core.handle.get(), core.as.get(), k, records[k + 1], signalledLwp);
+    return records;
+}
 
+int run(int argc, char **argv)
+{
+    Settings settings;
+    if (const std::optional<int> status = parseOptions(argc, argv, settings))
+        return *status;
+    OpenCore core;
+    if (!openCore(settings.corePath, core))
+        return 1;
+    attachModules(settings, core);
+    const ScopedValue<const corestack::SegmentFiles *> files(CoreFiles, &core.files);
+    const int numThreads = std::max(_UCD_get_num_threads(core.handle.get()), 0);
+    const int signum = _UCD_get_cursig(core.handle.get());
+    const std::vector<ThreadRecord> records = walkThreads(settings, core, numThreads);
     if (settings.regularOutput)
-        printRegular(settings, core.get(), as.get(), numThreads, signum, records.get());
+        printRegular(settings, core.handle.get(), core.as.get(), signum, records);
     if (settings.jsonOutput)
-        printJson(settings, numThreads, signum, records.get());
+        printJson(settings, signum, records);
     return 0;
 }
 
 } // namespace
 
-int main(int argc, char **argv) { return run(argc, argv); }
+int main(int argc, char **argv)
+{
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc &) {
+        // Reported as the thread records' allocation failure always was.
+        errno = ENOMEM;
+        std::perror("calloc()");
+        return 1;
+    }
+}

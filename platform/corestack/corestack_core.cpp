@@ -4,6 +4,7 @@
 #include <sys/procfs.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace corestack {
@@ -91,14 +92,24 @@ namespace {
 CoreVerdict readCoreLayout(int fd, CoreLayout &layout)
 {
     const off_t end = lseek(fd, 0, SEEK_END);
-    if (end < 0)
-        return CoreVerdict::NotElf;
+    if (end < 0) {
+        layout.error = errno;
+        return CoreVerdict::Unreadable;
+    }
     layout.coreSize = static_cast<std::uint64_t>(end);
 
     // The machine field lies at the same place in 32- and 64-bit headers.
-    unsigned char ident[EI_NIDENT + 4];
-    if (!readAt(fd, 0, ident, sizeof ident) || std::memcmp(ident, ELFMAG, SELFMAG) != 0)
+    unsigned char ident[EI_NIDENT + 4] = {};
+    errno = 0;
+    const bool whole = readAt(fd, 0, ident, sizeof ident);
+    if (!whole && errno != 0) {
+        layout.error = errno; // a directory, an I/O error
+        return CoreVerdict::Unreadable;
+    }
+    if (std::memcmp(ident, ELFMAG, SELFMAG) != 0)
         return CoreVerdict::NotElf;
+    if (!whole)
+        return CoreVerdict::Damaged;
     layout.machine = ident[EI_DATA] == ELFDATA2MSB ? (ident[EI_NIDENT + 2] << 8) | ident[EI_NIDENT + 3]
                                                    : (ident[EI_NIDENT + 3] << 8) | ident[EI_NIDENT + 2];
     if (layout.machine != ElfMachine)
@@ -107,6 +118,8 @@ CoreVerdict readCoreLayout(int fd, CoreLayout &layout)
     ElfHeader header;
     if (ident[EI_CLASS] != ElfClass || ident[EI_DATA] != ELFDATA2LSB || !readAt(fd, 0, &header, sizeof header))
         return CoreVerdict::Damaged;
+    if (header.e_type != ET_CORE)
+        return CoreVerdict::NotCore;
     // libunwind reads sizeof(ElfProgramHeader) per entry whatever e_phentsize says.
     if (header.e_ehsize != sizeof(ElfHeader) || header.e_phentsize != sizeof(ElfProgramHeader) ||
         header.e_phoff + std::uint64_t{header.e_phnum} * sizeof(ElfProgramHeader) > layout.coreSize)
@@ -144,11 +157,32 @@ CoreVerdict readCoreLayout(const char *path, CoreLayout &layout)
 {
     layout = CoreLayout{};
     const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return CoreVerdict::NotElf;
+    if (fd < 0) {
+        layout.error = errno;
+        return CoreVerdict::Unreadable;
+    }
     const CoreVerdict verdict = readCoreLayout(fd, layout);
     close(fd);
     return verdict;
+}
+
+std::string verdictReason(CoreVerdict verdict, const CoreLayout &layout)
+{
+    switch (verdict) {
+    case CoreVerdict::Readable:
+        return "";
+    case CoreVerdict::Unreadable:
+        return std::strerror(layout.error);
+    case CoreVerdict::NotElf:
+        return "not a core file (no ELF header)";
+    case CoreVerdict::NotCore:
+        return "not a core file (an ELF program, library or object)";
+    case CoreVerdict::OtherMachine:
+        return "core file is for " + machineName(layout.machine) + ", this build reads " + machineName(ElfMachine);
+    case CoreVerdict::Damaged:
+        return "damaged or truncated core file";
+    }
+    return "";
 }
 
 std::string machineName(unsigned machine)

@@ -39,6 +39,7 @@ struct FileMapping {
 };
 
 struct CoreLayout {
+    int error = 0;              // errno where the file could not be opened or read
     unsigned machine = 0;       // e_machine
     std::uint64_t coreSize = 0; // bytes in the core file
     std::vector<Segment> segments;
@@ -47,14 +48,20 @@ struct CoreLayout {
 
 enum class CoreVerdict {
     Readable,     // a core of this build's machine whose notes are sound
-    NotElf,       // too short or no ELF header: left to libunwind to refuse
+    Unreadable,   // cannot be opened or read: `error` says why
+    NotElf,       // no ELF header
+    NotCore,      // an ELF file of this build's machine, but no core
     OtherMachine, // `machine` is not the build's
-    Damaged,      // structures that libunwind would read out of bounds
+    Damaged,      // truncated, or structures that libunwind would read out of bounds
 };
 
-// Reads the header, program headers and notes of the core file at `path`
-// (NotElf when it cannot be opened).
+// Reads the header, program headers and notes of the core file at `path`.
 CoreVerdict readCoreLayout(const char *path, CoreLayout &layout);
+
+// Why a core file with this verdict cannot be read, as the end of a message
+// that names the file: "No such file or directory", "not a core file (no ELF
+// header)"; empty for Readable.
+std::string verdictReason(CoreVerdict verdict, const CoreLayout &layout);
 
 // Reads exactly `size` bytes at `offset` of `fd`; false when the file ends first.
 bool readAt(int fd, std::uint64_t offset, void *buffer, std::size_t size);

@@ -2,7 +2,7 @@
 """corestack's command line without a usable core file: usage text, exit
 status, the messages for wrong, surplus and malformed options.
 
-usage: corestack_options_test.py --emulator "<prefix>" <corestack>
+usage: corestack_options_test.py --emulator "<prefix>" --version <version> <corestack>
 """
 import argparse
 import shlex
@@ -12,6 +12,8 @@ import unittest
 
 EMULATOR = []
 CORESTACK = ""
+VERSION = ""
+NO_CORE = "Failed to create core context\ncorestack: /nonexistent/core: No such file or directory\n"
 
 
 def usage_text(program):
@@ -58,16 +60,17 @@ class Usage(unittest.TestCase):
 
 
 class SetupFailures(unittest.TestCase):
-    def test_unreadable_core_file(self):
-        r = run("-c", "/nonexistent/core")
-        self.assertEqual(r.returncode, 1)
-        self.assertEqual(r.stderr, "Failed to create core context\n")
-        self.assertEqual(r.stdout, "")
+    def test_the_reason_follows_the_failure(self):
+        for path, reason in (("/nonexistent/core", "No such file or directory"), ("/", "Is a directory"),
+                             ("/etc/passwd", "not a core file (no ELF header)"),
+                             (CORESTACK, "not a core file (an ELF program, library or object)")):
+            r = run("-c", path)
+            self.assertEqual((r.returncode, r.stdout), (1, ""), path)
+            self.assertEqual(r.stderr, "Failed to create core context\ncorestack: %s: %s\n" % (path, reason))
 
-    def test_not_a_core_file(self):
-        r = run("-c", "/dev/null")
-        self.assertEqual(r.returncode, 1)
-        self.assertEqual(r.stderr, "Failed to create core context\n")
+    def test_version(self):
+        r = run("--version")
+        self.assertEqual((r.returncode, r.stdout, r.stderr), (0, "corestack %s\n" % VERSION, ""))
 
 
 class EntryLimits(unittest.TestCase):
@@ -80,19 +83,17 @@ class EntryLimits(unittest.TestCase):
             args += ["-f", "%x-%x:/lib/module%d.so" % (0x10000 * i, 0x10000 * i + 0xfff, i)]
         r = run(*args, "-c", "/nonexistent/core")
         self.assertEqual(r.returncode, 1)
-        self.assertEqual(r.stderr, "No more than 128 process map entries\n"
-                                   "Failed to create core context\n")
+        self.assertEqual(r.stderr, "No more than 128 process map entries\n" + NO_CORE)
         args += ["-f", "0-1:/lib/one-more.so"]
         r = run(*args, "-c", "/nonexistent/core")
-        self.assertEqual(r.stderr, "No more than 128 process map entries\n" * 2 +
-                                   "Failed to create core context\n")
+        self.assertEqual(r.stderr, "No more than 128 process map entries\n" * 2 + NO_CORE)
 
     def test_exactly_128_map_entries(self):
         args = []
         for i in range(128):
             args += ["-f", "0x%x-0x%x:/lib/module%d.so" % (0x10000 * i, 0x10000 * i + 0xfff, i)]
         r = run(*args, "-c", "/nonexistent/core")
-        self.assertEqual(r.stderr, "Failed to create core context\n")
+        self.assertEqual(r.stderr, NO_CORE)
 
     def test_thread_names_beyond_200(self):
         args = []
@@ -100,23 +101,22 @@ class EntryLimits(unittest.TestCase):
             args += ["-t", "%d:thread%d" % (1000 + i, i)]
         r = run(*args, "-c", "/nonexistent/core")
         self.assertEqual(r.returncode, 1)
-        self.assertEqual(r.stderr, "No more than 200 thread names\n"
-                                   "Failed to create core context\n")
+        self.assertEqual(r.stderr, "No more than 200 thread names\n" + NO_CORE)
         r = run(*args[:-2], "-c", "/nonexistent/core")
-        self.assertEqual(r.stderr, "Failed to create core context\n")
+        self.assertEqual(r.stderr, NO_CORE)
 
     def test_malformed_map_entries(self):
         form = "Process map entry must be on form <start>-<end>:<executable>\n"
         for arg in ("1000-2000", "1000-2000:", "1000:/bin/true", "zz-2000:/bin/true",
                     "", "-:/bin/true"):
             r = run("-f", arg, "-c", "/nonexistent/core")
-            self.assertEqual(r.stderr, form + "Failed to create core context\n", repr(arg))
+            self.assertEqual(r.stderr, form + NO_CORE, repr(arg))
 
     def test_malformed_thread_names(self):
         form = "Thread name must be on form <tid>:<name>\n"
         for arg in ("123", "123:", "name:123", ":name", ""):
             r = run("-t", arg, "-c", "/nonexistent/core")
-            self.assertEqual(r.stderr, form + "Failed to create core context\n", repr(arg))
+            self.assertEqual(r.stderr, form + NO_CORE, repr(arg))
 
     def test_long_arguments_are_safe(self):
         # Paths and names far beyond their fields are cut, never overflow.
@@ -124,17 +124,19 @@ class EntryLimits(unittest.TestCase):
         r = run("-f", "1000-2000:" + long_path, "-t", "7:" + "n" * 4000,
                 "-C", "c" * 4000, "-c", "/nonexistent/core")
         self.assertEqual(r.returncode, 1)
-        self.assertEqual(r.stderr, "Failed to create core context\n")
+        self.assertEqual(r.stderr, NO_CORE)
 
 
 def main():
-    global EMULATOR, CORESTACK
+    global EMULATOR, CORESTACK, VERSION
     parser = argparse.ArgumentParser()
     parser.add_argument("--emulator", default="")
+    parser.add_argument("--version", required=True)
     parser.add_argument("corestack")
     args, rest = parser.parse_known_args()
     EMULATOR = shlex.split(args.emulator)
     CORESTACK = args.corestack
+    VERSION = args.version
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
 
