@@ -16,9 +16,9 @@ debuginfod), as corestack does. A thread's stack is compared down to main
 (or to gdb's last frame) and at most 64 frames: every pc, and every function
 name that gdb knows (gdb prints `??` where a stripped library has no symbol,
 corestack the nearest exported one). Names are compared without their
-parameter lists; two names of one address (aliases such as raise and
-gsignal, where each picks its own) are equal. On ARM gdb shows a Thumb
-caller's pc without the Thumb bit.
+parameter lists, exactly, but for aliases: where gdb knows another symbol
+at the address of the one it names (raise and gsignal), corestack may name
+that one. On ARM gdb shows a Thumb caller's pc without the Thumb bit.
 """
 import argparse
 import os
@@ -36,6 +36,17 @@ _GDB_SCRIPT = r"""
 import re
 import gdb
 
+# Every function symbol gdb knows, by address: the names of an address
+# besides the one gdb picks are its aliases.
+names_at = {}
+for line in gdb.execute("maint print msymbols", to_string=True).split("\n"):
+    m = re.match(r"^\[ *\d+\] [TtWwi] (0x[0-9a-f]+) (\S+) section \S+(.*)$", line)
+    if m:
+        # A C++ symbol's demangled name follows its section.
+        demangled = m.group(3).strip().split("  ")[0]
+        name = demangled if m.group(2).startswith("_Z") and demangled else m.group(2)
+        names_at.setdefault(int(m.group(1), 16), set()).add(name)
+
 def start(address):
     # The address of the symbol gdb finds for `address`, 0 for none.
     text = gdb.execute("info symbol %#x" % address, to_string=True)
@@ -51,8 +62,9 @@ for inferior in gdb.inferiors():
             if frame.type() != gdb.INLINE_FRAME:
                 # gdb names a caller from inside its call, like corestack.
                 lookup = frame.pc() - 1 if after_call else frame.pc()
-                print("gdbstacks %d %#x %#x|%s" % (thread.ptid[1], frame.pc(), start(lookup),
-                                                   frame.name() or ""))
+                at = start(lookup)
+                print("gdbstacks %d %#x %#x|%s|%s" % (thread.ptid[1], frame.pc(), at, frame.name() or "",
+                                                     "\t".join(sorted(names_at.get(at, ())))))
                 after_call = frame.type() != gdb.SIGTRAMP_FRAME
             frame = frame.older()
 """
@@ -92,9 +104,10 @@ def report_stacks(text):
 
 
 def gdb_stacks(gdb, program, core, modules=(), sysroot=None, timeout=120):
-    """{lwp: [(pc, name or None, start)]}: gdb's frames of every thread,
-    down to main and at most FRAME_LIMIT; `start` is the address of the
-    symbol gdb finds for the frame (0: none). `modules` ("start-end:path")
+    """{lwp: [(pc, name or None, start, aliases)]}: gdb's frames of every
+    thread, down to main and at most FRAME_LIMIT; `start` is the address of
+    the symbol gdb finds for the frame (0: none), `aliases` the other names
+    gdb knows at that address. `modules` ("start-end:path")
     tell gdb where the libraries are on this machine."""
     with tempfile.TemporaryDirectory(prefix="gdbstacks-") as scratch:
         script = os.path.join(scratch, "frames.py")
@@ -115,11 +128,14 @@ def gdb_stacks(gdb, program, core, modules=(), sysroot=None, timeout=120):
     for line in r.stdout.split("\n"):
         if not line.startswith("gdbstacks "):
             continue
-        head, name = line[len("gdbstacks "):].split("|", 1)
+        head, rest = line[len("gdbstacks "):].split("|", 1)
+        name, names = rest.rsplit("|", 1)
         lwp, pc, start = head.split()
         frames = stacks.setdefault(int(lwp), [])
         if len(frames) < FRAME_LIMIT and not (frames and frames[-1][1] == "main"):
-            frames.append((int(pc, 16), bare(name) if name else None, int(start, 16)))
+            name = bare(name) if name else None
+            aliases = {bare(n) for n in names.split("\t") if n} - {name}
+            frames.append((int(pc, 16), name, int(start, 16), aliases))
     if not stacks:
         raise RuntimeError("gdb listed no frames:\n" + r.stdout + r.stderr)
     return stacks
@@ -133,14 +149,14 @@ def compare(ours, theirs, arm=False):
         if actual is None:
             problems.append("LWP %d: not in corestack's report" % lwp)
             continue
-        for i, (pc, name, start) in enumerate(expected):
+        for i, (pc, name, start, aliases) in enumerate(expected):
             if i >= len(actual):
                 problems.append("LWP %d: corestack stops after %d frames, gdb has #%d %#x %s"
                                 % (lwp, len(actual), i, pc, name or "??"))
                 break
             our_pc, our_name, our_start = actual[i]
             mask = ~1 if arm else ~0
-            alias = start != 0 and start & mask == our_start & mask
+            alias = bare(our_name) in aliases and start & mask == our_start & mask
             if our_pc & mask != pc & mask or (name is not None and bare(our_name) != name and not alias):
                 problems.append("LWP %d #%d: corestack %#x %s, gdb %#x %s"
                                 % (lwp, i, actual[i][0], our_name, pc, name or "??"))
