@@ -8,7 +8,7 @@ pkg-config, for the build's own target (run through the emulator for ARM).
 usage: installed_tree_test.py --emulator "<prefix>" --build <dir> --expected <list>
        --multiarch <triplet> --config <build type> --map <voxaim.map> --header <voxaim.h>
        --consumer <folder> --cc <C compiler> --nm <nm> --readelf <readelf>
-       [--toolchain <file>]
+       --version <project version> [--toolchain <file>]
 """
 import argparse
 import os
@@ -160,7 +160,8 @@ class Consumers(unittest.TestCase):
         result = run_program(program, library_path)
         self.assertEqual(result.returncode, 0, "%s: %s" % (name, result.stderr))
         lines = result.stdout.splitlines()
-        self.assertEqual(len(lines), 12, result.stdout)
+        self.assertEqual(lines[0], "voxaim " + ARGS.version, "%s: voxaim_versionString()" % name)
+        self.assertEqual(len(lines), 13, result.stdout)
         Consumers.outputs[name] = result.stdout
 
     def test_1_find_package_shared(self):
@@ -186,7 +187,7 @@ def main():
     for option in ("--emulator", "--toolchain"):
         parser.add_argument(option, default="")
     for option in ("--build", "--expected", "--multiarch", "--config", "--map", "--header", "--consumer",
-                   "--cc", "--nm", "--readelf"):
+                   "--cc", "--nm", "--readelf", "--version"):
         parser.add_argument(option, required=True)
     ARGS, rest = parser.parse_known_args()
     WORK = os.path.join(ARGS.build, "installed-tree-test")

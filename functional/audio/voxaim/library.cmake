@@ -1,7 +1,8 @@
 # The engine library for other programs: libvoxaim.so.1 and libvoxaim.a, made
 # of the position-independent objects of the engine, the DSP library and the
 # event log (the test signal generator and its clips stay out), with the C
-# interface of voxaim.h (as <voxaim/voxaim.h>) as their only global names:
+# interface of voxaim.h (as <voxaim/voxaim.h>, with the generated
+# <voxaim/voxaim_version.h> it includes) as their only global names:
 #   - the shared library links with the version script voxaim.map;
 #   - the archive holds one object, partially linked from the same objects,
 #     in which every other global symbol is made local, so that a program
@@ -61,7 +62,8 @@ vx_packaged(voxaim_shared voxaim_static)
 vx_install(TARGETS voxaim_shared voxaim_static EXPORT voxaimTargets
            LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT libvoxaim1 NAMELINK_COMPONENT libvoxaim-dev
            ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT libvoxaim-dev)
-vx_install(FILES ${TRACK}/voxaim.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/voxaim COMPONENT libvoxaim-dev)
+vx_install(FILES ${TRACK}/voxaim.h ${CMAKE_CURRENT_BINARY_DIR}/include/voxaim/voxaim_version.h
+           DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/voxaim COMPONENT libvoxaim-dev)
 vx_install(EXPORT voxaimTargets NAMESPACE voxaim:: DESTINATION ${VOXAIM_CMAKE_DIR} COMPONENT libvoxaim-dev)
 
 configure_package_config_file(voxaimConfig.cmake.in ${CMAKE_CURRENT_BINARY_DIR}/voxaimConfig.cmake

@@ -1,4 +1,5 @@
-/* A user of the installed engine library, in C: initialises the engine for
+/* A user of the installed engine library, in C: prints the library's version
+ * (after checking it against the header's), initialises the engine for
  * product type 0, feeds it frames of a noise burst that reaches every
  * microphone with a delay of its own, prints the answer for every frame and
  * destroys the engine. Built against the shared and the static library, and
@@ -8,6 +9,7 @@
 #include <math.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <voxaim/voxaim.h>
 
@@ -31,6 +33,14 @@ static float noise(uint32_t index)
 
 int main(void)
 {
+    char headerVersion[32];
+    snprintf(headerVersion, sizeof headerVersion, "%d.%d.%d", VOXAIM_VERSION_MAJOR, VOXAIM_VERSION_MINOR,
+             VOXAIM_VERSION_PATCH);
+    if (strcmp(voxaim_versionString(), headerVersion) != 0) {
+        fprintf(stderr, "consumer: library %s, header %s\n", voxaim_versionString(), headerVersion);
+        return 1;
+    }
+    printf("voxaim %s\n", voxaim_versionString());
 #ifdef OWN_HAMMING_WINDOW
     for (int i = 0; i < 4096; ++i)
         HammingWindow[i] = 7.0f;
