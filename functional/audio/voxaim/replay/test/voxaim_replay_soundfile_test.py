@@ -10,6 +10,7 @@ usage: voxaim_replay_soundfile_test.py --emulator "<prefix>" <voxaim_replay> <vo
 import argparse
 import math
 import os
+import re
 import shlex
 import struct
 import subprocess
@@ -70,6 +71,20 @@ class SoundFiles(unittest.TestCase):
                     r = run(REPLAY, "--type", variant, path(name))
                     self.assertEqual((r.returncode, r.stderr), (0, ""))
                     self.assertEqual(r.stdout, expected)
+
+    def test_float_scale_is_that_of_other_tools(self):
+        # sox finds the same peaks in the float file (full scale 1.0) as in the
+        # 24-bit one. With the round trips above, which cannot see a writer
+        # and a reader wrong by the same factor, this holds the reader too.
+        peaks = []
+        for sample in ("24", "float"):
+            render("tovak", "peak_%s.wav" % sample, "-s", sample)
+            r = subprocess.run(["sox", path("peak_%s.wav" % sample), "-n", "stat"], capture_output=True, text=True,
+                               timeout=60)
+            peaks.append([float(v) for v in re.findall(r"^M(?:ax|in)imum amplitude:\s+(\S+)", r.stderr, re.M)])
+        self.assertEqual(len(peaks[0]), 2, r.stderr)
+        for integer, floating in zip(*peaks):
+            self.assertAlmostEqual(floating, integer, delta=2e-6)
 
     def test_encodings(self):
         # Integers at their own width in WAV, WAVE_FORMAT_EXTENSIBLE and FLAC.
