@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds the Debian packages of the device software and checks them (Package,
-# Version, Architecture, stripped binaries, debug symbol packages, dependencies
-# from the binaries, lintian without errors).
+# Builds the Debian packages of the device software (packaging/make_packages.py)
+# and checks them (packaging/test/packages_test.py: Package, Version,
+# Architecture, stripped binaries, debug symbol packages, dependencies from the
+# binaries, the library's symbols file and trigger, lintian without errors or
+# hardening tags).
 # Usage: tools/package.sh [native|arm ...]   (default: native arm)
 # Output: build/packages/<package>_<version>_<arch>.deb, amd64 for native and
 # armhf for arm, and <package>-dbgsym_<version>_<arch>.ddeb beside each one
@@ -22,4 +24,5 @@ for p in "${presets[@]}"; do
   cmake --preset "$p"
   cmake --build --preset "$p" --target packaged
   python3 packaging/make_packages.py --build "build/$p" --out build/packages
+  PYTHONPATH=tools/testing python3 packaging/test/packages_test.py --build "build/$p" --packages build/packages
 done
