@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/procfs.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -91,6 +92,13 @@ namespace {
 
 CoreVerdict readCoreLayout(int fd, CoreLayout &layout)
 {
+    // A directory would be refused only when read (and a 32-bit lseek to its
+    // end fails first, with EOVERFLOW).
+    struct stat status;
+    if (fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
+        layout.error = EISDIR;
+        return CoreVerdict::Unreadable;
+    }
     const off_t end = lseek(fd, 0, SEEK_END);
     if (end < 0) {
         layout.error = errno;
