@@ -6,10 +6,14 @@
 #
 #   vx_install(<install() arguments>)
 #       install(), when VX_INSTALL is on.
-#   vx_install_program(target|script DESTINATION dir COMPONENT package [MANPAGES page ...])
-#       a program (a target, or the path of a script) and its man pages (roff
+#   vx_install_program(target|script DESTINATION dir COMPONENT package [MANPAGES page ...]
+#                      [COMPLETION file])
+#       a program (a target, or the path of a script), its man pages (roff
 #       sources named <name>.<section>, gzipped at build time as Debian wants
-#       them).
+#       them) and its bash completion (installed as
+#       <datadir>/bash-completion/completions/<program>). The global property
+#       VX_PROGRAM_DOCS lists "<program>:<completion>:<first man page>" of
+#       every program (packaging/test/options_documented_test.py).
 #   vx_packaged(target ...)
 #       targets whose outputs are installed: the target `packaged` builds them
 #       all (and nothing else), enough for `cmake --install` and CPack.
@@ -52,15 +56,25 @@ macro(vx_install)
 endmacro()
 
 function(vx_install_program target)
-  cmake_parse_arguments(P "" "DESTINATION;COMPONENT" "MANPAGES" ${ARGN})
+  cmake_parse_arguments(P "" "DESTINATION;COMPONENT;COMPLETION" "MANPAGES" ${ARGN})
   if(NOT VX_INSTALL)
     return()
   endif()
   if(TARGET ${target})
     install(TARGETS ${target} RUNTIME DESTINATION ${P_DESTINATION} COMPONENT ${P_COMPONENT})
     vx_packaged(${target})
+    set(program ${target})
   else()
     install(PROGRAMS ${target} DESTINATION ${P_DESTINATION} COMPONENT ${P_COMPONENT})
+    get_filename_component(program ${target} NAME)
+  endif()
+  if(P_COMPLETION)
+    get_filename_component(completion ${P_COMPLETION} ABSOLUTE)
+    install(FILES ${completion} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions
+            RENAME ${program} COMPONENT ${P_COMPONENT})
+    list(GET P_MANPAGES 0 page)
+    get_filename_component(page ${page} ABSOLUTE)
+    set_property(GLOBAL APPEND PROPERTY VX_PROGRAM_DOCS "${program}:${completion}:${page}")
   endif()
   foreach(page ${P_MANPAGES})
     get_filename_component(source ${page} ABSOLUTE)

@@ -11,5 +11,5 @@ vx_install_program(${PROJECT_SOURCE_DIR}/tools/voxaim-plot DESTINATION ${CMAKE_I
                    COMPONENT voxaim-tools MANPAGES man/voxaim-plot.1)
 if(TARGET voxaim_unittest)
   vx_install_program(voxaim_unittest DESTINATION ${VX_INSTALL_TESTSDIR} COMPONENT voxaim-tests
-                     MANPAGES man/voxaim_unittest.1)
+                     MANPAGES man/voxaim_unittest.1 COMPLETION man/voxaim_unittest.bash-completion)
 endif()
