@@ -11,8 +11,8 @@
 // as the device passed them. With --type (a variant's number or name) the
 // file is a multichannel sound file (replay_soundfile.h), replayed with input
 // flags 0 or, with --flags, one hex flag word per line and frame. --map N:FILE
-// writes the search map of frame N (replay_map.h); it may be given several
-// times. --serve shows the frames in the live view (live_server.h) at the
+// writes the search map of frame N, --map FIRST-LAST/STEP:FILE%d those of a
+// series of frames (replay_map.h); it may be given several times. --serve shows the frames in the live view (live_server.h) at the
 // recording's pace, one frame per 42.67 ms, or X times that with --speed X.
 //
 // Problems with the input are reported on standard error with exit status 1;
@@ -59,11 +59,6 @@ public:
     EngineSession &operator=(const EngineSession &) = delete;
 };
 
-struct MapRequest {
-    uint64_t frame;
-    std::string path;
-};
-
 struct Options {
     const char *type = nullptr;
     const char *flags = nullptr;
@@ -84,17 +79,6 @@ int usage()
 {
     std::fprintf(stderr, "%s\n", kUsage);
     return 1;
-}
-
-// "N:FILE" with N a frame index.
-std::optional<MapRequest> parseMap(const char *text)
-{
-    char *end = nullptr;
-    errno = 0;
-    const unsigned long long frame = std::strtoull(text, &end, 10);
-    if (end == text || *end != ':' || end[1] == '\0' || errno != 0 || *text == '-')
-        return std::nullopt;
-    return MapRequest{frame, end + 1};
 }
 
 // One frame for the engine, from either kind of input.
@@ -189,7 +173,7 @@ std::string replayFrames(Input &input, const Options &options, voxaim::live::Liv
         printCsvLine(stdout, index, result);
         for (const MapRequest &map : options.maps) {
             std::string error;
-            if (map.frame == index && !writeSearchMap(map.path.c_str(), error))
+            if (map.wants(index) && !writeSearchMap(map.pathFor(index).c_str(), error))
                 return error;
         }
         if (options.serve) {
@@ -237,9 +221,8 @@ int replay(const Options &options)
     if (!error.empty())
         return failure(error);
     for (const MapRequest &map : options.maps) {
-        if (map.frame >= index)
-            return failure("--map " + std::to_string(map.frame) + ": the input has " + std::to_string(index) +
-                           " frames");
+        if (map.first >= index || map.lastNamed().value_or(0) >= index)
+            return failure("--map " + map.frames() + ": the input has " + std::to_string(index) + " frames");
     }
     if (std::fflush(stdout) != 0 || std::ferror(stdout))
         return failure(std::string("write error on standard output: ") + std::strerror(errno));
@@ -269,9 +252,10 @@ int main(int argc, char **argv)
             options.flags = optarg;
             break;
         case kMap: {
-            const std::optional<MapRequest> map = parseMap(optarg);
+            const std::optional<MapRequest> map = parseMapRequest(optarg);
             if (!map)
-                return failure(std::string("--map takes N:FILE (frame index, output file), not '") + optarg + "'");
+                return failure(std::string("--map takes N:FILE, FIRST-[LAST][/STEP]:FILE (frame indexes, an ") +
+                               "output file with %d for the frame when there are several), not '" + optarg + "'");
             options.maps.push_back(*map);
             break;
         }
