@@ -97,9 +97,10 @@ if(BUILD_TESTING)
   endif()
 
   # tools/voxaim-plot runs on the build host with Debian's python3-matplotlib;
-  # its test plots the replay of every variant once, natively.
-  if(NOT CMAKE_CROSSCOMPILING AND NOT VX_SANITIZE)
-    vx_add_script_test(NAME voxaim_plot_test
+  # its test plots the replay of every variant once, natively, and looks into
+  # the plot with the same interpreter.
+  if(NOT CMAKE_CROSSCOMPILING AND NOT VX_SANITIZE AND VX_DEBIAN_PYTHON)
+    vx_add_script_test(NAME voxaim_plot_test PYTHON ${VX_DEBIAN_PYTHON}
                        SCRIPT ${PROJECT_SOURCE_DIR}/tools/test/voxaim_plot_test.py
                        ARGS ${PROJECT_SOURCE_DIR}/tools/voxaim-plot $<TARGET_FILE:voxaim_replay>
                             $<TARGET_FILE:voxaim_render>
