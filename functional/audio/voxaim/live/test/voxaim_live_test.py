@@ -25,7 +25,7 @@ import scripttest  # tools/testing, on PYTHONPATH
 EMULATOR = []
 REPLAY = RENDER = ""
 TMP = None
-FRAMES = 120
+FRAMES = 80
 RENDERED = ""   # the CSV voxaim_render printed for talker.wav
 
 
@@ -56,8 +56,8 @@ class Replay:
         return connection.getresponse()
 
 
-def events(response, seconds):
-    """(type, data) of the stream's events for `seconds` or up to "end"."""
+def events(response, seconds=300):
+    """(type, data) of the stream's events up to "end", for `seconds` at most."""
     kind, data, deadline = "message", None, time.monotonic() + seconds
     while time.monotonic() < deadline:
         line = response.readline().decode()
@@ -84,7 +84,7 @@ class Live(unittest.TestCase):
         for name in ("/live.js", "/live.css", "/../etc/passwd", "/nothing", "/index.html", "/events/x"):
             with self.subTest(name):
                 self.assertEqual(replay.connect(name).status, 200 if name.startswith("/live.") else 404)
-        stream = list(events(replay.connect("/events"), 10))
+        stream = list(events(replay.connect("/events")))
         out, err = replay.finish()
         self.assertEqual(out, RENDERED)
         self.assertIn("voxaim_replay: live view: 1 viewer, 0 refused, ", err)
@@ -119,7 +119,7 @@ class Live(unittest.TestCase):
                 self.assertEqual(data[row // step * width + column // 4], 255)
 
     def test_eight_viewers_at_most(self):
-        replay = Replay()   # the recording's pace: 5 s
+        replay = Replay()   # the recording's pace: 3.4 s
         streams = [replay.connect("/events") for _ in range(8)]
         self.assertEqual([s.status for s in streams], [200] * 8)
         self.assertEqual(replay.connect("/events").status, 503)
