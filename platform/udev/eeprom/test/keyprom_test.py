@@ -278,6 +278,7 @@ class KeyTest(KeypromCase):
         rng = random.Random(seed)
         kills = int(os.environ.get("KEYPROM_KILLS", "100"))
         wrong = []
+        landed = 0
         for trial in range(kills):
             process = self.start("set")
             process.stdin.write(values[(trial + 1) % 2] + b"\n")
@@ -290,8 +291,9 @@ class KeyTest(KeypromCase):
             code, out, err = self.get()
             if code != 0 or out not in values:
                 wrong.append((trial, code, out))
-        print("keyprom_test: %d kills (seed %d, set takes %.3f s): %d without the old or the new key"
-              % (kills, seed, span, len(wrong)), flush=True)
+            landed += out == values[(trial + 1) % 2]
+        print("keyprom_test: %d kills (seed %d, set takes %.3f s): %d left the new key, %d neither key"
+              % (kills, seed, span, landed, len(wrong)), flush=True)
         self.assertEqual(wrong, [])
         self.store(values[0] + b"\n")
         self.assert_gpio_released()
