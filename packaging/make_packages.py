@@ -50,9 +50,13 @@ def cpack_settings(build):
             sys.exit("make_packages: %s not set in %s/CPackConfig.cmake" % (name, build))
         return match.group(1) if match else default
 
-    return {"packages": setting("CPACK_COMPONENTS_ALL").split(";"),
+    packages = setting("CPACK_COMPONENTS_ALL").split(";")
+    arch = setting("CPACK_DEBIAN_PACKAGE_ARCHITECTURE")
+    return {"packages": packages,
             "version": "%s-%s" % (setting("CPACK_PACKAGE_VERSION"), setting("CPACK_DEBIAN_PACKAGE_RELEASE")),
-            "arch": setting("CPACK_DEBIAN_PACKAGE_ARCHITECTURE"),
+            "arch": arch,
+            # A package of scripts only is for every architecture ("all").
+            "package_arch": {p: setting("CPACK_DEBIAN_%s_PACKAGE_ARCHITECTURE" % p.upper(), arch) for p in packages},
             "readelf": setting("CPACK_READELF_EXECUTABLE"),
             "debug": setting("CPACK_DEBIAN_DEBUGINFO_PACKAGE", "OFF") == "ON"}
 

@@ -3,8 +3,9 @@
 
   - one .deb per package of the build's component list, with that Package,
     Version and Architecture, the architecture being the one of the ELF
-    files inside (ARM: armhf, x86-64: amd64), and a Depends field from the
-    binaries (dpkg-shlibdeps);
+    files inside (ARM: armhf, x86-64: amd64), or "all" for a package of
+    scripts, the only kind that may depend on Python; a Depends field from
+    the binaries (dpkg-shlibdeps);
   - every ELF file stripped with a build id and, where the build has debug
     information, its debug symbols in <package>-dbgsym_<version>_<arch>.ddeb
     under that id;
@@ -46,13 +47,17 @@ def elf_files(root):
 
 
 def check_package(c, s, folder, package, scratch):
-    deb = os.path.join(folder, "%s_%s_%s.deb" % (package, s["version"], s["arch"]))
+    arch = s["package_arch"][package]
+    deb = os.path.join(folder, "%s_%s_%s.deb" % (package, s["version"], arch))
     c.check(os.path.exists(deb), "%s made" % deb)
     if not os.path.exists(deb):
         return
     fields = {f: run(["dpkg-deb", "-f", deb, f]).strip() for f in ("Package", "Version", "Architecture", "Depends")}
-    c.equal((fields["Package"], fields["Version"], fields["Architecture"]), (package, s["version"], s["arch"]),
+    c.equal((fields["Package"], fields["Version"], fields["Architecture"]), (package, s["version"], arch),
             "%s: Package, Version, Architecture" % deb)
+    # The device image has no Python: only the plotting package needs it.
+    c.check(arch == "all" or "python" not in fields["Depends"], "%s: depends on no Python package" % package,
+            fields["Depends"])
     root = os.path.join(scratch, package)
     run(["dpkg-deb", "-x", deb, root])
     debug_root = os.path.join(scratch, package + "-dbgsym")
@@ -109,7 +114,7 @@ def main():
     with tempfile.TemporaryDirectory() as scratch:
         for package in s["packages"]:
             check_package(c, s, args.packages, package, scratch)
-    files = [os.path.join(args.packages, "%s%s_%s_%s.%s" % (p, suffix, s["version"], s["arch"], kind))
+    files = [os.path.join(args.packages, "%s%s_%s_%s.%s" % (p, suffix, s["version"], s["package_arch"][p], kind))
              for p in s["packages"] for suffix, kind in (("", "deb"), ("-dbgsym", "ddeb"))]
     lintian = subprocess.run(["lintian", "--display-info", "--pedantic", "--fail-on", "error", "--tag-display-limit", "0",
                               "--suppress-tags", ",".join(LINTIAN_SUPPRESS), *filter(os.path.exists, files)],
