@@ -37,6 +37,7 @@ def documented_options(page):
         raise AssertionError("%s: no OPTIONS section" % page)
     options = set()
     for tag in re.findall(r"^\.TP\n(.*)$", section.group(1), re.M):
+        tag = re.sub(r"\\f[BIRP]", " ", tag)  # font changes
         options |= {o.replace("\\-", "-") for o in ROFF_OPTION.findall(tag)}
     return options
 

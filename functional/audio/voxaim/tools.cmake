@@ -7,11 +7,12 @@
 #                 so that a device gets the C tools without Python
 #   voxaim-tests: voxaim_unittest, where Debian keeps installed tests
 foreach(tool voxaim_replay voxaim_capture voxaim_render)
-  vx_install_program(${tool} DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT voxaim-tools MANPAGES man/${tool}.1)
+  vx_install_program(${tool} DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT voxaim-tools MANPAGES man/${tool}.1
+                     COMPLETION man/${tool}.bash-completion)
 endforeach()
 vx_install(FILES ${VX_LIVE_PAGE_FILES} DESTINATION ${VX_LIVE_PAGE_DIR} COMPONENT voxaim-tools)
 vx_install_program(${PROJECT_SOURCE_DIR}/tools/voxaim-plot DESTINATION ${CMAKE_INSTALL_BINDIR}
-                   COMPONENT voxaim-plot MANPAGES man/voxaim-plot.1)
+                   COMPONENT voxaim-plot MANPAGES man/voxaim-plot.1 COMPLETION man/voxaim-plot.bash-completion)
 if(TARGET voxaim_unittest)
   vx_install_program(voxaim_unittest DESTINATION ${VX_INSTALL_TESTSDIR} COMPONENT voxaim-tests
                      MANPAGES man/voxaim_unittest.1 COMPLETION man/voxaim_unittest.bash-completion)
