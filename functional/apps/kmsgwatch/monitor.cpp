@@ -1,5 +1,6 @@
 // Following the kernel log: the record device, or the log file as fallback.
 #include "functional/apps/kmsgwatch/kmsgwatch.h"
+#include "functional/apps/kmsgwatch/position.h"
 
 #include <fcntl.h>
 #include <sys/inotify.h>
@@ -120,6 +121,9 @@ extern "C" int monitor_file(const char *device, const char *logFile, const char 
     static char buffer[ReadSize + 1];
     static kmsg_record record;
     kmsgwatch::RecordPieces pieces;
+    // Test mode looks at every record; the watch passes over the records a
+    // watcher of this boot has acted on already.
+    kmsgwatch::Position position(kmsgwatch::PositionFile);
     ssize_t got;
     for (;;) {
         errno = 0;
@@ -130,6 +134,14 @@ extern "C" int monitor_file(const char *device, const char *logFile, const char 
                 continue; // the rest of a record already handled
             }
             if (kmsgwatch::parseKmsgRecord(buffer, record)) {
+                if (testText == nullptr) {
+                    if (position.seen(record.sequence)) {
+                        continue;
+                    }
+                    if (kmsgwatch::actsOn(record)) {
+                        position.keep(record.sequence);
+                    }
+                }
                 act_on_message(&record, testText, oomContinue);
             } else {
                 std::fputs("kmsgwatch: Failed to parse line\n", stderr);
