@@ -64,7 +64,7 @@ function(vx_add_board_test)
     list(APPEND fixtures board_image)
   endif()
   # Longest first, so that two boots share the two cores to the end.
-  set_tests_properties(board_${T_NAME} PROPERTIES FIXTURES_REQUIRED "${fixtures}" LABELS board TIMEOUT 1200
+  set_tests_properties(board_${T_NAME} PROPERTIES FIXTURES_REQUIRED "${fixtures}" LABELS board TIMEOUT 1800
                        COST "${T_COST}")
 endfunction()
 
