@@ -10,7 +10,9 @@ foreach(tool voxaim_replay voxaim_capture voxaim_render)
   vx_install_program(${tool} DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT voxaim-tools MANPAGES man/${tool}.1)
 endforeach()
 vx_install(FILES ${VX_LIVE_PAGE_FILES} DESTINATION ${VX_LIVE_PAGE_DIR} COMPONENT voxaim-tools)
-vx_install_program(${PROJECT_SOURCE_DIR}/tools/voxaim-plot DESTINATION ${CMAKE_INSTALL_BINDIR}
+# voxaim-plot with the project's version filled in.
+configure_file(${PROJECT_SOURCE_DIR}/tools/voxaim-plot ${PROJECT_BINARY_DIR}/tools/voxaim-plot @ONLY)
+vx_install_program(${PROJECT_BINARY_DIR}/tools/voxaim-plot DESTINATION ${CMAKE_INSTALL_BINDIR}
                    COMPONENT voxaim-plot MANPAGES man/voxaim-plot.1)
 if(TARGET voxaim_unittest)
   vx_install_program(voxaim_unittest DESTINATION ${VX_INSTALL_TESTSDIR} COMPONENT voxaim-tests

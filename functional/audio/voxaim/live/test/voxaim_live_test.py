@@ -139,7 +139,7 @@ class Live(unittest.TestCase):
         taken = Replay()
         for options, message in ((["--serve", "host:"], "--serve takes \\[ADDR:\\]PORT, not 'host:'"),
                                  (["--serve", "::1:80"], "--serve takes"),
-                                 (["--serve", "8080", "--speed", "0"], "--speed takes a factor above 0"),
+                                 (["--serve", "8080", "--speed", "0"], "--speed 0 is outside 0.001..1000"),
                                  (["--speed", "2"], "--speed paces the live view: give --serve too"),
                                  (["--serve", str(taken.port)], "cannot listen on 127.0.0.1:%d" % taken.port)):
             with self.subTest(options=options):
