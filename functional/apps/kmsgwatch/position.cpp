@@ -11,6 +11,9 @@ namespace kmsgwatch {
 
 Position::Position(const char *path, const char *bootIdPath) : path_(path)
 {
+    if (path_ == nullptr) {
+        return; // nothing kept: boot_ stays empty
+    }
     std::FILE *in = std::fopen(bootIdPath, "re");
     if (in == nullptr) {
         return;

@@ -17,7 +17,8 @@ class Position {
 public:
     // The position kept in `path` ("<boot id> <sequence number>"), or none
     // when the file is absent, damaged or from another boot (sequence numbers
-    // start again at each boot), or the boot id cannot be read.
+    // start again at each boot), or the boot id cannot be read. A null path
+    // keeps nothing.
     explicit Position(const char *path, const char *bootIdPath = BootIdFile);
 
     // True when the record with this sequence number was acted on already.
