@@ -11,7 +11,9 @@ foreach(tool voxaim_replay voxaim_capture voxaim_render)
                      COMPLETION man/${tool}.bash-completion)
 endforeach()
 vx_install(FILES ${VX_LIVE_PAGE_FILES} DESTINATION ${VX_LIVE_PAGE_DIR} COMPONENT voxaim-tools)
-vx_install_program(${PROJECT_SOURCE_DIR}/tools/voxaim-plot DESTINATION ${CMAKE_INSTALL_BINDIR}
+# voxaim-plot with the project's version filled in.
+configure_file(${PROJECT_SOURCE_DIR}/tools/voxaim-plot ${PROJECT_BINARY_DIR}/tools/voxaim-plot @ONLY)
+vx_install_program(${PROJECT_BINARY_DIR}/tools/voxaim-plot DESTINATION ${CMAKE_INSTALL_BINDIR}
                    COMPONENT voxaim-plot MANPAGES man/voxaim-plot.1 COMPLETION man/voxaim-plot.bash-completion)
 if(TARGET voxaim_unittest)
   vx_install_program(voxaim_unittest DESTINATION ${VX_INSTALL_TESTSDIR} COMPONENT voxaim-tests
