@@ -24,5 +24,8 @@ for p in "${presets[@]}"; do
   cmake --preset "$p"
   cmake --build --preset "$p" --target packaged
   python3 packaging/make_packages.py --build "build/$p" --out build/packages
-  PYTHONPATH=tools/testing python3 packaging/test/packages_test.py --build "build/$p" --packages build/packages
+  emulator=""
+  [ "$p" = arm ] && emulator="qemu-arm -L /" # as in cmake/toolchain-armhf.cmake
+  PYTHONPATH=tools/testing python3 packaging/test/packages_test.py --emulator "$emulator" --build "build/$p" \
+    --packages build/packages
 done

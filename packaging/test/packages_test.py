@@ -6,6 +6,9 @@
     files inside (ARM: armhf, x86-64: amd64), or "all" for a package of
     scripts, the only kind that may depend on Python; a Depends field from
     the binaries (dpkg-shlibdeps);
+  - every program (in bin, sbin, libexec) answers --version with its name and
+    the packages' upstream version (run through the emulator where it is
+    code for the device);
   - every ELF file stripped with a build id and, where the build has debug
     information, its debug symbols in <package>-dbgsym_<version>_<arch>.ddeb
     under that id;
@@ -15,13 +18,14 @@
     hardening tag, no ldconfig call in a maintainer script and no missing
     symbols file.
 
-usage: packages_test.py [--emulator "<prefix>"] --build <tree> --packages <folder> [--make]
+usage: packages_test.py --emulator "<prefix>" --build <tree> --packages <folder> [--make]
   --make  makes the packages into the folder first
 """
 import argparse
 import glob
 import os
 import re
+import shlex
 import subprocess
 import sys
 import tempfile
@@ -46,7 +50,20 @@ def elf_files(root):
                         yield path
 
 
-def check_package(c, s, folder, package, scratch):
+def check_versions(c, s, root, binaries, emulator):
+    version = s["version"].rsplit("-", 1)[0]
+    for folder in ("usr/bin", "usr/sbin", "usr/libexec"):
+        for parent, _, names in os.walk(os.path.join(root, folder)):
+            for name in names:
+                program = os.path.join(parent, name)
+                if not os.access(program, os.X_OK):
+                    continue
+                command = (emulator if program in binaries else []) + [program, "--version"]
+                r = subprocess.run(command, capture_output=True, text=True, timeout=300)
+                c.equal((r.returncode, r.stdout), (0, "%s %s\n" % (name, version)), "%s --version" % name)
+
+
+def check_package(c, s, folder, package, scratch, emulator):
     arch = s["package_arch"][package]
     deb = os.path.join(folder, "%s_%s_%s.deb" % (package, s["version"], arch))
     c.check(os.path.exists(deb), "%s made" % deb)
@@ -63,6 +80,7 @@ def check_package(c, s, folder, package, scratch):
     debug_root = os.path.join(scratch, package + "-dbgsym")
     ddeb = os.path.join(folder, "%s-dbgsym_%s_%s.ddeb" % (package, s["version"], s["arch"]))
     binaries = list(elf_files(root))
+    check_versions(c, s, root, binaries, emulator)
     if binaries:
         c.check(os.path.exists(ddeb) == s["debug"], "%s made only where the build has debug information" % ddeb)
         if s["debug"] and os.path.exists(ddeb):
@@ -113,7 +131,7 @@ def main():
     c = Failures()
     with tempfile.TemporaryDirectory() as scratch:
         for package in s["packages"]:
-            check_package(c, s, args.packages, package, scratch)
+            check_package(c, s, args.packages, package, scratch, shlex.split(args.emulator))
     files = [os.path.join(args.packages, "%s%s_%s_%s.%s" % (p, suffix, s["version"], s["package_arch"][p], kind))
              for p in s["packages"] for suffix, kind in (("", "deb"), ("-dbgsym", "ddeb"))]
     lintian = subprocess.run(["lintian", "--display-info", "--pedantic", "--fail-on", "error", "--tag-display-limit", "0",
