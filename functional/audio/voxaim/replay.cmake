@@ -4,28 +4,18 @@
 # Included by this folder's CMakeLists.txt after the engine library voxaim.
 set(REPLAY ${CMAKE_CURRENT_SOURCE_DIR}/replay)
 
-find_package(PkgConfig REQUIRED)
-pkg_check_modules(SNDFILE REQUIRED IMPORTED_TARGET sndfile)
-
-add_library(voxaim_replay_support STATIC
-            ${REPLAY}/replay_csv.cpp ${REPLAY}/replay_recording.cpp ${REPLAY}/replay_frames.cpp
-            ${REPLAY}/replay_soundfile.cpp ${REPLAY}/replay_flags.cpp ${REPLAY}/replay_map.cpp)
-target_link_libraries(voxaim_replay_support PUBLIC voxaim PkgConfig::SNDFILE)
-
 add_executable(voxaim_replay ${REPLAY}/voxaim_replay.cpp)
-target_link_libraries(voxaim_replay PRIVATE voxaim_replay_support)
+target_link_libraries(voxaim_replay PRIVATE voxaim_live)
 
 add_executable(voxaim_render ${REPLAY}/voxaim_render.cpp)
-target_link_libraries(voxaim_render PRIVATE voxaim_replay_support)
+target_link_libraries(voxaim_render PRIVATE voxaim_tools_common)
 
 if(BUILD_TESTING)
-  vx_add_gtests_in_folder(voxaim_replay ${REPLAY} LIBS voxaim_replay_support)
-
   # End to end: the recorder feeds synthetic frames to the engine while
   # recording them; replaying the file must print the same CSV bit for bit.
   # Sound files of the clips must replay to the lines of the same frames.
   add_executable(voxaim_replay_recorder ${REPLAY}/test/voxaim_replay_recorder.cpp)
-  target_link_libraries(voxaim_replay_recorder PRIVATE voxaim_replay_support)
+  target_link_libraries(voxaim_replay_recorder PRIVATE voxaim_tools_common)
   vx_add_script_test(NAME voxaim_replay_test
                      SCRIPT ${REPLAY}/test/voxaim_replay_test.py
                      ARGS $<TARGET_FILE:voxaim_replay> $<TARGET_FILE:voxaim_replay_recorder>)
@@ -34,12 +24,14 @@ if(BUILD_TESTING)
                      ARGS $<TARGET_FILE:voxaim_replay> $<TARGET_FILE:voxaim_render>
                      TIMEOUT 600)
 
-  # tools/voxaim-plot runs on the build host with Debian's python3-matplotlib;
-  # its test plots the replay of every variant once, natively.
-  if(NOT CMAKE_CROSSCOMPILING AND NOT VX_SANITIZE)
-    vx_add_script_test(NAME voxaim_plot_test
+  # tools/voxaim-plot (as configured by tools.cmake) runs on the build host
+  # with Debian's python3-matplotlib; its test plots the replay of every
+  # variant once, natively, and looks into the plot with the same interpreter.
+  find_program(VX_DEBIAN_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH)
+  if(NOT CMAKE_CROSSCOMPILING AND NOT VX_SANITIZE AND VX_DEBIAN_PYTHON)
+    vx_add_script_test(NAME voxaim_plot_test PYTHON ${VX_DEBIAN_PYTHON}
                        SCRIPT ${PROJECT_SOURCE_DIR}/tools/test/voxaim_plot_test.py
-                       ARGS ${PROJECT_SOURCE_DIR}/tools/voxaim-plot $<TARGET_FILE:voxaim_replay>
+                       ARGS ${PROJECT_BINARY_DIR}/tools/voxaim-plot $<TARGET_FILE:voxaim_replay>
                             $<TARGET_FILE:voxaim_render>
                        TIMEOUT 300)
   endif()
