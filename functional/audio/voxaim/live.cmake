@@ -1,6 +1,6 @@
 # The live view of voxaim_replay and voxaim_capture (--serve): an HTTP server
 # (Debian's cpp-httplib) and its page, live/page, installed with the tools
-# (tools.cmake). The programs find the page at the same place relative to
+# (install.cmake). The programs find the page at the same place relative to
 # themselves installed and in the build tree (VX_LIVE_PAGE_FROM_PROGRAM), so
 # a relocated installation finds it too. Included by this folder's
 # CMakeLists.txt.

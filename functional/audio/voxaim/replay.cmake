@@ -23,16 +23,4 @@ if(BUILD_TESTING)
                      SCRIPT ${REPLAY}/test/voxaim_replay_soundfile_test.py
                      ARGS $<TARGET_FILE:voxaim_replay> $<TARGET_FILE:voxaim_render>
                      TIMEOUT 600)
-
-  # tools/voxaim-plot (as configured by tools.cmake) runs on the build host
-  # with Debian's python3-matplotlib; its test plots the replay of every
-  # variant once, natively, and looks into the plot with the same interpreter.
-  find_program(VX_DEBIAN_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH)
-  if(NOT CMAKE_CROSSCOMPILING AND NOT VX_SANITIZE AND VX_DEBIAN_PYTHON)
-    vx_add_script_test(NAME voxaim_plot_test PYTHON ${VX_DEBIAN_PYTHON}
-                       SCRIPT ${PROJECT_SOURCE_DIR}/tools/test/voxaim_plot_test.py
-                       ARGS ${PROJECT_BINARY_DIR}/tools/voxaim-plot $<TARGET_FILE:voxaim_replay>
-                            $<TARGET_FILE:voxaim_render>
-                       TIMEOUT 300)
-  endif()
 endif()
