@@ -33,7 +33,7 @@ import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 from make_packages import cpack_settings, make_packages, read, run  # noqa: E402
-from nsutil import Failures  # noqa: E402  (tools/testing)
+from scripttest import Failures  # noqa: E402  (tools/testing)
 
 MACHINES = {"ARM": "armhf", "Advanced Micro Devices X86-64": "amd64"}
 # The packages are for devices, not for uploading to Debian.

@@ -10,6 +10,8 @@ import subprocess
 import sys
 import unittest
 
+import scripttest  # tools/testing, on PYTHONPATH
+
 EMULATOR = []
 CORESTACK = ""
 VERSION = ""
@@ -137,7 +139,7 @@ def main():
     EMULATOR = shlex.split(args.emulator)
     CORESTACK = args.corestack
     VERSION = args.version
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    sys.exit(scripttest.run(rest))
 
 
 if __name__ == "__main__":
