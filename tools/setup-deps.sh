@@ -22,7 +22,8 @@ host_pkgs=(
   dpkg-dev file lintian man-db systemd
 )
 arm_pkgs=(libudev-dev:armhf libunwind-dev:armhf libc6:armhf libstdc++6:armhf
-          libsndfile1-dev:armhf libasound2-dev:armhf libfftw3-dev:armhf)
+          libsndfile1-dev:armhf libasound2-dev:armhf libfftw3-dev:armhf
+          libne10-dev:armhf)
 
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo

@@ -35,13 +35,34 @@ struct Neon {
         re.q = v.val[0];
         im.q = v.val[1];
     }
-    // Zip and two plain stores rather than vst2q: GCC 12 passes the register
-    // pair that vst2q needs through the stack.
+    // One interleaving store (vst2) of a register pair. GCC 12 cannot build
+    // the pair that vst2q_f32 takes from two computed values without going
+    // through the stack, so the values are placed in q14 and q15, where the
+    // arithmetic that produces them writes them directly.
     static void store2(float *p, V re, V im)
     {
-        const float32x4x2_t z = vzipq_f32(re.q, im.q);
-        vst1q_f32(p, z.val[0]);
-        vst1q_f32(p + 4, z.val[1]);
+        register float32x4_t r asm("q14") = re.q;
+        register float32x4_t i asm("q15") = im.q;
+        asm("vst2.32 {d28-d31}, [%3]" : "=m"(*reinterpret_cast<float(*)[8]>(p)) : "w"(r), "w"(i), "r"(p));
+    }
+    // Lane i of r0 .. r3 as four consecutive floats at p[i], each p[i] then
+    // advanced past them: a 4 x 4 transpose written out row by row, one lane
+    // store (vst4) per row, from q12 .. q15 as store2 does.
+    static void storeTransposed(float *(&p)[4], V r0, V r1, V r2, V r3)
+    {
+        register float32x4_t a asm("q12") = r0.q;
+        register float32x4_t b asm("q13") = r1.q;
+        register float32x4_t c asm("q14") = r2.q;
+        register float32x4_t d asm("q15") = r3.q;
+        using Row = float[4];
+        asm("vst4.32 {d24[0], d26[0], d28[0], d30[0]}, [%4]!\n\t"
+            "vst4.32 {d24[1], d26[1], d28[1], d30[1]}, [%5]!\n\t"
+            "vst4.32 {d25[0], d27[0], d29[0], d31[0]}, [%6]!\n\t"
+            "vst4.32 {d25[1], d27[1], d29[1], d31[1]}, [%7]!"
+            : "=m"(*reinterpret_cast<Row *>(p[0])), "=m"(*reinterpret_cast<Row *>(p[1])),
+              "=m"(*reinterpret_cast<Row *>(p[2])), "=m"(*reinterpret_cast<Row *>(p[3])), "+r"(p[0]), "+r"(p[1]),
+              "+r"(p[2]), "+r"(p[3])
+            : "w"(a), "w"(b), "w"(c), "w"(d));
     }
     static void transpose(V *r)
     {

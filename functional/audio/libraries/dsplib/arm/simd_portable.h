@@ -20,6 +20,9 @@
 //   C4, coefs(h)            four FIR coefficients h[0..3] held ready for
 //   mlaLane<K>(acc, a, c)   acc + a c[K], K = 0..3
 //   hsum(v)                 the sum of the lanes
+// A layer whose FFT workspace is interleaved (Block = 1, NEON) also offers
+//   storeTransposed(p, r0..r3)  lane i of r0 .. r3 as four floats at p[i],
+//                           each p[i] then advanced past them
 namespace dsplib::simd {
 
 struct Portable {

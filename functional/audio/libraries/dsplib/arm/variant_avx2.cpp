@@ -21,6 +21,7 @@ const Variant *avx2Variant()
                                128,
                                K::transform<false>,
                                K::transform<true>,
+                               K::transformWindow<true>,
                                avx2::sp_fir_gen_<S>,
                                avx2::sp_fir_gen_downsample_<S>};
     return &v;

@@ -20,6 +20,7 @@ const Variant *neonVariant()
                                64,
                                K::transform<false>,
                                K::transform<true>,
+                               K::transformWindow<true>,
                                neon::sp_fir_gen_<S>,
                                neon::sp_fir_gen_downsample_<S>};
     return &v;

@@ -18,6 +18,7 @@ const Variant *portableVariant()
                                32,
                                K::transform<false>,
                                K::transform<true>,
+                               K::transformWindow<true>,
                                portable::sp_fir_gen_<S>,
                                portable::sp_fir_gen_downsample_<S>};
     return &v;

@@ -19,6 +19,7 @@ const Variant *sse2Variant()
                                64,
                                K::transform<false>,
                                K::transform<true>,
+                               K::transformWindow<true>,
                                sse2::sp_fir_gen_<S>,
                                sse2::sp_fir_gen_downsample_<S>};
     return &v;

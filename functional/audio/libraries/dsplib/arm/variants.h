@@ -16,6 +16,10 @@ struct Variant {
     int cfftMinN;
     void (*cfftForward)(int N, int log2N, const float *x, float *y);
     void (*cfftInverse)(int N, int log2N, const float *x, float *y);
+    // The inverse of an input that is zero outside the band k <= band,
+    // k >= N - band, wanted only at the outputs m < head and m >= N - tail
+    // (cifft_pow2_band_window).
+    void (*cfftInverseWindow)(int N, int log2N, const float *x, float *y, int band, int head, int tail);
     // The FIR kernels (sp_fir_algorithm.h): nh >= 1, ny >= 1, step >= 1.
     void (*firGen)(const float *x, const float *h, float *y, int nh, int ny);
     void (*firGenDownsample)(const float *x, const float *h, float *y, int nh, int ny, int step);

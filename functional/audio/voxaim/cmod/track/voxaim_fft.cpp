@@ -76,7 +76,58 @@ void splitAll(int n, const float *Z, const float *A, const float *B, float *G)
         splitBins<Scalar, Inverse>(Z + 2 * k, Z + 2 * (n - k), A + 2 * k, B + 2 * k, G + 2 * k);
 }
 
+// The inverse split of a spectrum S that is zero above bin `band`: where one
+// of the two bins splitBins combines is zero, the same products rounded and
+// added in the same order without the zero ones.
+//   G[k]   = S[k] conj(A[k])                 k = 0 .. band
+//   G[n-k] = conj(S[k]) conj(B[n-k])         k = 1 .. band
+// splitUpper runs over i = n - k ascending, reading S[n-i-L+1 .. n-i]
+// reversed so that lane j pairs i + j with n - i - j.
+template <class S>
+inline void splitLower(const float *Sk, const float *A, float *G)
+{
+    typename S::V sr, si, ar, ai;
+    S::load2(Sk, sr, si);
+    S::load2(A, ar, ai);
+    S::store2(G, S::mla(sr * ar, si, ai), S::mls(si * ar, sr, ai));
+}
+
+template <class S>
+inline void splitUpper(const float *M, const float *B, float *G)
+{
+    typename S::V mr, mi, br, bi;
+    S::load2(M, mr, mi);
+    mr = S::reverse(mr);
+    mi = S::reverse(mi);
+    S::load2(B, br, bi);
+    S::store2(G, S::mls(mr * br, mi, bi), S::mls(S::mls(typename S::V{}, mr, bi), mi, br));
+}
+
 } // namespace
+
+extern "C" void splitIfftBand(int n, const float *S, int band, const float *A, const float *B, float *G)
+{
+    constexpr int L = SplitSimd::L;
+    int k = 0;
+    for (; k + L <= band + 1; k += L)
+        splitLower<SplitSimd>(S + 2 * k, A + 2 * k, G + 2 * k);
+    for (; k <= band; ++k)
+        splitLower<Scalar>(S + 2 * k, A + 2 * k, G + 2 * k);
+    int i = n - band;
+    for (; i + L <= n; i += L)
+        splitUpper<SplitSimd>(S + 2 * (n - i - L + 1), B + 2 * i, G + 2 * i);
+    for (; i < n; ++i)
+        splitUpper<Scalar>(S + 2 * (n - i), B + 2 * i, G + 2 * i);
+}
+
+extern "C" void voxaim_realIfftWindow(int N, const float *S, int band, const float *A, const float *B, float *V,
+                                      float *out, int head, int tail)
+{
+    const int n = N / 2;
+    splitIfftBand(n, S, band, A, B, V);
+    // Sample t is the real (t even) or imaginary part of complex value t / 2.
+    cifft_pow2_band_window(n, __builtin_ctz(static_cast<unsigned>(n)), V, out, band, (head + 1) / 2, (tail + 1) / 2);
+}
 
 extern "C" void voxaim_generateAbTables(float *A, float *B, int n)
 {
