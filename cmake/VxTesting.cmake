@@ -3,11 +3,13 @@
 #   vx_add_gtest(NAME name SOURCES ... [LIBS ...])
 #       a GoogleTest program, registered with CTest as one test; under the
 #       ARM preset CTest runs it through qemu-arm (CMAKE_CROSSCOMPILING_EMULATOR).
-#   vx_add_script_test(NAME name SCRIPT file.py [ARGS ...])
+#   vx_add_script_test(NAME name SCRIPT file.py [PYTHON interpreter] [ARGS ...])
 #       a host-side Python test that starts product programs as real processes.
 #       It receives "--emulator <prefix>" (empty natively) before ARGS, so that
 #       it can run ARM binaries through qemu-arm. The helpers shared by such
-#       tests (tools/testing) are on its import path.
+#       tests (tools/testing) are on its import path. PYTHON runs it with
+#       another interpreter than the one found (Debian's, for its python3-*
+#       modules).
 #   vx_add_benchmark(NAME name SOURCES ... [LIBS ...])
 #       a Google Benchmark program (native, non-sanitizer builds only).
 #   VX_EMULATOR  the emulator prefix as a list (empty natively).
@@ -66,9 +68,11 @@ function(vx_add_script_test)
   if(NOT BUILD_TESTING)
     return()
   endif()
-  cmake_parse_arguments(T "" "NAME;SCRIPT;TIMEOUT" "ARGS" ${ARGN})
-  add_test(NAME ${T_NAME}
-           COMMAND ${Python3_EXECUTABLE} ${T_SCRIPT} --emulator "${VX_EMULATOR_STRING}" ${T_ARGS})
+  cmake_parse_arguments(T "" "NAME;SCRIPT;TIMEOUT;PYTHON" "ARGS" ${ARGN})
+  if(NOT T_PYTHON)
+    set(T_PYTHON ${Python3_EXECUTABLE})
+  endif()
+  add_test(NAME ${T_NAME} COMMAND ${T_PYTHON} ${T_SCRIPT} --emulator "${VX_EMULATOR_STRING}" ${T_ARGS})
   set_tests_properties(${T_NAME} PROPERTIES ENVIRONMENT PYTHONPATH=${PROJECT_SOURCE_DIR}/tools/testing)
   if(T_TIMEOUT)
     set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT})

@@ -4,7 +4,8 @@
   - one .deb per package of the build's component list, named
     <package>_<version>_<architecture>.deb, with that Package, Version and
     Architecture, the architecture being the one of the ELF files inside
-    (ARM: armhf, x86-64: amd64);
+    (ARM: armhf, x86-64: amd64), or "all" for a package of scripts, the
+    only kind that may depend on Python;
   - every ELF file stripped (no symbol table, no debug information), its
     debug symbols in <package>-dbgsym_<version>_<architecture>.ddeb under its
     build id, and a Depends field from the binaries (dpkg-shlibdeps);
@@ -41,11 +42,11 @@ def run(command, **kwargs):
     return subprocess.run(command, capture_output=True, text=True, check=True, **kwargs).stdout
 
 
-def cpack_setting(config, name):
+def cpack_setting(config, name, default=None):
     match = re.search(r'^set\(%s "([^"]*)"\)' % re.escape(name), config, re.M)
-    if not match:
+    if not match and default is None:
         sys.exit("make_packages: %s not set in CPackConfig.cmake" % name)
-    return match.group(1)
+    return match.group(1) if match else default
 
 
 def elf_files(root):
@@ -127,14 +128,19 @@ def main():
     debs = [os.path.join(args.out, os.path.basename(path)) for path in made]
     with tempfile.TemporaryDirectory() as scratch:
         for package in packages:
-            deb = os.path.join(args.out, "%s_%s_%s.deb" % (package, version, arch))
+            # A package of scripts only is for every architecture ("all").
+            package_arch = cpack_setting(config, "CPACK_DEBIAN_%s_PACKAGE_ARCHITECTURE" % package.upper(), arch)
+            deb = os.path.join(args.out, "%s_%s_%s.deb" % (package, version, package_arch))
             c.check(os.path.exists(deb), "%s made" % deb)
             if not os.path.exists(deb):
                 continue
             fields = {f: run(["dpkg-deb", "-f", deb, f]).strip() for f in ("Package", "Version", "Architecture",
                                                                         "Depends")}
-            c.check((fields["Package"], fields["Version"], fields["Architecture"]) == (package, version, arch),
+            c.check((fields["Package"], fields["Version"], fields["Architecture"]) == (package, version, package_arch),
                     "%s: Package, Version, Architecture %s" % (deb, fields))
+            # The device image has no Python: only the plotting package needs it.
+            c.check(package_arch == "all" or "python" not in fields["Depends"],
+                    "%s: depends on no Python package: %r" % (package, fields["Depends"]))
             root = os.path.join(scratch, package)
             run(["dpkg-deb", "-x", deb, root])
             debug_root = os.path.join(scratch, package + "-dbgsym")

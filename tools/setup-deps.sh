@@ -16,13 +16,14 @@ host_pkgs=(
   gdb gdb-multiarch clang libclang-rt-14-dev
   util-linux procps
   alsa-utils sox python3-numpy python3-scipy
-  libsndfile1-dev libasound2-dev python3-matplotlib
+  libsndfile1-dev libasound2-dev python3-matplotlib libcpp-httplib-dev
+  chromium chromium-driver python3-selenium
   g++-arm-linux-gnueabihf qemu-user libglib2.0-dev
   qemu-system-arm device-tree-compiler binutils
   dpkg-dev file lintian man-db systemd
 )
 arm_pkgs=(libudev-dev:armhf libunwind-dev:armhf libc6:armhf libstdc++6:armhf
-          libsndfile1-dev:armhf libasound2-dev:armhf libfftw3-dev:armhf
+          libsndfile1-dev:armhf libasound2-dev:armhf libfftw3-dev:armhf libcpp-httplib-dev:armhf
           libne10-dev:armhf)
 
 SUDO=""

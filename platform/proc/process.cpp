@@ -7,11 +7,14 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 
 struct SpawnRequest {
     char *const *argv;
+    const char *searchPath; // nullptr: the inherited PATH
     int outputFd;
     int notStartedStatus;
 };
@@ -26,6 +29,11 @@ void execute(void *context)
             _exit(request->notStartedStatus);
         }
     } else if (request->outputFd >= 0 && dup2(request->outputFd, STDOUT_FILENO) < 0) {
+        _exit(request->notStartedStatus);
+    }
+    // The child of a single-threaded parent: setenv may allocate here.
+    if (request->searchPath != nullptr && std::strchr(request->argv[0], '/') == nullptr &&
+        setenv("PATH", request->searchPath, 1) != 0) {
         _exit(request->notStartedStatus);
     }
     execvp(request->argv[0], request->argv);
@@ -47,7 +55,13 @@ extern "C" pid_t proc_fork(void (*child)(void *context), void *context)
 
 extern "C" pid_t proc_spawn(char *const argv[], int outputFd, int notStartedStatus)
 {
-    SpawnRequest request{argv, outputFd, notStartedStatus};
+    SpawnRequest request{argv, nullptr, outputFd, notStartedStatus};
+    return proc_fork(execute, &request);
+}
+
+extern "C" pid_t proc_spawn_searching(char *const argv[], const char *searchPath, int outputFd, int notStartedStatus)
+{
+    SpawnRequest request{argv, searchPath, outputFd, notStartedStatus};
     return proc_fork(execute, &request);
 }
 

@@ -22,6 +22,11 @@ pid_t proc_fork(void (*child)(void *context), void *context);
 // notStartedStatus. Returns the child's process id, or -1 as proc_fork.
 pid_t proc_spawn(char *const argv[], int outputFd, int notStartedStatus);
 
+// As proc_spawn, but a program name without '/' is searched along searchPath
+// (directories separated by ':'), which is also the program's PATH, instead
+// of the PATH this process inherited.
+pid_t proc_spawn_searching(char *const argv[], const char *searchPath, int outputFd, int notStartedStatus);
+
 // Waits until the child has ended, repeating interrupted waits and waiting
 // past stop notifications. 0 with its wait status in *status; -1 (errno set)
 // when the wait fails, ECHILD for a process id that is not positive (what a

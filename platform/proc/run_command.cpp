@@ -65,7 +65,7 @@ extern "C" int run_command(const char *command)
         if (!list.split(command) || list.count == 0) {
             return 0;
         }
-        pid = proc_spawn(list.words.data(), -1, 1);
+        pid = proc_spawn_searching(list.words.data(), RUN_COMMAND_PATH, -1, 1);
         if (pid < 0) {
             std::abort();
         }

@@ -5,11 +5,15 @@
 extern "C" {
 #endif
 
+#define RUN_COMMAND_PATH "/usr/sbin:/usr/bin:/sbin:/bin"
+
 // Runs a program without a shell and waits for it.
 //
 // The command is split into words at spaces (runs of spaces separate no empty
-// words); the first word is searched along PATH and all words form the
-// argument vector. A command that is empty, has more than 15 words, or holds
+// words); the first word, unless it holds a '/', is searched along the fixed
+// RUN_COMMAND_PATH, never the PATH this process inherited (which whoever
+// started it chose), and all words form the argument vector. The program runs
+// with that PATH in its environment. A command that is empty, has more than 15 words, or holds
 // any shell metacharacter of "\"'$&|;`(),*?" or a tab, newline or carriage
 // return is refused before anything is started.
 //

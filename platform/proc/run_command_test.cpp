@@ -62,6 +62,21 @@ TEST_F(RunCommandTest, MissingProgramGivesZero)
     EXPECT_EQ(run_command("program-that-is-not-on-the-path-either"), 0);
 }
 
+TEST_F(RunCommandTest, NamesAreSearchedAlongTheFixedPathNeverTheInheritedOne)
+{
+    // A decoy "true" first on the inherited PATH: it must not run, the fixed
+    // path's true must.
+    std::ofstream(dir / "true") << "#!/bin/sh\ntouch " << (dir / "decoy-ran").string() << "\nexit 1\n";
+    fs::permissions(dir / "true", fs::perms::owner_all);
+    const char *inherited = std::getenv("PATH");
+    const std::string saved = inherited != nullptr ? inherited : "";
+    setenv("PATH", dir.c_str(), 1);
+    const int result = run_command("true");
+    setenv("PATH", saved.c_str(), 1);
+    EXPECT_EQ(result, 1);
+    EXPECT_FALSE(fs::exists(dir / "decoy-ran"));
+}
+
 TEST_F(RunCommandTest, RefusesEmptyAndMetacharactersWithoutStartingAnything)
 {
     EXPECT_EQ(run_command(""), 0);

@@ -1,10 +1,16 @@
 // Atomic publishing: temporary file, fsync, rename.
 #include "platform/publish/publish.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
 
 namespace {
 
@@ -15,6 +21,30 @@ void discard(publish_file *file)
     unlink(file->temporary);
     errno = error;
 }
+
+// The process id of a temporary file's name "<base>.<pid>", or 0 when the
+// name is not one.
+pid_t temporaryOwner(std::string_view name, std::string_view base)
+{
+    if (name.size() <= base.size() + 1 || name.substr(0, base.size()) != base || name[base.size()] != '.') {
+        return 0;
+    }
+    const std::string_view digits = name.substr(base.size() + 1);
+    if (digits.size() > 10 || digits.front() == '0') {
+        return 0;
+    }
+    long long pid = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9') {
+            return 0;
+        }
+        pid = pid * 10 + (c - '0');
+    }
+    return pid <= 0x7fffffff ? static_cast<pid_t>(pid) : 0;
+}
+
+// Whether another process of that id exists (one of another user counts).
+bool otherProcessAlive(pid_t pid) { return pid != getpid() && (kill(pid, 0) == 0 || errno == EPERM); }
 
 } // namespace
 
@@ -63,4 +93,30 @@ extern "C" void publish_abandon(publish_file *file)
         file->out = nullptr;
     }
     discard(file);
+}
+
+extern "C" int publish_remove_stale(const char *path)
+{
+    const std::string_view whole(path);
+    const std::size_t slash = whole.rfind('/');
+    const std::string folder = slash == std::string_view::npos ? "."
+                               : slash == 0                    ? "/"
+                                                               : std::string(whole.substr(0, slash));
+    const std::string_view base = slash == std::string_view::npos ? whole : whole.substr(slash + 1);
+    DIR *directory = opendir(folder.c_str());
+    if (directory == nullptr) {
+        return -1;
+    }
+    int removed = 0;
+    while (const dirent *entry = readdir(directory)) {
+        const pid_t owner = temporaryOwner(entry->d_name, base);
+        if (owner == 0 || otherProcessAlive(owner)) {
+            continue;
+        }
+        if (unlinkat(dirfd(directory), entry->d_name, 0) == 0) {
+            ++removed;
+        }
+    }
+    closedir(directory);
+    return removed;
 }

@@ -36,6 +36,15 @@ enum publish_outcome publish_commit(struct publish_file *file);
 /* Closes and removes the temporary file, publishing nothing. */
 void publish_abandon(struct publish_file *file);
 
+/* Removes what publishing at path left behind in runs that were killed: the
+ * entries "<path>.<pid>" of the path's folder (pid in decimal) whose process
+ * no longer exists. This process's own id counts as gone, so call it before
+ * this process publishes at the path. Nothing else in the folder is touched.
+ * Returns the number of files removed, or -1 (errno set) when the folder
+ * cannot be read. A temporary whose id a live process has taken again stays
+ * until a later call. */
+int publish_remove_stale(const char *path);
+
 #ifdef __cplusplus
 }
 #endif

@@ -4,11 +4,13 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -99,6 +101,32 @@ TEST_F(PublishTest, FailuresPublishNothingAndLeaveNoTemporary)
     EXPECT_EQ(publish_commit(&file), PUBLISH_RENAME_FAILED);
     EXPECT_EQ(errno, EISDIR);
     EXPECT_EQ(files(), 2u);
+}
+
+TEST_F(PublishTest, RemovesTheTemporariesOfEndedRunsAndNothingElse)
+{
+    const pid_t ended = fork();
+    if (ended == 0) {
+        _exit(0);
+    }
+    ASSERT_EQ(waitpid(ended, nullptr, 0), ended);
+    const std::string gone = std::to_string(ended);
+    const std::set<std::string> kept = {"result",        "result." + std::to_string(getppid()),
+                                        "result.bak",    "result.12x",
+                                        "other." + gone, "result.0" + gone};
+    for (const std::string &name : kept) {
+        std::ofstream(dir / name) << "x";
+    }
+    std::ofstream(dir / ("result." + gone)) << "killed run";
+    std::ofstream(dir / ("result." + std::to_string(getpid()))) << "an earlier process of this id";
+
+    EXPECT_EQ(publish_remove_stale(path.c_str()), 2);
+    std::set<std::string> left;
+    for (const auto &entry : fs::directory_iterator(dir)) {
+        left.insert(entry.path().filename().string());
+    }
+    EXPECT_EQ(left, kept);
+    EXPECT_EQ(publish_remove_stale((dir / "missing" / "result").c_str()), -1);
 }
 
 } // namespace

@@ -84,12 +84,12 @@ class Eeprom(BoardTest):
         self.assertEqual(self.raw("initial"), initial_image()[:PARTITION])
         self.assertEqual(self.run_result("set"), (0, "", ""))
         self.assertEqual(self.raw("set"), partition(b"key=board-key-1\n"))
-        self.assertLifted("set", writes=2)  # erase, then the record
+        self.assertLifted("set", writes=1)  # erase and record in one write
         self.assertEqual(self.run_result("get"), (0, "board-key-1", ""))
         self.assertEqual(self.lines("get.gpio"), ["absent"])
         self.assertEqual(self.run_result("replace"), (0, "", ""))
         self.assertEqual(self.raw("replace"), partition(b"key=board-key-2\n"))
-        self.assertLifted("replace", writes=2)
+        self.assertLifted("replace", writes=1)
 
     def test_value_refused_before_any_write(self):
         rc, out, err = self.run_result("refused")

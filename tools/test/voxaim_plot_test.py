@@ -1,11 +1,16 @@
 #!/usr/bin/env python3
-"""tools/voxaim-plot as a process: PNG files of the expected size from the
-replay of every variant and from search maps, and a message with exit status
-1, no traceback and no PNG, for every CSV it cannot read.
+"""tools/voxaim-plot: PNG files of the expected size from the replay of every
+variant and from a series of search maps; the rendered position drawn and
+frames with quality 0 left out; a message with exit status 1, no traceback
+and no PNG, for every CSV it cannot read. Runs under Debian's python3, whose
+matplotlib voxaim-plot uses.
 
 usage: voxaim_plot_test.py --emulator "<prefix>" <voxaim-plot> <voxaim_replay> <voxaim_render>
 """
 import argparse
+import importlib.machinery
+import importlib.util
+import math
 import os
 import shlex
 import struct
@@ -49,14 +54,43 @@ class Plot(unittest.TestCase):
             with self.subTest(variant=variant):
                 self.assertEqual(run(EMULATOR + [RENDER, "--type", variant, "-n", "12", path("in.wav")])
                                  .returncode, 0)
-                r = run(EMULATOR + [REPLAY, "--type", variant, "--map", "11:" + path(variant + "_map.csv"),
+                r = run(EMULATOR + [REPLAY, "--type", variant, "--map", "3-11/8:" + path(variant + "_map%d.csv"),
                                     path("in.wav")])
                 self.assertEqual(r.returncode, 0, r.stderr)
                 with open(path(variant + ".csv"), "w") as f:
                     f.write(r.stdout)
                 self.assertEqual(self.plot(variant + ".csv", variant + ".png"), (1000, 900))
                 if variant in ("tovak", "feyla", "brannt"):   # both grids, range only, NaN azimuths
-                    self.assertEqual(self.plot(variant + "_map.csv", variant + "_map.png"), (1200, 500))
+                    series = (3, 11) if variant == "tovak" else (11,)   # one call draws a series
+                    maps = [path("%s_map%d.csv" % (variant, n)) for n in series]
+                    r = run([PLOT, *maps])
+                    self.assertEqual((r.returncode, r.stdout), (0, "".join(m[:-3] + "png\n" for m in maps)))
+                    self.assertEqual({png_size(m[:-3] + "png") for m in maps}, {(1200, 500)})
+
+    def test_truth_and_quality_gaps(self):
+        r = run(EMULATOR + [RENDER, "--type", "tovak", "-a", "-20", "-e", "5", "-r", "1.5", "-n", "8",
+                            "--truth", path("truth.json"), path("t.wav")])
+        self.assertEqual(r.returncode, 0, r.stderr)
+        with open(path("t.csv"), "w") as f:
+            f.write(r.stdout)
+        self.assertEqual(run([PLOT, "--truth", path("truth.json"), path("t.csv")]).returncode, 0)
+
+        loader = importlib.machinery.SourceFileLoader("voxaim_plot", PLOT)
+        plot = importlib.util.module_from_spec(importlib.util.spec_from_loader("voxaim_plot", loader))
+        loader.exec_module(plot)
+        import matplotlib
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+        header, body = plot.read_csv(path("t.csv"))
+        figure = plot.plot_replay(plt, path("t.csv"), header, body, None, plot.read_truth(path("truth.json")))
+        gaps = [float(row[4]) == 0 for row in body]
+        self.assertEqual(gaps[:5], [True] * 4 + [False])   # no correlation before frame 4
+        for axis, name, rendered in zip(figure.axes, ("azimuth", "elevation", "range"), (-20, 5, 1.5)):
+            with self.subTest(name):
+                estimate, truth = axis.lines
+                self.assertEqual([math.isnan(y) for y in estimate.get_ydata()], gaps)
+                self.assertEqual((list(truth.get_xdata()), list(truth.get_ydata())),
+                                 ([0, 8 * 2048 / 48000], [rendered] * 2))
 
     def test_unreadable_csv(self):
         header = "frame,azimuth,elevation,range,quality,flags,VOXAIM_OUT_VOICE_ACTIVITY\n"

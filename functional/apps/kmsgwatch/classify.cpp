@@ -30,6 +30,18 @@ bool matches(const Rule &rule, const char *text)
     return false;
 }
 
+// The record's text for a message line: without the line feed that ends
+// it, so that each incident is one line.
+void copyAsOneLine(const char *text, char (&line)[KMSG_TEXT_MAX + 1])
+{
+    std::size_t length = strnlen(text, KMSG_TEXT_MAX);
+    if (length > 0 && text[length - 1] == '\n') {
+        --length;
+    }
+    std::memcpy(line, text, length);
+    line[length] = '\0';
+}
+
 // Before a hung-task report: give the kernel's own report time to reach the
 // log, then leave the marker the watchdog side looks for.
 void markHungTask()
@@ -79,7 +91,9 @@ extern "C" void act_on_message(const kmsg_record *record, const char *testText, 
         if ((found & (1u << i)) == 0 || !actsAtLevel(rule, record->level)) {
             continue;
         }
-        std::fprintf(stderr, rule.logFormat, record->text);
+        char line[KMSG_TEXT_MAX + 1];
+        copyAsOneLine(record->text, line);
+        std::fprintf(stderr, rule.logFormat, line);
         if (rule.metrics != nullptr) {
             increment_instance_of(rule.metrics);
         }

@@ -1,6 +1,9 @@
 // The kmsgwatch command line.
 #include "functional/apps/kmsgwatch/kmsgwatch.h"
 
+#include "vx_version.h"
+
+#include <getopt.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -20,6 +23,14 @@ void usage(const char *program)
                stdout);
 }
 
+// getopt_long's value for --version: no short option has it.
+constexpr int VersionOption = 256;
+
+constexpr option LongOptions[] = {
+    {"version", no_argument, nullptr, VersionOption},
+    {nullptr, 0, nullptr, 0},
+};
+
 } // namespace
 
 extern "C" int kmsgwatch_main(int argc, char **argv)
@@ -35,7 +46,7 @@ extern "C" int kmsgwatch_main(int argc, char **argv)
     const char *testText = nullptr;
     int oomContinue = 0;
     int option;
-    while ((option = getopt(argc, argv, "f:F:t:Oh")) != -1) {
+    while ((option = getopt_long(argc, argv, "f:F:t:Oh", LongOptions, nullptr)) != -1) {
         switch (option) {
         case 'f':
             device = optarg;
@@ -49,10 +60,14 @@ extern "C" int kmsgwatch_main(int argc, char **argv)
         case 'O':
             oomContinue = 1;
             break;
+        case VersionOption:
+            std::printf("kmsgwatch %s\n", VX_VERSION_STRING);
+            return 0;
         default:
             usage(program);
             return 1;
         }
     }
+    kmsgwatch::removeStaleMetricsTemporaries();
     return monitor_file(device, logFile, testText, oomContinue) ? 0 : 1;
 }

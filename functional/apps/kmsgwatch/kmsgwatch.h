@@ -50,6 +50,10 @@ namespace kmsgwatch {
 inline constexpr char HandlerBase[] = "/bin/kmsgwatch-";
 inline constexpr char HungTaskMarker[] = "/run/exit_wdt";
 
+// Removes the temporary files that killed watchers left beside the metrics
+// files ("<metrics file>.<pid>" of a process that is gone); nothing else.
+void removeStaleMetricsTemporaries();
+
 // How the watcher sleeps (seconds). Only a test build replaces it, so that
 // the restart path's long pauses do not slow the tests down.
 extern void (*SleepSeconds)(unsigned seconds);

@@ -1,4 +1,5 @@
 // Metrics files: one unsigned decimal count and a newline each.
+#include "functional/apps/kmsgwatch/classify.h"
 #include "functional/apps/kmsgwatch/kmsgwatch.h"
 #include "platform/publish/publish.h"
 
@@ -41,3 +42,16 @@ extern "C" void increment_instance_of(const char *path)
         std::fprintf(stderr, "kmsgwatch: updating metrics file (%s) failed\n", path);
     }
 }
+
+namespace kmsgwatch {
+
+void removeStaleMetricsTemporaries()
+{
+    for (const Rule &rule : Rules) {
+        if (rule.metrics != nullptr) {
+            publish_remove_stale(rule.metrics);
+        }
+    }
+}
+
+} // namespace kmsgwatch

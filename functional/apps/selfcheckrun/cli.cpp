@@ -1,6 +1,9 @@
 // The selfcheckrun command line and its run loop.
 #include "functional/apps/selfcheckrun/selfcheckrun.h"
 
+#include "vx_version.h"
+
+#include <getopt.h>
 #include <signal.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -24,6 +27,14 @@ void sleepSeconds(long seconds)
     }
 }
 
+// getopt_long's value for --version: no short option has it.
+constexpr int VersionOption = 256;
+
+constexpr option LongOptions[] = {
+    {"version", no_argument, nullptr, VersionOption},
+    {nullptr, 0, nullptr, 0},
+};
+
 } // namespace
 
 extern "C" void handler(int signalNumber)
@@ -41,7 +52,7 @@ extern "C" int selfcheckrun_main(int argc, char **argv)
     long delay = 30;
     const char *resultPath = DefaultResultPath;
     int option;
-    while ((option = getopt(argc, argv, "s:f:hi:")) != -1) {
+    while ((option = getopt_long(argc, argv, "s:f:hi:", LongOptions, nullptr)) != -1) {
         switch (option) {
         case 's':
             if (!parseWholeNumber(optarg, 0, INT_MAX, pause)) {
@@ -61,12 +72,15 @@ extern "C" int selfcheckrun_main(int argc, char **argv)
         case 'h':
             usage(program);
             return 0;
+        case VersionOption:
+            std::printf("selfcheckrun %s\n", VX_VERSION_STRING);
+            return 0;
         default:
             usage(program);
             return 1;
         }
     }
-    if (!copyCommandFits(resultPath)) {
+    if (!resultPathFits(resultPath)) {
         std::fprintf(stderr, "selfcheckrun: result path too long for the copy to /var/log: %s\n", resultPath);
         return 1;
     }
@@ -84,11 +98,12 @@ extern "C" int selfcheckrun_main(int argc, char **argv)
     }
     openlog("selfcheckrun", 0, LOG_DAEMON);
     syslog(LOG_INFO, "selfcheckrun: Started");
+    removeStaleTemporaries(resultPath);
 
     if (delay > 0) {
         sleepSeconds(delay);
     }
-    while (access(InstallWaitMarker, F_OK) != 0) {
+    while (!installWaitRequested()) {
         if (!run_tests(resultPath)) {
             std::fputs("selfcheckrun: Failed to run tests\n", stderr);
         }

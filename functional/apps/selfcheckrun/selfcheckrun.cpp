@@ -2,7 +2,6 @@
 #include "functional/apps/selfcheckrun/selfcheckrun.h"
 
 #include "platform/proc/process.h"
-#include "platform/proc/run_command.h"
 #include "platform/publish/publish.h"
 
 #include <dirent.h>
@@ -12,7 +11,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cassert>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -63,10 +61,60 @@ bool parseWholeNumber(const char *text, long minimum, long maximum, long &value)
     return true;
 }
 
-bool copyCommandFits(const char *resultPath)
+bool resultPathFits(const char *resultPath) { return std::strlen(resultPath) <= ResultPathMax; }
+
+std::string copyPath(const char *resultPath)
 {
-    // "cp " + path + " /var/log/" + NUL
-    return std::strlen(resultPath) + std::strlen(CopyCommandFormat) - 2 + 1 <= CopyCommandSize;
+    const char *slash = std::strrchr(resultPath, '/');
+    return std::string(CopyFolder) + "/" + (slash != nullptr ? slash + 1 : resultPath);
+}
+
+std::string whyNotTrusted(const char *path, const struct stat &info)
+{
+    const char *why = nullptr;
+    if (info.st_uid != 0) {
+        why = "not owned by root";
+    } else if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        why = "writable by group or others";
+    } else {
+        return {};
+    }
+    struct stat entry {};
+    if (lstat(path, &entry) == 0 && S_ISLNK(entry.st_mode)) {
+        char target[PATH_MAX];
+        const std::string name = realpath(path, target) != nullptr ? target : "of the link";
+        return "its target " + name + " is " + why;
+    }
+    return why;
+}
+
+bool installWaitRequested()
+{
+    // The marker itself, not what a link points to: anyone can link to a
+    // file of root's.
+    struct stat info {};
+    static struct stat reported {};
+    if (lstat(InstallWaitMarker, &info) != 0) {
+        reported = {};
+        return false;
+    }
+    if (info.st_uid == 0 || info.st_uid == geteuid()) {
+        return true;
+    }
+    if (info.st_ino != reported.st_ino || info.st_dev != reported.st_dev || info.st_uid != reported.st_uid) {
+        reported = info;
+        std::fprintf(stderr, "selfcheckrun: ignoring %s: owned by user %u\n", InstallWaitMarker,
+                     static_cast<unsigned>(info.st_uid));
+        syslog(LOG_INFO, "selfcheckrun: ignoring %s: owned by user %u", InstallWaitMarker,
+               static_cast<unsigned>(info.st_uid));
+    }
+    return false;
+}
+
+void removeStaleTemporaries(const char *resultPath)
+{
+    publish_remove_stale(resultPath);
+    publish_remove_stale(copyPath(resultPath).c_str());
 }
 
 bool resultPathUsable(const char *resultPath)
@@ -81,12 +129,13 @@ namespace {
 std::atomic<const char *> PendingTemporary{nullptr};
 static_assert(std::atomic<const char *>::is_always_lock_free, "read by a signal handler");
 
-// The run's document: its temporary file is known to the signal handler from
-// its creation to the end of the run. The ending signals wait while it is
-// created, so that none comes between its creation and its registration.
-class RunDocument {
+// A file being published (the run's document or its copy): its temporary
+// file is known to the signal handler from its creation to the end of this
+// object. The ending signals wait while it is created, so that none comes
+// between its creation and its registration.
+class PendingFile {
 public:
-    explicit RunDocument(const char *resultPath)
+    explicit PendingFile(const char *path)
     {
         sigset_t held;
         sigset_t previous;
@@ -95,15 +144,15 @@ public:
             sigaddset(&held, signalNumber);
         }
         sigprocmask(SIG_BLOCK, &held, &previous);
-        opened_ = publish_open(&file_, resultPath) == 0;
+        opened_ = publish_open(&file_, path) == 0;
         if (opened_) {
             PendingTemporary = file_.temporary;
         }
         sigprocmask(SIG_SETMASK, &previous, nullptr);
     }
-    ~RunDocument() { PendingTemporary = nullptr; }
-    RunDocument(const RunDocument &) = delete;
-    RunDocument &operator=(const RunDocument &) = delete;
+    ~PendingFile() { PendingTemporary = nullptr; }
+    PendingFile(const PendingFile &) = delete;
+    PendingFile &operator=(const PendingFile &) = delete;
     bool opened() const { return opened_; }
     publish_file &file() { return file_; }
 
@@ -112,10 +161,20 @@ private:
     bool opened_;
 };
 
+// A test program that is not run: why, on standard error and in the system
+// log.
+void reportNotRun(const std::string &path, const std::string &why)
+{
+    std::fprintf(stderr, "selfcheckrun: Not running %s: %s\n", path.c_str(), why.c_str());
+    syslog(LOG_INFO, "selfcheckrun: Not running %s: %s", path.c_str(), why.c_str());
+}
+
 // Every entry of the test directory that is not a directory: its output, or
-// why it contributed none.
+// why it contributed none. As root only programs that no other user can
+// change are run.
 void runDirectory(DIR *directory, std::FILE *out)
 {
+    const bool asRoot = geteuid() == 0;
     while (const dirent *entry = readdir(directory)) {
         const std::string path = std::string(TestDirectory) + "/" + entry->d_name;
         struct stat info {};
@@ -130,10 +189,56 @@ void runDirectory(DIR *directory, std::FILE *out)
             std::fprintf(stderr, "selfcheckrun: %s is not executable\n", path.c_str());
             continue;
         }
+        if (asRoot) {
+            if (const std::string why = whyNotTrusted(path.c_str(), info); !why.empty()) {
+                reportNotRun(path, why);
+                continue;
+            }
+        }
         if (!runTestProgram(path.c_str(), out)) {
             std::fprintf(stderr, "selfcheckrun: Failed to run %s\n", path.c_str());
             syslog(LOG_INFO, "selfcheckrun: Failed to run %s", path.c_str());
         }
+    }
+}
+
+// Publishes a copy of the published result at copyPath(resultPath), as the
+// result itself was published. On failure the old copy stays as it was and
+// the message names the copy and why.
+void copyResult(const char *resultPath)
+{
+    const std::string target = copyPath(resultPath);
+    int error = 0;
+    const int in = open(resultPath, O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
+        error = errno;
+    } else {
+        PendingFile copy(target.c_str());
+        if (!copy.opened()) {
+            error = errno;
+        } else {
+            char piece[8192];
+            ssize_t got;
+            while ((got = read(in, piece, sizeof piece)) != 0) {
+                if (got < 0 && errno == EINTR) {
+                    continue;
+                }
+                if (got < 0) {
+                    error = errno;
+                    publish_abandon(&copy.file());
+                    break;
+                }
+                std::fwrite(piece, 1, static_cast<std::size_t>(got), copy.file().out);
+            }
+            if (error == 0 && publish_commit(&copy.file()) != PUBLISH_DONE) {
+                error = errno;
+            }
+        }
+        close(in);
+    }
+    if (error != 0) {
+        std::fputs("selfcheckrun: Copying results failed\n", stderr);
+        std::fprintf(stderr, "selfcheckrun: %s: %s\n", target.c_str(), std::strerror(error));
     }
 }
 
@@ -152,7 +257,7 @@ using namespace selfcheckrun;
 
 extern "C" int run_tests(const char *resultPath)
 {
-    RunDocument document(resultPath);
+    PendingFile document(resultPath);
     if (!document.opened()) {
         std::perror("selfcheckrun: Opening tempfile failed");
         return 0;
@@ -179,11 +284,6 @@ extern "C" int run_tests(const char *resultPath)
         std::perror("selfcheckrun: Rename failed");
         return 0;
     }
-    char command[CopyCommandSize];
-    const int length = std::snprintf(command, sizeof command, CopyCommandFormat, resultPath);
-    assert(length >= 0 && static_cast<std::size_t>(length) < sizeof command);
-    if (!run_command(command)) {
-        std::fputs("selfcheckrun: Copying results failed\n", stderr);
-    }
+    copyResult(resultPath);
     return 1;
 }

@@ -2,15 +2,19 @@
 // and publishes their collected output as one result document.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <csignal>
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 extern "C" {
 
 // One run: writes "<tests>\n", the standard output of every test program and
 // "</tests>\n" to a temporary file beside the result path and renames it into
-// place, then copies the result to /var/log. 1 when a result was published,
+// place, then publishes a copy in /var/log the same way (a copy that cannot
+// be written leaves the old copy as it was). 1 when a result was published,
 // 0 when the run failed before that.
 int run_tests(const char *resultPath);
 
@@ -29,9 +33,9 @@ namespace selfcheckrun {
 inline constexpr char TestDirectory[] = "/etc/selfcheckrun.d";
 inline constexpr char InstallWaitMarker[] = "/tmp/install-wait";
 inline constexpr char DefaultResultPath[] = "/run/selfcheckrun.xml";
-inline constexpr char CopyCommandFormat[] = "cp %s /var/log/";
-// The copy command, with its terminating NUL, fits in this many bytes.
-inline constexpr std::size_t CopyCommandSize = 1024;
+inline constexpr char CopyFolder[] = "/var/log";
+// The longest result path accepted.
+inline constexpr std::size_t ResultPathMax = 1010;
 
 // Runs one test program, its path passed as its only argument (argv[0]), no
 // shell in between (a file without a "#!" line is run by /bin/sh, as a shell
@@ -43,8 +47,26 @@ bool runTestProgram(const char *path, std::FILE *out);
 // [minimum, maximum]; false for anything else.
 bool parseWholeNumber(const char *text, long minimum, long maximum, long &value);
 
-// True when the copy command for this result path fits its buffer.
-bool copyCommandFits(const char *resultPath);
+// True when the result path is at most ResultPathMax characters long.
+bool resultPathFits(const char *resultPath);
+
+// Where the copy of the result goes: CopyFolder and the result path's last
+// component.
+std::string copyPath(const char *resultPath);
+
+// Whether a test program may run as root: owned by root and writable by
+// nobody else, judged on `info`, the stat() of its path (through symbolic
+// links). Empty when it may, else why not (naming a link's target).
+std::string whyNotTrusted(const char *path, const struct stat &info);
+
+// True when the install marker exists and is this runner's to obey: owned
+// by root or by the user the runner runs as. A marker of another owner is
+// reported (once for as long as it stays) and ignored.
+bool installWaitRequested();
+
+// Removes what killed runners left behind: the temporary files of the result
+// and of its copy whose process is gone.
+void removeStaleTemporaries(const char *resultPath);
 
 // True when publishing at the result path replaces at most a regular file: the
 // path does not exist or names one (a link, a device or a directory is never

@@ -119,12 +119,11 @@ TEST(Options, WholeNumbersOnly)
     EXPECT_EQ(v, 7);
 }
 
-TEST(Options, CopyCommandLengthLimit)
+TEST(Options, ResultPathLengthLimit)
 {
-    // "cp " + path + " /var/log/" and its NUL fill at most 1024 bytes.
-    EXPECT_TRUE(copyCommandFits(std::string(1010, 'a').c_str()));
-    EXPECT_FALSE(copyCommandFits(std::string(1011, 'a').c_str()));
-    EXPECT_TRUE(copyCommandFits(DefaultResultPath));
+    EXPECT_TRUE(resultPathFits(std::string(1010, 'a').c_str()));
+    EXPECT_FALSE(resultPathFits(std::string(1011, 'a').c_str()));
+    EXPECT_TRUE(resultPathFits(DefaultResultPath));
 }
 
 } // namespace

@@ -1,13 +1,13 @@
 # voxaim_capture: runs the engine live on an ALSA capture device, printing
-# the replay's CSV and writing WAV files through the replay's support library
-# (replay.cmake). Included by this folder's CMakeLists.txt.
+# the replay's CSV and writing WAV files through the replay's support library,
+# and serving the live view (replay.cmake). Included by this folder's CMakeLists.txt.
 set(CAPTURE ${CMAKE_CURRENT_SOURCE_DIR}/capture)
 
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(ALSA REQUIRED IMPORTED_TARGET alsa)
 
 add_executable(voxaim_capture ${CAPTURE}/voxaim_capture.cpp ${CAPTURE}/capture_pcm.cpp)
-target_link_libraries(voxaim_capture PRIVATE voxaim_replay_support PkgConfig::ALSA)
+target_link_libraries(voxaim_capture PRIVATE voxaim_live PkgConfig::ALSA)
 
 if(BUILD_TESTING)
   # Without a sound card: alsa-lib's file plugin feeds a raw file as the

@@ -4,6 +4,7 @@
 #include "platform/udev/eeprom/write_protect.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -109,6 +110,83 @@ bool readChunks(int fd, uint32_t offset, unsigned char *buffer, size_t count)
         if (!readFully(fd, buffer + done, chunk))
             return false;
         done += chunk;
+    }
+    return true;
+}
+
+/* The image an erase writes: 0xFF bytes, and for an ASCII partition a NUL
+ * first (an empty record list). */
+std::vector<unsigned char> erasedImage(const eeprom_partition &p)
+{
+    std::vector<unsigned char> image(p.size, 0xFF);
+    if (p.format == EEPROM_FORMAT_ASCII && !image.empty())
+        image[0] = 0;
+    return image;
+}
+
+/* Holds back SIGTERM, SIGINT and SIGHUP for its scope: while write
+ * protection is lifted they wait, and end the program once it is back. */
+class EndingSignalsHeld {
+public:
+    EndingSignalsHeld()
+    {
+        sigset_t held;
+        sigemptyset(&held);
+        for (int signalNumber : {SIGTERM, SIGINT, SIGHUP})
+            sigaddset(&held, signalNumber);
+        sigprocmask(SIG_BLOCK, &held, &previous_);
+    }
+    ~EndingSignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+    EndingSignalsHeld(const EndingSignalsHeld &) = delete;
+    EndingSignalsHeld &operator=(const EndingSignalsHeld &) = delete;
+
+private:
+    sigset_t previous_;
+};
+
+enum class WriteMode {
+    Continued, /* short writes are continued */
+    Whole,     /* one write() per chunk; one that falls short erases */
+};
+
+/* Writes length bytes from the partition's start in page-sized chunks. In
+ * Whole mode each chunk is one write() call that must move all of it:
+ * otherwise the partition holds old and new bytes mixed, which could read
+ * as a wrong record, so it is erased (continuing short writes: the first
+ * byte of the erased image already hides every record) and the write
+ * fails. */
+bool writeChunks(const eeprom_device &d, const eeprom_partition &p, const unsigned char *bytes, size_t length,
+                 WriteMode mode)
+{
+    const size_t page = pageSize();
+    for (size_t done = 0; done < length;) {
+        const size_t chunk = std::min(page, length - done);
+        if (mode == WriteMode::Continued) {
+            if (!writeFully(d.fd, bytes + done, chunk)) {
+                eventlog("eeprom: write failed for %s: %s\n", d.name, p.name);
+                return false;
+            }
+            done += chunk;
+            continue;
+        }
+        ssize_t n;
+        do {
+            n = write(d.fd, bytes + done, chunk);
+        } while (n < 0 && errno == EINTR);
+        if (n == static_cast<ssize_t>(chunk)) {
+            done += chunk;
+            continue;
+        }
+        if (n < 0)
+            eventlog("eeprom: write failed for %s: %s\n", d.name, p.name);
+        else
+            eventlog("eeprom: short write for %s: %s (%zd of %zu bytes)\n", d.name, p.name, n, chunk);
+        const std::vector<unsigned char> erased = erasedImage(p);
+        if (lseek(d.fd, p.offset, SEEK_SET) != static_cast<off_t>(-1) && writeFully(d.fd, erased.data(), erased.size()))
+            eventlog("eeprom: partition %s: %s erased after the incomplete write\n", d.name, p.name);
+        else
+            eventlog("eeprom: erase after the incomplete write failed for %s: %s\n", d.name, p.name);
+        return false;
     }
     return true;
 }
@@ -279,7 +357,46 @@ extern "C" int eeprom_read_partition_data(const char *device, const char *partit
     return static_cast<int>(length);
 }
 
-extern "C" int eeprom_write_partition_data(const char *device, const char *partition, const void *data, size_t length)
+namespace {
+
+/* Lifts the device's write protection, writes (after the device's own
+ * erase, if any), makes the device finish and restores the protection. The
+ * ending signals wait meanwhile. */
+bool writeUnprotected(eeprom_device &d, const eeprom_partition &p, const unsigned char *bytes, size_t length,
+                      WriteMode mode)
+{
+    bool written = true;
+    const EndingSignalsHeld held;
+    if (d.write_enable) {
+        d.write_enable(&d);
+        usleep(WriteEnableSettleUs);
+    }
+    if (d.erase && d.erase(d.fd, p.offset, p.size) < 0) {
+        eventlog("eeprom: erase failed for %s: %s\n", d.name, p.name);
+        written = false;
+    } else if (!writeChunks(d, p, bytes, length, mode)) {
+        written = false;
+    }
+    if (d.write_disable) {
+        /* A read after the write makes the device finish it before the
+         * protection comes back. */
+        if (lseek(d.fd, p.offset, SEEK_SET) == static_cast<off_t>(-1)) {
+            eventlog("eeprom: seek after write failed for %s: %s\n", d.name, p.name);
+            written = false;
+        } else {
+            unsigned char scratch;
+            if (read(d.fd, &scratch, 1) < 0) {
+                eventlog("eeprom: read after write failed for %s: %s\n", d.name, p.name);
+                written = false;
+            }
+        }
+        d.write_disable(&d);
+    }
+
+    return written;
+}
+
+int writePartition(const char *device, const char *partition, const void *data, size_t length, WriteMode mode)
 {
     eeprom_partition *p = get_partition(device, partition);
     if (!p) {
@@ -307,42 +424,7 @@ extern "C" int eeprom_write_partition_data(const char *device, const char *parti
         return -1;
     }
 
-    int outcome = 0;
-    if (d->write_enable) {
-        d->write_enable(d);
-        usleep(WriteEnableSettleUs);
-    }
-    if (d->erase && d->erase(d->fd, p->offset, p->size) < 0) {
-        eventlog("eeprom: erase failed for %s: %s\n", d->name, p->name);
-        outcome = -1;
-    } else {
-        const auto *bytes = static_cast<const unsigned char *>(data);
-        const size_t page = pageSize();
-        for (size_t done = 0; done < length;) {
-            size_t chunk = std::min(page, length - done);
-            if (!writeFully(d->fd, bytes + done, chunk)) {
-                eventlog("eeprom: write failed for %s: %s\n", d->name, p->name);
-                outcome = -1;
-                break;
-            }
-            done += chunk;
-        }
-    }
-    if (d->write_disable) {
-        /* A read after the write makes the device finish it before the
-         * protection comes back. */
-        if (lseek(d->fd, p->offset, SEEK_SET) == static_cast<off_t>(-1)) {
-            eventlog("eeprom: seek after write failed for %s: %s\n", d->name, p->name);
-            outcome = -1;
-        } else {
-            unsigned char scratch;
-            if (read(d->fd, &scratch, 1) < 0) {
-                eventlog("eeprom: read after write failed for %s: %s\n", d->name, p->name);
-                outcome = -1;
-            }
-        }
-        d->write_disable(d);
-    }
+    int outcome = writeUnprotected(*d, *p, static_cast<const unsigned char *>(data), length, mode) ? 0 : -1;
 
     /* The device may have dropped the data (write protection still on, a
      * failing part): only what reads back counts as written. */
@@ -357,14 +439,24 @@ extern "C" int eeprom_write_partition_data(const char *device, const char *parti
     return outcome;
 }
 
+} // namespace
+
+extern "C" int eeprom_write_partition_data(const char *device, const char *partition, const void *data, size_t length)
+{
+    return writePartition(device, partition, data, length, WriteMode::Continued);
+}
+
+extern "C" int eeprom_replace_partition(const char *device, const char *partition, const void *data, size_t length)
+{
+    return writePartition(device, partition, data, length, WriteMode::Whole);
+}
+
 extern "C" int eeprom_erase_partition(const char *device, const char *partition)
 {
     eeprom_partition *p = get_partition(device, partition);
     if (!p)
         return -1;
-    std::vector<unsigned char> image(p->size, 0xFF);
-    if (p->format == EEPROM_FORMAT_ASCII && !image.empty())
-        image[0] = 0;
+    const std::vector<unsigned char> image = erasedImage(*p);
     return eeprom_write_partition_data(device, partition, image.data(), image.size()) == 0 ? 0 : -1;
 }
 

@@ -101,9 +101,23 @@ int eeprom_read_partition_data(const char *device, const char *partition, void *
 /*
  * Writes length bytes (at most the partition size) at the partition's start,
  * with the device's write protection lifted meanwhile, and reads them back:
- * 0 only when the device holds the data afterwards, else -1.
+ * 0 only when the device holds the data afterwards, else -1. SIGTERM, SIGINT
+ * and SIGHUP are held back while the protection is lifted, so that they end
+ * the program only once it is restored.
  */
 int eeprom_write_partition_data(const char *device, const char *partition, const void *data, size_t length);
+
+/*
+ * As eeprom_write_partition_data, for an image that must never be seen
+ * mixed with the one it replaces: each page-sized chunk (the whole of a
+ * partition up to a page) goes to the device in one write() call, which the
+ * kernel's EEPROM driver completes whatever signals arrive, so a killed
+ * caller leaves the old image or the new one. A write that fails or moves
+ * less than its chunk is not continued: the partition is erased (as by
+ * eeprom_erase_partition), since old and new bytes mixed could read as a
+ * wrong record, and the result is -1.
+ */
+int eeprom_replace_partition(const char *device, const char *partition, const void *data, size_t length);
 
 /* Fills the partition with 0xFF (an ASCII partition starts with a NUL:
  * an empty record list). 0 on success, -1 on failure. */

@@ -6,13 +6,18 @@
  *   keyprom [-d] get      the key goes to standard output, without line end
  *   keyprom [-d] delete   erases the key partition
  *   keyprom -h            usage
+ *   keyprom --version     program name and version
  *
  * Exit status 0 on success, 1 on any failure or usage error. A value that
  * cannot be stored is refused before the EEPROM is touched, so the key held
- * there stays as it was.
+ * there stays as it was. "set" replaces the partition with one write of its
+ * whole image (the record, its NUL, 0xFF fill), so that a kill leaves the
+ * old key or the new one, never none and never a mixture.
  */
 #include "platform/udev/eeprom/eeprom.h"
 #include "platform/udev/eeprom/eeprom_ascii.h"
+
+#include "vx_version.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -83,34 +88,35 @@ bool readLine(std::FILE *in, InputLine &line)
     return true;
 }
 
-/* Whether the value can be stored as the only record of an erased key
- * partition; explains on standard error why not. */
-bool storable(const InputLine &line)
+/* The partition image holding the value as its only record (key=value,
+ * line feed, NUL, 0xFF fill); empty, after explaining on standard error,
+ * when the value cannot be stored. */
+std::vector<char> keyImage(const InputLine &line)
 {
     if (line.cut) {
         std::fprintf(stderr, "keyprom: input line longer than %zu bytes, nothing stored\n", LineSize - 1);
-        return false;
+        return {};
     }
     if (line.hasNul) {
         std::fprintf(stderr, "keyprom: value contains a NUL byte, nothing stored\n");
-        return false;
+        return {};
     }
     if (std::memchr(line.text, '=', line.length)) {
         std::fprintf(stderr, "keyprom: value contains \"=\", nothing stored\n");
-        return false;
+        return {};
     }
     const int size = eeprom_get_partition_size(device, KeyPartition);
     if (size <= 0)
-        return false;
+        return {};
     std::vector<char> image(static_cast<size_t>(size), static_cast<char>(0xFF));
     image[0] = '\0';
     if (!eeprom_ascii_update(image.data(), image.size(), KeyName, line.text)) {
         const size_t limit = static_cast<size_t>(size) - std::strlen(KeyName) - 3;
         std::fprintf(stderr, "keyprom: value of %zu bytes too long (at most %zu), nothing stored\n", line.length,
                      limit);
-        return false;
+        return {};
     }
-    return true;
+    return image;
 }
 
 int setKey(int verbose)
@@ -122,26 +128,24 @@ int setKey(int verbose)
             std::fputs("keyprom: no value on standard input\n", stderr);
         return 1;
     }
-    if (!storable(line))
+    const std::vector<char> image = keyImage(line);
+    if (image.empty())
         return 1;
 
-    /* Erase and store form one update: no other writer may come between. */
-    if (eeprom_lock() != 0)
-        return 1;
-    int status = 1;
-    if (delete_key_partition(verbose)) {
-        if (verbose)
-            std::fprintf(stderr, "Writing %zu bytes to eeprom\n", line.length);
-        status = eeprom_set_ascii_value(device, KeyPartition, KeyName, line.text) == 0 ? 0 : 1;
+    /* The new image replaces the old partition, erase included, in one
+     * write: nothing in between for a kill to stop at. */
+    if (verbose) {
+        std::printf("Deleting crypto key partition\n");
+        std::fflush(stdout);
+        std::fprintf(stderr, "Writing %zu bytes to eeprom\n", line.length);
     }
-    eeprom_unlock();
-    return status;
+    return eeprom_replace_partition(device, KeyPartition, image.data(), image.size()) == 0 ? 0 : 1;
 }
 
 int getKey(int verbose)
 {
     char value[LineSize];
-    /* A set erases, then stores: never read in between. */
+    /* Never read a partition in the middle of another program's write. */
     if (eeprom_lock_shared() != 0)
         return 1;
     const int found = eeprom_get_ascii_value(device, KeyPartition, KeyName, value, sizeof value);
@@ -167,6 +171,10 @@ int main(int argc, char **argv)
         verbose = 1;
         ++args;
         --count;
+    }
+    if (count == 1 && std::strcmp(args[0], "--version") == 0) {
+        std::printf("keyprom %s\n", VX_VERSION_STRING);
+        return std::fflush(stdout) == 0 ? 0 : 1;
     }
     if (count != 1 || std::strcmp(args[0], "-h") == 0)
         return usage(program, count == 1 ? 0 : 1);

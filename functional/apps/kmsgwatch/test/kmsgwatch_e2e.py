@@ -67,6 +67,9 @@ def setup():
                     sys.exit(f"{p} is not the fake reboot: stopping")
     for name in INCIDENTS:
         install_handler(name)
+    os.mkdir(os.path.join(scratch, "decoy"))
+    nsutil.write_script(os.path.join(scratch, "decoy", "reboot"),
+                        f"#!/bin/sh\necho decoy >> {scratch}/reboot.log\nexit 1\n")
 
 
 def install_handler(name):
@@ -148,8 +151,10 @@ def run_nested(options, binary=None, timeout=60):
     only. A timeout kills the namespace with everything started in it."""
     command = (["unshare", "--kill-child", "--pid", "--fork", "--mount-proc"] + emulator +
                [binary or args.fastclock] + options)
+    # The watcher inherits a PATH whose first folder holds a reboot of its
+    # own: only the fixed path's reboot may run.
     return subprocess.run(command, capture_output=True, text=True, timeout=timeout,
-                          env={"PATH": PATH})
+                          env={"PATH": os.path.join(scratch, "decoy") + ":" + PATH})
 
 
 def test_command_line():
@@ -157,6 +162,8 @@ def test_command_line():
     t.equal((r.returncode, r.stdout), (1, USAGE.format(args.kmsgwatch)), "-h prints the usage, status 1")
     r = run(["-x"])
     t.equal((r.returncode, r.stdout), (1, USAGE.format(args.kmsgwatch)), "unknown option: usage, status 1")
+    r = run(["--version", "-t", "x"])
+    t.equal((r.returncode, r.stdout), (0, f"kmsgwatch {args.project_version}\n"), "--version: name and version, status 0")
     missing = os.path.join(scratch, "no-such-device")
     r = run(["-f", missing, "-t", "x"])
     t.equal((r.returncode, r.stderr), (1, f"kmsgwatch: cannot open {missing}: No such file or directory\n"),
@@ -201,6 +208,13 @@ def test_rules_on_standin():
     reset()
     with open("/run/metrics/csr_nvdisplayr", "w") as f:
         f.write("7\n")
+    # Left by killed watchers (no process 99999 in this namespace), and names
+    # that are not theirs: a live process's, another form, another file's.
+    stale = ["smmu_errors.99999", "rt_throttle.99998"]
+    foreign = ["smmu_errors.1", "smmu_errors.tmp", "other.99999"]
+    for name in stale + foreign:
+        with open(os.path.join("/run/metrics", name), "w") as f:
+            f.write("x")
     records = [
         "6,1,10,-;audit: type=1400 avc: denied { read } e2e\n",
         "4,2,11,-;avc: denied at level 4\n",
@@ -223,17 +237,17 @@ def test_rules_on_standin():
     notes = log.texts()
     t.equal(r.returncode, 1, "stand-in device ends: status 1")
     expected_stderr = (
-        "kmsgwatch: Got AVC violation: audit: type=1400 avc: denied { read } e2e\n\n"
-        "kmsgwatch: Found SMMU error: arm-smmu 12000000.iommu: Unhandled context fault: fsr=0x402\n\n"
+        "kmsgwatch: Got AVC violation: audit: type=1400 avc: denied { read } e2e\n"
+        "kmsgwatch: Found SMMU error: arm-smmu 12000000.iommu: Unhandled context fault: fsr=0x402\n"
         "kmsgwatch: Got SCSI error\n"
-        "kmsgwatch: Found csr_nvdisplayr error: tegra-mc: csr_nvdisplayr: EMEM address decode error\n\n"
-        "kmsgwatch: Found csr_nvdisplayr error: tegra-mc: csr_nvdisplayr: EMEM address decode error\n\n"
-        "kmsgwatch: Found RT Throttling incident: sched: RT throttling activated\n\n"
-        "kmsgwatch: Found I2C xfer limit reached incident: i2c 1-0050: Inter byte i2c xfer time LIMIT reached\n\n"
+        "kmsgwatch: Found csr_nvdisplayr error: tegra-mc: csr_nvdisplayr: EMEM address decode error\n"
+        "kmsgwatch: Found csr_nvdisplayr error: tegra-mc: csr_nvdisplayr: EMEM address decode error\n"
+        "kmsgwatch: Found RT Throttling incident: sched: RT throttling activated\n"
+        "kmsgwatch: Found I2C xfer limit reached incident: i2c 1-0050: Inter byte i2c xfer time LIMIT reached\n"
         "kmsgwatch: Failed to parse line\n"
         "kmsgwatch: Process out of memory\n"
         "kmsgwatch: read(): end of the record device\n")
-    # The record text keeps its own newline: the text lines end with two.
+    # One line per incident: the record's own newline is not printed.
     t.equal(r.stderr, expected_stderr, "rule log lines")
     t.equal(handlers(), ["/bin/kmsgwatch-avc|0", "/bin/kmsgwatch-smmu|0",
                          "/bin/kmsgwatch-scsi-error|0", "/bin/kmsgwatch-oom|0"], "handlers in order")
@@ -244,14 +258,14 @@ def test_rules_on_standin():
     t.equal(nsutil.read_text("/run/metrics/rt_throttle"), "1\n", "rt_throttle metrics")
     t.equal(nsutil.read_text("/run/metrics/i2c_xfer_limit_reached"), "1\n", "i2c metrics")
     t.equal(sorted(os.listdir("/run/metrics")),
-            ["csr_nvdisplayr", "i2c_xfer_limit_reached", "rt_throttle", "smmu_errors"],
-            "no temporary metrics files left")
+            sorted(["csr_nvdisplayr", "i2c_xfer_limit_reached", "rt_throttle", "smmu_errors"] + foreign),
+            "killed watchers' temporaries removed at start, other files kept")
 
     # Without /run/metrics the count fails with its message; the report goes on.
     reset()
     os.rmdir("/run/metrics")
     r = run(["-f", standin("smmu.kmsg", ["3,1,1,-;arm-smmu x: Unhandled context fault\n"])])
-    t.equal(r.stderr, "kmsgwatch: Found SMMU error: arm-smmu x: Unhandled context fault\n\n"
+    t.equal(r.stderr, "kmsgwatch: Found SMMU error: arm-smmu x: Unhandled context fault\n"
             "kmsgwatch: updating metrics file (/run/metrics/smmu_errors) failed\n"
             "kmsgwatch: read(): end of the record device\n", "unwritable metrics file")
     t.equal(handlers(), ["/bin/kmsgwatch-smmu|0"], "smmu still reported")
@@ -283,7 +297,7 @@ def test_handler_link_start_guard():
         r = run_nested(["-f", standin("link.kmsg", ["3,1,1,-;avc: denied e2e link\n"])],
                        binary=args.kmsgwatch, timeout=30)
         notes = log.texts()
-        t.equal((r.returncode, r.stderr), (1, "kmsgwatch: Got AVC violation: avc: denied e2e link\n\n"
+        t.equal((r.returncode, r.stderr), (1, "kmsgwatch: Got AVC violation: avc: denied e2e link\n"
                                               "kmsgwatch: read(): end of the record device\n"),
                 "linked handler aborts at once, watcher goes on to the end")
         t.check(note("avc", "continue to watch log") in notes, "note after the aborted handler", notes)
@@ -327,7 +341,7 @@ def test_log_file_fallback():
     r = run(["-f", unreadable_device(), "-F", logfile, "-t", "FILE-MARK"])
     t.equal(r.returncode, 0, "fallback test mode: found")
     t.equal(handlers(), ["/bin/kmsgwatch-avc|0", "/bin/kmsgwatch-test|0"], "fallback handlers")
-    t.equal(r.stderr, "kmsgwatch: Got AVC violation: avc: denied { write } e2e-file\n\n"
+    t.equal(r.stderr, "kmsgwatch: Got AVC violation: avc: denied { write } e2e-file\n"
             "kmsgwatch: Found test string\n", "fallback messages")
     reset()
     r = run(["-f", unreadable_device(), "-F", logfile, "-t", "FILE-ABSENT"])
@@ -420,6 +434,7 @@ def main():
     parser.add_argument("--emulator", default="")
     parser.add_argument("--kmsgwatch", required=True)
     parser.add_argument("--fastclock", required=True)
+    parser.add_argument("--project-version", required=True)
     scratch = nsutil.enter_namespace()
     args = parser.parse_args()
     emulator = nsutil.emulator_prefix(args.emulator)

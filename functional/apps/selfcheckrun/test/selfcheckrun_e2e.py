@@ -51,11 +51,14 @@ def syslog_messages():
             return out
 
 
-def reset(programs=None):
+def reset(programs=None, keep_copy=False, keep_temporaries=False):
     """A fresh test directory holding the given {name: (body, mode)}."""
-    subprocess.run(["rm", "-rf", TESTDIR, MARKER, "/var/log/selfcheckrun.xml"], check=True)
-    for f in run_files():
-        os.remove(os.path.join("/run", f))
+    subprocess.run(["rm", "-rf", TESTDIR, MARKER], check=True)
+    if not keep_copy:
+        subprocess.run(["rm", "-f", "/var/log/selfcheckrun.xml"], check=True)
+    if not keep_temporaries:
+        for f in run_files():
+            os.remove(os.path.join("/run", f))
     syslog_messages()
     if programs is not None:
         os.mkdir(TESTDIR)
@@ -116,6 +119,9 @@ def test_command_line():
     r = run(["-x"])
     t.equal((r.returncode, r.stderr.splitlines(True)[-1]), (1, USAGE.format(args.selfcheckrun)),
             "unknown option: usage, status 1")
+    r = run(["--version", "-s", "x"])
+    t.equal((r.returncode, r.stdout), (0, f"selfcheckrun {args.project_version}\n"),
+            "--version: name and version, status 0")
     for bad in (["-s", "abc"], ["-s", "-5"], ["-s", "5x"], ["-i", "2.5"], ["-i", ""]):
         r = run(bad)
         t.equal((r.returncode, r.stderr), (1, USAGE.format(args.selfcheckrun)), f"{bad}: usage, status 1")
@@ -228,14 +234,105 @@ def test_marker_during_pause():
 
 def test_comma_path():
     reset({})
-    path = "/run/result,v1.xml"
+    path = "/run/result,v1 x.xml"
     runner = Runner(["-i", "0", "-s", "1", "-f", path])
-    runner.wait_until(lambda: "Copying results failed" in (runner.stderr() or ""))
+    runner.wait_until(lambda: os.path.exists("/var/log/result,v1 x.xml"))
     t.equal(runner.stop_with_marker(), 0, "status 0")
     t.equal(nsutil.read_text(path), "<tests>\n</tests>\n", "comma path published")
-    t.check((runner.stderr() or "").startswith("selfcheckrun: Copying results failed\n"), "copy failure reported",
-            runner.stderr())
-    t.equal(os.listdir("/var/log"), [], "nothing copied")
+    t.equal(nsutil.read_text("/var/log/result,v1 x.xml"), "<tests>\n</tests>\n", "and copied")
+    t.equal(runner.stderr(), "", "no messages")
+    os.remove(path)
+    os.remove("/var/log/result,v1 x.xml")
+
+
+def test_full_var_log_keeps_the_old_copy():
+    """/var/log fills up: the old copy stays byte for byte, the message names
+    the copy and why, the result is published all the same."""
+    old = "<tests>\n<old/>\n</tests>\n"
+    nsutil.mount("-t", "tmpfs", "-o", "size=12k", "tmpfs", "/var/log")
+    try:
+        with open("/var/log/selfcheckrun.xml", "w") as f:
+            f.write(old)
+        line = "<x>" + "y" * 92 + "</x>"
+        reset({"big": (f"#!/bin/sh\nfor i in $(seq 1 200); do echo '{line}'; done\n", 0o755)}, keep_copy=True)
+        runner = Runner(["-i", "0", "-s", "2"])
+        runner.wait_until(lambda: "Copying results failed" in (runner.stderr() or ""))
+        t.equal(runner.stop_with_marker(), 0, "status 0")
+        t.equal(nsutil.read_text(RESULT), "<tests>\n" + (line + "\n") * 200 + "</tests>\n", "new result published")
+        t.equal(nsutil.read_text("/var/log/selfcheckrun.xml"), old, "old copy unchanged")
+        t.equal(runner.stderr(), "selfcheckrun: Copying results failed\n"
+                "selfcheckrun: /var/log/selfcheckrun.xml: No space left on device\n", "copy failure: path and reason")
+        t.equal(os.listdir("/var/log"), ["selfcheckrun.xml"], "no temporary copy left")
+    finally:
+        nsutil.umount("/var/log")
+
+
+def test_killed_runs_leave_nothing_behind():
+    """A runner killed during a run leaves its temporary files; the next one
+    removes them (and those of its copy) at start, and nothing else."""
+    reset({"sleeper": (f"#!/bin/sh\necho $$ > {scratch}/sleeper.pid\nexec sleep 30\n", 0o755)})
+    pidfile = os.path.join(scratch, "sleeper.pid")
+    if os.path.exists(pidfile):
+        os.remove(pidfile)
+    runner = Runner(["-i", "0", "-s", "1"])
+    runner.wait_until(lambda: bool(nsutil.read_text(pidfile)))
+    os.killpg(runner.proc.pid, signal.SIGKILL)
+    runner.proc.wait()
+    runner.errfile.close()
+    left = f"selfcheckrun.xml.{runner.proc.pid}"
+    t.equal(run_files(), [left], "the killed run's temporary file")
+    foreign = ["/run/selfcheckrun.xml.bak", "/run/selfcheckrun.xml.1", "/var/log/other.99999"]
+    for path in foreign + ["/var/log/selfcheckrun.xml.99999"]:
+        with open(path, "w") as f:
+            f.write("x")
+    reset({}, keep_temporaries=True)
+    runner = Runner(["-i", "0", "-s", "1"])
+    runner.wait_until(lambda: os.path.exists("/var/log/selfcheckrun.xml"))
+    t.equal(runner.stop_with_marker(), 0, "status 0")
+    t.equal(sorted(run_files() + os.listdir("/var/log")),
+            sorted(["selfcheckrun.xml", "selfcheckrun.xml.bak", "selfcheckrun.xml.1", "other.99999",
+                    "selfcheckrun.xml"]), "stale temporaries removed, other files kept")
+    for path in foreign:
+        os.remove(path)
+
+
+def test_programs_others_can_change_are_not_run_as_root():
+    marker = os.path.join(scratch, "untrusted-ran")
+    body = f"#!/bin/sh\necho ran >> {marker}\necho '<untrusted/>'\n"
+    outside = os.path.join(scratch, "world-writable")
+    nsutil.write_script(outside, body, 0o777)
+    reset({"world": (body, 0o757), "group": (body, 0o775), "user": (body, 0o755),
+           "good": ("#!/bin/sh\necho '<good/>'\n", 0o755)})
+    os.chown(os.path.join(TESTDIR, "user"), 1000, 1000)
+    os.symlink(outside, os.path.join(TESTDIR, "link"))
+    if os.path.exists(marker):
+        os.remove(marker)
+    runner = Runner(["-i", "0", "-s", "1"])
+    runner.wait_until(lambda: os.path.exists(RESULT))
+    # Another user's marker is reported and ignored: a second run follows.
+    with open(MARKER + ".new", "w"):
+        pass
+    os.chown(MARKER + ".new", 1000, 1000)
+    os.rename(MARKER + ".new", MARKER)
+    os.remove(RESULT)
+    runner.wait_until(lambda: os.path.exists(RESULT))
+    t.check(runner.proc.poll() is None, "another user's marker does not stop the runner")
+    os.remove(MARKER)
+    t.equal(runner.stop_with_marker(), 0, "root's marker stops it: status 0")
+    t.equal(nsutil.read_text(RESULT), "<tests>\n<good/>\n</tests>\n", "only the trusted program ran")
+    t.check(not os.path.exists(marker), "no untrusted program ran")
+    why = {"world": "writable by group or others", "group": "writable by group or others",
+           "user": "not owned by root",
+           "link": f"its target {os.path.realpath(outside)} is writable by group or others"}
+    messages = syslog_messages()
+    err = runner.stderr()
+    for name, reason in why.items():
+        line = f"selfcheckrun: Not running {TESTDIR}/{name}: {reason}"
+        t.check(err.count(line + "\n") >= 2, f"{name}: named on standard error in each run", err)
+        t.check(any(m.startswith("<30>") and m.endswith(" selfcheckrun: " + line) for m in messages),
+                f"{name}: named in the system log", messages)
+    ignored = f"selfcheckrun: ignoring {MARKER}: owned by user 1000\n"
+    t.equal(err.count(ignored), 1, "another user's marker reported once")
 
 
 def test_ending_signals():
@@ -343,13 +440,16 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--emulator", default="")
     parser.add_argument("--selfcheckrun", required=True)
+    parser.add_argument("--project-version", required=True)
     scratch = nsutil.enter_namespace()
     args = parser.parse_args()
     emulator = nsutil.emulator_prefix(args.emulator)
     setup()
     for test in (test_command_line, test_install_wait_at_start, test_empty_directory, test_programs,
                  test_missing_directory, test_marker_during_pause, test_comma_path, test_ending_signals,
-                 test_reader_never_sees_partial_document, test_lost_output_is_never_published):
+                 test_reader_never_sees_partial_document, test_lost_output_is_never_published,
+                 test_full_var_log_keeps_the_old_copy, test_killed_runs_leave_nothing_behind,
+                 test_programs_others_can_change_are_not_run_as_root):
         print(f"--- {test.__name__}", flush=True)
         test()
     t.finish()

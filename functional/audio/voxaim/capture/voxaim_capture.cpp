@@ -2,7 +2,7 @@
 // its answer for every frame as the replay's CSV, as the frames arrive.
 //
 //   voxaim_capture --type <variant> [-D device] [-f S32_LE|S24_LE|S16_LE]
-//                  [-w FILE] [-n frames]
+//                  [-w FILE] [-n frames] [--serve [ADDR:]PORT]
 //
 // The device is opened at 48000 Hz with the variant's channel count (channel
 // i is microphone i) and 2048-frame periods, in the given sample format or
@@ -11,7 +11,9 @@
 // width, whole frames only, so that voxaim_replay --type prints the same
 // lines from it. -n stops after that many frames; SIGINT or SIGTERM stop
 // after the frame in progress is dropped, with the WAV file complete.
-// Overruns are recovered, counted and reported on standard error.
+// Overruns are recovered, counted and reported on standard error. --serve
+// shows every frame in the live view (live_server.h) as it is captured; a
+// slow viewer loses frames, the capture none.
 #include <getopt.h>
 #include <signal.h>
 
@@ -26,6 +28,8 @@
 
 #include "functional/audio/voxaim/capture/capture_pcm.h"
 #include "functional/audio/voxaim/cmod/track/voxaim.h"
+#include "functional/audio/voxaim/live/live_event.h"
+#include "functional/audio/voxaim/live/live_server.h"
 #include "functional/audio/voxaim/replay/replay_csv.h"
 #include "functional/audio/voxaim/replay/replay_frames.h"
 #include "functional/audio/voxaim/replay/replay_soundfile.h"
@@ -39,7 +43,7 @@ using voxaim::capture::kPeriodFrames;
 
 constexpr const char *kProgram = "voxaim_capture";
 constexpr const char *kUsage = "usage: voxaim_capture --type <variant> [-D device] [-f S32_LE|S24_LE|S16_LE]\n"
-                               "                      [-w FILE] [-n frames]";
+                               "                      [-w FILE] [-n frames] [--serve [ADDR:]PORT]";
 
 volatile sig_atomic_t StopRequested = 0;
 
@@ -64,6 +68,7 @@ struct Options {
     snd_pcm_format_t format = SND_PCM_FORMAT_UNKNOWN;
     const char *wav = nullptr;
     uint64_t frames = 0; // 0: until stopped
+    std::optional<voxaim::live::Endpoint> serve;
 };
 
 // Without SA_RESTART, so that a blocking read returns at once.
@@ -96,6 +101,14 @@ int capture(const Options &options)
         ~Destroy() { voxaim_destroy(); }
     } destroy;
 
+    voxaim::live::LiveServer live;
+    if (options.serve) {
+        if (!live.start(*options.serve, voxaim::live::helloJson(kProgram, options.variant->name, options.variant->type,
+                                                                options.device)))
+            return failure(live.error());
+        std::fprintf(stderr, "%s: live view on %s\n", kProgram, live.url().c_str());
+    }
+
     const std::size_t samples = static_cast<std::size_t>(channels) * kPeriodFrames;
     std::vector<int32_t> interleaved(samples);
     std::vector<float> frame(samples);
@@ -116,6 +129,12 @@ int capture(const Options &options)
         printCsvLine(stdout, index, result);
         if (std::fflush(stdout) != 0)
             return failure(std::string("write error on standard output: ") + std::strerror(errno));
+        if (options.serve)
+            live.publish(voxaim::live::frameJson(index, result));
+    }
+    if (options.serve) {
+        live.finish(voxaim::live::endJson(index));
+        std::fprintf(stderr, "%s: %s\n", kProgram, voxaim::live::describe(live.stats()).c_str());
     }
     if (wav && !wav->close())
         return failure(wav->error());
@@ -128,9 +147,11 @@ int capture(const Options &options)
 
 int main(int argc, char **argv)
 {
-    enum { kType = 't', kHelp = 'h' };
-    static const option longOptions[] = {
-        {"type", required_argument, nullptr, kType}, {"help", no_argument, nullptr, kHelp}, {nullptr, 0, nullptr, 0}};
+    enum { kType = 't', kServe = 's', kHelp = 'h' };
+    static const option longOptions[] = {{"type", required_argument, nullptr, kType},
+                                         {"serve", required_argument, nullptr, kServe},
+                                         {"help", no_argument, nullptr, kHelp},
+                                         {nullptr, 0, nullptr, 0}};
     Options options;
     opterr = 0;
     for (int c; (c = getopt_long(argc, argv, "+D:f:w:n:h", longOptions, nullptr)) != -1;) {
@@ -158,6 +179,11 @@ int main(int argc, char **argv)
                 return failure(std::string("-n takes a frame count, not '") + optarg + "'");
             break;
         }
+        case kServe:
+            options.serve = voxaim::live::parseEndpoint(optarg);
+            if (!options.serve)
+                return failure(std::string("--serve takes [ADDR:]PORT, not '") + optarg + "'");
+            break;
         case kHelp:
             std::printf("%s\n", kUsage);
             return 0;

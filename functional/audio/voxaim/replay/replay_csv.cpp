@@ -5,16 +5,24 @@
 
 namespace voxaim::replay {
 
+void appendFloat(std::string &text, float value)
+{
+    // At most 15 characters: "-1.17549435e-38".
+    std::array<char, 32> number{};
+    std::snprintf(number.data(), number.size(), "%.9g", static_cast<double>(value));
+    text += number.data();
+}
+
 std::string formatCsvLine(uint64_t frame, const VoxaimResult &result)
 {
-    // Widest line: 20 digits of frame, four floats of at most 15 characters
-    // ("-1.17549435e-38"), "0x" and 8 hex digits, five commas, then two
-    // characters per flag column.
-    std::array<char, 128> line{};
-    std::snprintf(line.data(), line.size(), "%" PRIu64 ",%.9g,%.9g,%.9g,%.9g,0x%02" PRIx32, frame,
-                  static_cast<double>(result.azimuth), static_cast<double>(result.elevation),
-                  static_cast<double>(result.range), static_cast<double>(result.quality), result.flags);
-    std::string text = line.data();
+    std::string text = std::to_string(frame);
+    for (const float value : {result.azimuth, result.elevation, result.range, result.quality}) {
+        text += ',';
+        appendFloat(text, value);
+    }
+    std::array<char, 16> flags{};
+    std::snprintf(flags.data(), flags.size(), ",0x%02" PRIx32, result.flags);
+    text += flags.data();
     for (const FlagBit &flag : kOutputFlags) {
         text += ',';
         text += static_cast<char>('0' + voxaim_getFlag(flag.bit, result.flags));

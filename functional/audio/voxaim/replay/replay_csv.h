@@ -29,6 +29,10 @@ inline constexpr FlagBit kOutputFlags[] = {
 };
 #undef VOXAIM_REPLAY_FLAG
 
+// Appends `value` as the CSV prints it: 9 significant digits (%.9g), which
+// read back to the same float ("nan", "inf" and "-inf" for the others).
+void appendFloat(std::string &text, float value);
+
 // "frame,azimuth,elevation,range,quality,flags,VOXAIM_OUT_VOICE_ACTIVITY,...".
 std::string csvHeader();
 

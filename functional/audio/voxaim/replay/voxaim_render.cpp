@@ -3,7 +3,7 @@
 //
 //   voxaim_render --type <variant> [-a azimuth] [-e elevation] [-r range]
 //                 [--clip speech|noise] [-n frames] [-s 16|24|32|float]
-//                 [--extensible] [--record RAW] <out.wav|out.flac>
+//                 [--extensible] [--record RAW] [--truth FILE] <out.wav|out.flac>
 //
 // The test signal generator renders each frame (degrees, metres; defaults
 // 30, 10, 2; 20 frames of speech). The file holds it as 16-, 24- or 32-bit
@@ -12,10 +12,14 @@
 // The engine is run on exactly the frames the file holds, at the file's
 // width, and its answers are printed as the replay's CSV; with --record it
 // also writes them as a raw-input recording. Replaying the sound file with
-// voxaim_replay --type prints the same lines.
+// voxaim_replay --type prints the same lines. --truth writes the rendered
+// position as a small JSON document for voxaim-plot --truth:
+//
+//   {"variant":"tovak","clip":"speech","azimuth":30,"elevation":10,"range":2,"frames":20}
 #include <getopt.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +31,7 @@
 #include "functional/audio/voxaim/cmod/track/unittestGenerator.h"
 #include "functional/audio/voxaim/cmod/track/voxaim.h"
 #include "functional/audio/voxaim/replay/replay_csv.h"
+#include "functional/audio/voxaim/replay/replay_file.h"
 #include "functional/audio/voxaim/replay/replay_frames.h"
 #include "functional/audio/voxaim/replay/replay_soundfile.h"
 
@@ -38,7 +43,7 @@ using voxaim::VariantConfig;
 constexpr const char *kProgram = "voxaim_render";
 constexpr const char *kUsage = "usage: voxaim_render --type <variant> [-a azimuth] [-e elevation] [-r range]\n"
                                "                     [--clip speech|noise] [-n frames] [-s 16|24|32|float]\n"
-                               "                     [--extensible] [--record RAW] <out.wav|out.flac>";
+                               "                     [--extensible] [--record RAW] [--truth FILE] <out.wav|out.flac>";
 
 int failure(const std::string &message)
 {
@@ -54,6 +59,7 @@ struct Options {
     int32_t bits = 24; // 0: float
     bool extensible = false;
     const char *record = nullptr;
+    const char *truth = nullptr;
     const char *output = nullptr;
 };
 
@@ -62,6 +68,24 @@ bool parseNumber(const char *text, float &value)
     char *end = nullptr;
     value = std::strtof(text, &end);
     return end != text && *end == '\0' && std::isfinite(value);
+}
+
+// The --truth document: where the talker was, in the results' units.
+bool writeTruth(const Options &options)
+{
+    std::string json = std::string("{\"variant\":\"") + options.variant->name + "\",\"clip\":\"" +
+                       (options.clip == UNITTEST_CLIP_ROOM_NOISE ? "noise" : "speech") + "\"";
+    const char *names[] = {"azimuth", "elevation", "range"};
+    for (int i = 0; i < 3; ++i) {
+        json += std::string(",\"") + names[i] + "\":";
+        appendFloat(json, options.position[i]);
+    }
+    json += ",\"frames\":" + std::to_string(options.frames) + "}\n";
+    FilePtr file(std::fopen(options.truth, "w"));
+    if (!file)
+        return false;
+    const bool written = std::fputs(json.c_str(), file.get()) >= 0;
+    return std::fclose(file.release()) == 0 && written;
 }
 
 class Generator {
@@ -144,6 +168,8 @@ int render(const Options &options)
     voxaim_record_stop();
     if (sf_close(file.release()) != 0)
         return failure(name + ": cannot complete the file");
+    if (options.truth != nullptr && !writeTruth(options))
+        return failure(std::string("cannot write ") + options.truth + ": " + std::strerror(errno));
     return std::fflush(stdout) == 0 ? 0 : failure("write error on standard output");
 }
 
@@ -151,11 +177,12 @@ int render(const Options &options)
 
 int main(int argc, char **argv)
 {
-    enum { kType = 't', kClip = 'c', kExtensible = 'x', kRecord = 'R', kHelp = 'h' };
+    enum { kType = 't', kClip = 'c', kExtensible = 'x', kRecord = 'R', kTruth = 'T', kHelp = 'h' };
     static const option longOptions[] = {{"type", required_argument, nullptr, kType},
                                          {"clip", required_argument, nullptr, kClip},
                                          {"extensible", no_argument, nullptr, kExtensible},
                                          {"record", required_argument, nullptr, kRecord},
+                                         {"truth", required_argument, nullptr, kTruth},
                                          {"help", no_argument, nullptr, kHelp},
                                          {nullptr, 0, nullptr, 0}};
     Options options;
@@ -190,6 +217,9 @@ int main(int argc, char **argv)
             break;
         case kRecord:
             options.record = optarg;
+            break;
+        case kTruth:
+            options.truth = optarg;
             break;
         case kHelp:
             std::printf("%s\n", kUsage);

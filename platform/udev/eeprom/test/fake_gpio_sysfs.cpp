@@ -101,6 +101,14 @@ void writeText(const std::string &path, const std::string &text)
     }
 }
 
+/* Removes a line folder with its two files, if it is there. */
+void removeLineFolder(const std::string &dir)
+{
+    unlink((dir + "/direction").c_str());
+    unlink((dir + "/value").c_str());
+    rmdir(dir.c_str());
+}
+
 /* "unexported", or "<direction>,<value>" of line n. */
 std::string lineState(int line)
 {
@@ -182,18 +190,25 @@ extern "C" ssize_t write(int fd, const void *buffer, size_t count)
         struct stat st;
         const bool exported = stat(dir.c_str(), &st) == 0;
         logWrite(path, text, exported ? "exported" : "unexported");
+        // The kernel exports and unexports at once: a killed caller leaves
+        // the line exported or not, never half made. The folder is made
+        // aside and renamed into place, or renamed aside and removed.
         if (exporting) {
             if (exported)
                 return fail(EBUSY);
-            mkdir(dir.c_str(), 0755);
-            writeText(dir + "/direction", "in\n");
-            writeText(dir + "/value", "0\n");
+            const std::string made = dir + ".new";
+            removeLineFolder(made);
+            mkdir(made.c_str(), 0755);
+            writeText(made + "/direction", "in\n");
+            writeText(made + "/value", "0\n");
+            rename(made.c_str(), dir.c_str());
         } else {
             if (!exported)
                 return fail(EINVAL);
-            unlink((dir + "/direction").c_str());
-            unlink((dir + "/value").c_str());
-            rmdir(dir.c_str());
+            const std::string gone = dir + ".gone";
+            removeLineFolder(gone);
+            rename(dir.c_str(), gone.c_str());
+            removeLineFolder(gone);
         }
         return static_cast<ssize_t>(count);
     }

@@ -12,7 +12,9 @@ emulator by a private mount namespace.
 import argparse
 import fcntl
 import os
+import random
 import shlex
+import signal
 import subprocess
 import sys
 import tempfile
@@ -79,6 +81,9 @@ class CommandLineTest(KeypromCase):
                 self.assertEqual(out, b"")
                 self.assertEqual(err, usage_line(ARGS.keyprom))
 
+    def test_version(self):
+        self.assertEqual(self.run_keyprom("--version"), (0, b"keyprom %s\n" % ARGS.project_version.encode(), ""))
+
     def test_set_without_input_fails_before_any_eeprom_access(self):
         code, out, err = self.run_keyprom("set", stdin=b"")
         self.assertEqual((code, err), (1, "fgets(): Success\n" + NO_VALUE))
@@ -113,16 +118,25 @@ class KeyTest(KeypromCase):
         self.assertEqual(self.get(), (0, b"abc", ""))
         self.assertEqual(self.platform.read(PRODUCTION)[:14], b"serial=A1234\n\x00")
 
-    def test_partial_transfers_are_continued(self):
-        self.extra_env["FAKE_SYSFS_CHUNK"] = "7"
+    def test_partial_transfers(self):
+        """A driver that moves 7 bytes per call: reads are continued; a set's
+        write that falls short is not (a kill before its end would leave old
+        and new bytes mixed), the partition is erased instead; a delete is
+        continued (any part of it already hides the key)."""
         value = bytes(range(0x41, 0x5b)) * 9
-        self.store(value + b"\n")
         record = b"key=" + value + b"\n\x00"
-        self.assertEqual(self.platform.key_partition(), record + b"\xff" * (256 - len(record)))
+        self.platform.set_key_partition(record + b"\xff" * (256 - len(record)))
+        self.extra_env["FAKE_SYSFS_CHUNK"] = "7"
         self.assertEqual(self.get(), (0, value, ""))
-        writes = [line for line in self.platform.log_lines() if "eeprom" in line]
-        self.assertEqual(len(writes), 2 * 37)  # erase and store, 256 bytes in 7-byte parts
-        self.assertTrue(all(line.endswith(" out,0") for line in writes))
+        code, out, err = self.run_keyprom("set", stdin=b"other\n")
+        self.assertEqual((code, out), (1, b""))
+        self.assertEqual(err, "eeprom: short write for crypto: fskey (7 of 256 bytes)\n"
+                              "eeprom: partition crypto: fskey erased after the incomplete write\n")
+        self.assertEqual(self.platform.key_partition(), ERASED)
+        self.assert_gpio_released()
+        self.platform.set_key_partition(record)
+        self.assertEqual(self.run_keyprom("delete"), (0, b"", ""))
+        self.assertEqual(self.platform.key_partition(), ERASED)
 
     def test_write_protection_is_lifted_only_while_writing(self):
         self.store(b"abc\n")
@@ -133,8 +147,8 @@ class KeyTest(KeypromCase):
                 gpio + "/direction out ok", gpio + "/value 0 ok"]
         restore = [gpio + "/value 1 ok", gpio + "/direction in ok",
                    "/%s/unexport %d exported" % (GPIO_CLASS, CRYPTO_LINE)]
-        # Erase, then store: two protected writes of the whole partition.
-        self.assertEqual(log, (lift + [crypto + " 256 out,0"] + restore) * 2)
+        # One protected write of the whole partition: erase and store at once.
+        self.assertEqual(log, lift + [crypto + " 256 out,0"] + restore)
         self.assert_gpio_released()
 
     def test_verbose(self):
@@ -251,6 +265,60 @@ class KeyTest(KeypromCase):
         self.assertEqual(set_status, 0)
         self.assertTrue(get_waited, "keyprom get did not wait for a writer")
 
+    def test_kills_leave_the_old_key_or_the_new_one(self):
+        """SIGKILL at random moments of sets alternating two 44-byte values:
+        every get afterwards prints one of them whole, never no key and never
+        a mixture; the protection a kill left lifted is restored by the next
+        set."""
+        values = (b"old-" + b"o" * 40, b"new-" + b"n" * 40)
+        started = time.monotonic()
+        self.store(values[0] + b"\n")
+        span = time.monotonic() - started
+        seed = int(os.environ.get("KEYPROM_KILL_SEED", time.time_ns() % 100000))
+        rng = random.Random(seed)
+        kills = int(os.environ.get("KEYPROM_KILLS", "100"))
+        wrong = []
+        landed = 0
+        for trial in range(kills):
+            process = self.start("set")
+            process.stdin.write(values[(trial + 1) % 2] + b"\n")
+            process.stdin.close()
+            time.sleep(rng.uniform(0, span))
+            process.kill()
+            process.wait()
+            process.stdout.close()
+            process.stderr.close()
+            code, out, err = self.get()
+            if code != 0 or out not in values:
+                wrong.append((trial, code, out))
+            landed += out == values[(trial + 1) % 2]
+        print("keyprom_test: %d kills (seed %d, set takes %.3f s): %d left the new key, %d neither key"
+              % (kills, seed, span, landed, len(wrong)), flush=True)
+        self.assertEqual(wrong, [])
+        self.store(values[0] + b"\n")
+        self.assert_gpio_released()
+
+    def test_ending_signals_wait_for_the_protection(self):
+        """SIGTERM, SIGINT or SIGHUP while the protection is lifted ends the
+        set only once the line is protected and released again; the write
+        goes through."""
+        line = self.platform.path("%s/gpio%d/value" % (GPIO_CLASS, CRYPTO_LINE))
+        for signum in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+            with self.subTest(signal=signum.name):
+                value = signum.name.encode()
+                process = self.start("set")
+                process.stdin.write(value + b"\n")
+                process.stdin.close()
+                deadline = time.monotonic() + 30
+                while time.monotonic() < deadline and not os.path.exists(line):
+                    time.sleep(0.002)
+                process.send_signal(signum)
+                self.assertEqual(process.wait(timeout=60), -signum)
+                process.stdout.close()
+                process.stderr.close()
+                self.assert_gpio_released()
+                self.assertEqual(self.get(), (0, value, ""))
+
     def test_concurrent_writers_leave_one_whole_record(self):
         processes = [self.start("set") for _ in range(4)]
         for i, process in enumerate(processes):
@@ -268,10 +336,9 @@ class KeyTest(KeypromCase):
         self.assert_gpio_released()
 
     def test_readers_never_see_a_set_in_progress(self):
-        """Gets during sets (4 writers, 2 readers, partial transfers): each get
-        prints one whole stored value with status 0, never a torn value and
-        never a missing key, although every set erases before it stores."""
-        self.extra_env["FAKE_SYSFS_CHUNK"] = "7"
+        """Gets during sets (4 writers, 2 readers): each get prints one whole
+        stored value with status 0, never a torn value and never a missing
+        key."""
         sets = 8
 
         def value(writer, index):
@@ -315,6 +382,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--emulator", default="")
     parser.add_argument("--keyprom", required=True)
+    parser.add_argument("--project-version", required=True)
     parser.add_argument("--shim", required=True)
     parser.add_argument("--umockdev-preload", default="libumockdev-preload.so.0")
     ARGS = parser.parse_args()

@@ -3,15 +3,19 @@
 test-local configuration (ALSA_CONFIG_PATH), plays a raw file as the capture
 device. The capture prints the lines the replay prints for the same audio,
 the WAV it writes holds exactly the input, overruns are recovered, counted
-and reported, and SIGINT leaves a complete WAV file.
+and reported, SIGINT leaves a complete WAV file, and a live viewer that
+never reads loses frames without holding up the capture.
 
 usage: voxaim_capture_test.py --emulator "<prefix>" <voxaim_capture> <voxaim_replay>
                               <voxaim_render> <overrun preload>
 """
 import argparse
 import os
+import re
+import select
 import shlex
 import signal
+import socket
 import struct
 import subprocess
 import sys
@@ -66,12 +70,12 @@ def capture_device(raw_name):
                 ' format "raw"\n}\n' % (path("played.raw"), path(raw_name)))
 
 
-def prepare(variant, bits):
+def prepare(variant, bits, frames=FRAMES):
     """Renders the clips as a WAV of `bits`; the same samples as the raw
     capture input of that width (24 bits in 4 bytes). Returns the replay's
     lines for the WAV and its sample bytes."""
     name = "%s_%d.wav" % (variant, bits)
-    r = run(RENDER, "--type", variant, "-n", str(FRAMES), "-s", str(bits), path(name))
+    r = run(RENDER, "--type", variant, "-n", str(frames), "-s", str(bits), path(name))
     assert r.returncode == 0, r.stderr
     lines = run(REPLAY, "--type", variant, path(name)).stdout
     _, samples, _ = wav_data(name)
@@ -128,12 +132,40 @@ class Capture(unittest.TestCase):
         self.assertEqual(size, frames * 2048 * 6 * 2)                         # whole frames only
         self.assertEqual(written[:len(samples)], samples[:len(written)])
 
+    def test_a_live_viewer_that_never_reads_holds_up_no_frame(self):
+        frames = 200   # far more events than the socket buffers hold
+        expected, _ = prepare("tovak", 32, frames)
+        gate = path("gate")   # the preload's first read waits for it
+        process = subprocess.Popen(command(CAPTURE, "--type", "tovak", "-D", "cap", "-n", str(frames),
+                                           "--serve", "127.0.0.1:0", preload=True),
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=TMP.name,
+                                   env=environment(True, READ_GATE=gate))
+        with process:
+            port = None
+            while port is None:
+                line = process.stderr.readline()
+                self.assertTrue(line, "no live view")
+                port = re.search(r"live view on http://127\.0\.0\.1:(\d+)/", line)
+            viewer = socket.socket()
+            viewer.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+            viewer.connect(("127.0.0.1", int(port.group(1))))
+            viewer.sendall(b"GET /events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
+            select.select([viewer], [], [], 60)   # the stream has begun; nothing is read
+            open(gate, "w").close()
+            out, err = process.communicate(timeout=300)
+            viewer.close()
+        self.assertEqual(process.returncode, 0, err)
+        self.assertEqual(out, expected)
+        self.assertRegex(err, r"live view: 1 viewer, 0 refused, [1-9]\d* frames lost to slow viewers\n"
+                              r"voxaim_capture: %d frames, 0 overruns\n$" % frames)
+
     def test_refusals(self):
         capture_device("in.raw")
         for args, message in ((["-D", "nosuch"], "cannot open capture device 'nosuch'"),
                               (["-f", "S8"], "unknown sample format 'S8'"),
                               (["-n", "0"], "-n takes a frame count"),
-                              (["--type", "8"], "unknown variant '8'")):
+                              (["--type", "8"], "unknown variant '8'"),
+                              (["--serve", "x:y"], "--serve takes \\[ADDR:\\]PORT, not 'x:y'")):
             with self.subTest(args=args):
                 r = run(CAPTURE, *(["--type", "tovak"] if "--type" not in args else []), *args)
                 self.assertEqual((r.returncode, r.stdout), (1, ""))

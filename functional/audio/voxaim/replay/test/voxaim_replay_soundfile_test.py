@@ -106,7 +106,7 @@ class SoundFiles(unittest.TestCase):
 
     def test_search_map(self):
         expected = render("tovak", "map.wav", frames=8)
-        r = run(REPLAY, "--type", "tovak", "--map", "7:" + path("m7.csv"), "--map", "2:" + path("m2.csv"),
+        r = run(REPLAY, "--type", "tovak", "--map", "7:" + path("m7.csv"), "--map", "1-6/5:" + path("series%d.csv"),
                 path("map.wav"))
         self.assertEqual((r.returncode, r.stdout), (0, expected))   # the map changes no result
         last = expected.splitlines()[-1].split(",")
@@ -123,7 +123,8 @@ class SoundFiles(unittest.TestCase):
         self.assertEqual(max(float(r[3]) for r in grids["range"]), float(chosen["range"][0][3]))
         self.assertAlmostEqual(float(chosen["range"][0][3]) + float(chosen["elevation"][0][3]),
                                float(last[4]), places=5)
-        self.assertTrue(os.path.exists(path("m2.csv")))
+        self.assertEqual(sorted(n for n in os.listdir(TMP.name) if n.startswith("series")),
+                         ["series1.csv", "series6.csv"])
 
         render("feyla", "feyla.wav", frames=2)
         r = run(REPLAY, "--type", "feyla", "--map", "1:" + path("f.csv"), path("feyla.wav"))
@@ -131,7 +132,10 @@ class SoundFiles(unittest.TestCase):
             self.assertEqual({l.split(",")[0] for l in f.read().splitlines()[1:]}, {"range"})
         r = run(REPLAY, "--type", "feyla", "--map", "2:" + path("f.csv"), path("feyla.wav"))
         self.assertFails(r, "--map 2: the input has 2 frames", r.stdout)
-        self.assertFails(run(REPLAY, "--map", "x.csv", path("feyla.wav.rec")), "--map takes N:FILE")
+        r = run(REPLAY, "--type", "feyla", "--map", "0-4/2:" + path("f%d.csv"), path("feyla.wav"))
+        self.assertFails(r, "--map 0-4/2: the input has 2 frames", r.stdout)
+        for bad in ("x.csv", "2-1:f%d.csv", "0-1:f.csv", "0-/0:f%d.csv", "1-2x:f%d.csv"):
+            self.assertFails(run(REPLAY, "--map", bad, path("feyla.wav.rec")), "--map takes N:FILE")
 
     def test_refusals(self):
         render("feyla", "four.wav", frames=3)

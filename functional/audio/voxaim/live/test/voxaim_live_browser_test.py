@@ -1,0 +1,123 @@
+#!/usr/bin/python3
+"""The live view's page in a real browser: Debian's chromium, headless,
+driven through chromedriver by python3-selenium, against voxaim_replay
+--serve of a rendered recording whose far-end flag toggles every ten frames.
+Within 10 s the page shows the frame's azimuth as the CSV has it and draws
+the heat map; a flag lane follows its flag; a reload reconnects.
+
+usage: voxaim_live_browser_test.py --emulator "" --chromium PATH --chromedriver PATH
+                                   <voxaim_replay> <voxaim_render>
+"""
+import argparse
+import csv
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+from selenium import webdriver
+from selenium.webdriver.chrome.options import Options
+from selenium.webdriver.chrome.service import Service
+
+import scripttest  # tools/testing, on PYTHONPATH
+
+ARGS = None
+TMP = None
+FRAMES = 140   # 6 s at the recording's pace
+FAR_END = 3    # the output flag bit that copies the far-end input flag
+# Without the background-networking flags chromium tries to reach outside
+# hosts, which this machine refuses.
+CHROMIUM_FLAGS = ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                  "--window-size=1280,940")
+
+# What the page shows now, read in one go (the page changes it only between
+# events): the frame, the azimuth, the flag lanes that are on, the status and
+# how many colours the elevation heat map has.
+SNAPSHOT = """
+const map = document.getElementById("map-elevation");
+const pixels = map.getContext("2d").getImageData(70, 20, 300, 250).data;
+const colours = new Set();
+for (let i = 0; i < pixels.length; i += 4) colours.add(pixels.slice(i, i + 4).join());
+return {frame: document.getElementById("frame").textContent,
+        azimuth: document.getElementById("azimuth").textContent,
+        on: [...document.querySelectorAll("#flag-list li.on")].map((li) => Number(li.id.slice(5))),
+        status: document.getElementById("status").textContent,
+        colours: colours.size};
+"""
+
+
+def path(name):
+    return os.path.join(TMP.name, name)
+
+
+class Browser(unittest.TestCase):
+    def setUp(self):
+        options = Options()
+        options.binary_location = ARGS.chromium
+        for flag in CHROMIUM_FLAGS + ("--user-data-dir=" + path("profile"),):
+            options.add_argument(flag)
+        self.driver = webdriver.Chrome(service=Service(ARGS.chromedriver), options=options)
+        self.addCleanup(self.driver.quit)
+
+    def watch(self, until, seconds):
+        """Snapshots every 50 ms until `until(snapshot)` holds."""
+        deadline = time.monotonic() + seconds
+        while True:
+            shot = self.driver.execute_script(SNAPSHOT)
+            if shot["frame"].isdigit():
+                self.seen.append(shot)
+            if until(shot):
+                return shot
+            self.assertLess(time.monotonic(), deadline, "page stuck at %r" % shot)
+            time.sleep(0.05)
+
+    def test_page_follows_the_replay(self):
+        replay = subprocess.Popen([ARGS.replay, "--type", "tovak", "--flags", path("flags.txt"), "--serve",
+                                   "127.0.0.1:0", path("talker.wav")],
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.addCleanup(replay.kill)
+        url = re.search(r"http://\S+/", replay.stderr.readline()).group(0)
+        self.seen = []
+        self.driver.get(url)
+        self.watch(lambda s: s["status"] == "live" and s["frame"].isdigit() and s["colours"] > 20, 10)
+        lanes = set()
+        self.watch(lambda s: lanes.add(FAR_END in s["on"]) or len(lanes) == 2, 3)
+        before = int(self.seen[-1]["frame"])
+        self.driver.refresh()
+        self.watch(lambda s: s["frame"].isdigit() and int(s["frame"]) > before and s["status"] == "live", 10)
+
+        out, err = replay.communicate(timeout=60)
+        self.assertEqual(replay.returncode, 0, err)
+        lines = list(csv.reader(out.splitlines()))[1:]
+        for shot in self.seen:
+            line = lines[int(shot["frame"])]
+            self.assertLessEqual(abs(float(shot["azimuth"]) - float(line[1])), 0.1, shot)
+            self.assertEqual(FAR_END in shot["on"], line[6 + FAR_END] == "1", shot)
+
+
+def main():
+    global ARGS, TMP
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--emulator", default="")
+    parser.add_argument("--chromium", required=True)
+    parser.add_argument("--chromedriver", required=True)
+    parser.add_argument("replay")
+    parser.add_argument("render")
+    ARGS, rest = parser.parse_known_args()
+    TMP = tempfile.TemporaryDirectory(prefix="voxaim_live_browser_test_")
+    with TMP:
+        r = subprocess.run([ARGS.render, "--type", "tovak", "-n", str(FRAMES), "-s", "24", path("talker.wav")],
+                           capture_output=True, text=True, timeout=300)
+        if r.returncode != 0:
+            sys.exit("voxaim_render failed: " + r.stderr)
+        with open(path("flags.txt"), "w") as f:
+            f.writelines("0x1\n" if n // 10 % 2 else "0x0\n" for n in range(FRAMES))
+        sys.exit(scripttest.run(rest))
+
+
+if __name__ == "__main__":
+    main()

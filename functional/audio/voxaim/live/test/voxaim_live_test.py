@@ -1,0 +1,174 @@
+#!/usr/bin/env python3
+"""The live view of voxaim_replay --serve over HTTP: the page and nothing
+else is served; the event stream's frames carry the CSV line's numbers and a
+map that agrees with --map; at most eight streams at once, a slot freed by a
+viewer that leaves; serving changes no line of the CSV.
+
+usage: voxaim_live_test.py --emulator "<prefix>" <voxaim_replay> <voxaim_render>
+"""
+import argparse
+import base64
+import csv
+import http.client
+import json
+import os
+import re
+import shlex
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+import scripttest  # tools/testing, on PYTHONPATH
+
+EMULATOR = []
+REPLAY = RENDER = ""
+TMP = None
+FRAMES = 80
+RENDERED = ""   # the CSV voxaim_render printed for talker.wav
+
+
+def path(name):
+    return os.path.join(TMP.name, name)
+
+
+class Replay:
+    """voxaim_replay --serve on a free port of the loopback address."""
+
+    def __init__(self, *options, address="127.0.0.1:0"):
+        self.process = subprocess.Popen(EMULATOR + [REPLAY, "--type", "tovak", "--serve", address, *options,
+                                                    path("talker.wav")],
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=TMP.name)
+        line = self.process.stderr.readline()
+        match = re.match(r"voxaim_replay: live view on http://127\.0\.0\.1:(\d+)/$", line)
+        assert match, line + self.process.stderr.read()
+        self.port = int(match.group(1))
+
+    def finish(self):
+        out, err = self.process.communicate(timeout=300)
+        assert self.process.returncode == 0, err
+        return out, err
+
+    def connect(self, path):
+        connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)
+        connection.request("GET", path)
+        return connection.getresponse()
+
+
+def events(response, seconds=300):
+    """(type, data) of the stream's events up to "end", for `seconds` at most."""
+    kind, data, deadline = "message", None, time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        line = response.readline().decode()
+        if not line:
+            return
+        if line.startswith("event: "):
+            kind = line[7:].strip()
+        elif line.startswith("data: "):
+            data = json.loads(line[6:])
+        elif line == "\n" and data is not None:
+            yield kind, data
+            if kind == "end":
+                return
+            kind, data = "message", None
+
+
+class Live(unittest.TestCase):
+    def test_page_and_events_follow_the_csv(self):
+        last = FRAMES - 1
+        replay = Replay("--speed", "4", "--map", "%d:%s" % (last, path("map.csv")))
+        page = replay.connect("/")
+        self.assertEqual((page.status, page.getheader("Content-Type")), (200, "text/html; charset=utf-8"))
+        self.assertIn('<script src="live.js">', page.read().decode())
+        for name in ("/live.js", "/live.css", "/../etc/passwd", "/nothing", "/index.html", "/events/x"):
+            with self.subTest(name):
+                self.assertEqual(replay.connect(name).status, 200 if name.startswith("/live.") else 404)
+        stream = list(events(replay.connect("/events")))
+        out, err = replay.finish()
+        self.assertEqual(out, RENDERED)
+        self.assertIn("voxaim_replay: live view: 1 viewer, 0 refused, ", err)
+
+        header, *lines = list(csv.reader(out.splitlines()))
+        (kind, hello), *frames, end = stream
+        self.assertEqual((kind, [flag["name"] for flag in hello["flags"]]), ("hello", header[6:]))
+        self.assertEqual(end, ("end", {"frames": FRAMES}))
+        self.assertGreaterEqual(len(frames), 20)
+        for kind, frame in frames:
+            line = lines[frame["frame"]]
+            self.assertEqual([kind, frame["frame"]] + [frame[k] for k in ("azimuth", "elevation", "range",
+                                                                          "quality", "flags")],
+                             ["message", int(line[0])] + [float(v) for v in line[1:5]] + [int(line[5], 16)])
+
+        # The last frame's map, reduced, against --map at full resolution.
+        self.assertEqual(frames[-1][1]["frame"], last)
+        with open(path("map.csv")) as f:
+            cells = list(csv.DictReader(f))
+        for name, step in (("elevation", 4), ("range", 2)):
+            with self.subTest(grid=name):
+                grid, reduced = hello["grids"][name], frames[-1][1]["map"][name]
+                rows = [c for c in cells if c["grid"] == name]
+                power = [float(c["power"]) for c in rows if c["azimuth"] != "nan"]
+                self.assertEqual((reduced["lo"], reduced["hi"]), (min(power), max(power)))
+                chosen = next(i for i, c in enumerate(rows) if c["chosen"] == "1")
+                column, row = chosen % grid["columns"], chosen // grid["columns"]
+                self.assertEqual(reduced["chosen"], [column, row])
+                data = base64.b64decode(reduced["cells"])
+                width = -(-grid["columns"] // 4)
+                self.assertEqual(len(data), width * -(-grid["rows"] // step))
+                self.assertEqual(data[row // step * width + column // 4], 255)
+
+    def test_eight_viewers_at_most(self):
+        replay = Replay()   # the recording's pace: 3.4 s
+        streams = [replay.connect("/events") for _ in range(8)]
+        self.assertEqual([s.status for s in streams], [200] * 8)
+        self.assertEqual(replay.connect("/events").status, 503)
+        streams.pop().close()
+        deadline = time.monotonic() + 4
+        while replay.connect("/events").status != 200:   # the slot comes free
+            self.assertLess(time.monotonic(), deadline)
+            time.sleep(0.1)
+        self.assertEqual(next(events(streams[0], 10))[0], "hello")
+        for s in streams:
+            s.close()
+        out, err = replay.finish()
+        self.assertEqual(out, RENDERED)
+        self.assertRegex(err, r"live view: 9 viewers, [1-9]\d* refused")
+
+    def test_refusals(self):
+        taken = Replay()
+        for options, message in ((["--serve", "host:"], "--serve takes \\[ADDR:\\]PORT, not 'host:'"),
+                                 (["--serve", "::1:80"], "--serve takes"),
+                                 (["--serve", "8080", "--speed", "0"], "--speed takes a factor above 0"),
+                                 (["--speed", "2"], "--speed paces the live view: give --serve too"),
+                                 (["--serve", str(taken.port)], "cannot listen on 127.0.0.1:%d" % taken.port)):
+            with self.subTest(options=options):
+                r = subprocess.run(EMULATOR + [REPLAY, "--type", "tovak", *options, path("talker.wav")],
+                                   capture_output=True, text=True, timeout=300)
+                self.assertEqual((r.returncode, r.stdout), (1, ""))
+                self.assertRegex(r.stderr, "^voxaim_replay: %s" % message)
+        taken.process.kill()
+        taken.process.communicate()
+
+
+def main():
+    global EMULATOR, REPLAY, RENDER, TMP, RENDERED
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--emulator", default="")
+    parser.add_argument("replay")
+    parser.add_argument("render")
+    args, rest = parser.parse_known_args()
+    EMULATOR = shlex.split(args.emulator)
+    REPLAY, RENDER = args.replay, args.render
+    TMP = tempfile.TemporaryDirectory(prefix="voxaim_live_test_")
+    with TMP:
+        r = subprocess.run(EMULATOR + [RENDER, "--type", "tovak", "-n", str(FRAMES), "-s", "24",
+                                       path("talker.wav")], capture_output=True, text=True, timeout=600)
+        if r.returncode != 0:
+            sys.exit("voxaim_render failed: " + r.stderr)
+        RENDERED = r.stdout
+        sys.exit(scripttest.run(rest))
+
+
+if __name__ == "__main__":
+    main()
