@@ -17,6 +17,7 @@ const Variant *avx2Variant()
     using S = simd::Avx2;
     using K = avx2::Kernels<S>;
     static constexpr Variant v{"avx2",
+                               Layer::Avx2,
                                S::L,
                                128,
                                K::transform<false>,

@@ -16,6 +16,7 @@ const Variant *neonVariant()
     using S = simd::Neon;
     using K = neon::Kernels<S>;
     static constexpr Variant v{"neon",
+                               Layer::Neon,
                                S::L,
                                64,
                                K::transform<false>,

@@ -14,6 +14,7 @@ const Variant *portableVariant()
     using S = simd::Portable;
     using K = portable::Kernels<S>;
     static constexpr Variant v{"portable",
+                               Layer::Portable,
                                S::L,
                                32,
                                K::transform<false>,

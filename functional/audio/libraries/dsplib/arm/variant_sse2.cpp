@@ -15,6 +15,7 @@ const Variant *sse2Variant()
     using S = simd::Sse2;
     using K = sse2::Kernels<S>;
     static constexpr Variant v{"sse2",
+                               Layer::Sse2,
                                S::L,
                                64,
                                K::transform<false>,

@@ -8,8 +8,13 @@
 
 namespace dsplib {
 
+// The vector layers (simd_*.h); other modules that build their own loops
+// on them for every layer choose among their builds by it.
+enum class Layer { Portable, Neon, Sse2, Avx2 };
+
 struct Variant {
     const char *name; // "portable", "neon", "sse2", "avx2"
+    Layer layer;
     int lanes;
     // The general complex transform (cfft_algorithm.h) of N = 1 << log2N
     // points, N >= cfftMinN (the lanes need N/16 leaf pairs).
@@ -29,7 +34,9 @@ struct Variant {
 // portable reference first, the widest last.
 std::span<const Variant> variants();
 
-// The variant behind the FIR entry points: the widest.
+// The widest variant: the one behind the FIR entry points, and the layer
+// that other modules' loops run on.
+const Variant &widestVariant();
 const Variant &firVariant();
 
 // The variant behind the complex FFT drivers for size N >= 32: the widest
