@@ -17,14 +17,12 @@ if(NOT BUILD_TESTING OR NOT CMAKE_CROSSCOMPILING OR NOT CMAKE_SYSTEM_PROCESSOR M
 endif()
 set(ARMCOST ${CMAKE_CURRENT_SOURCE_DIR}/armcost)
 
-find_package(PkgConfig REQUIRED)
-pkg_check_modules(ARMCOST_FFTW3F REQUIRED IMPORTED_TARGET fftw3f)
 # Ne10's pkg-config file names a relative library folder: found directly.
 find_path(NE10_INCLUDE_DIR NE10_dsp.h PATH_SUFFIXES ne10 REQUIRED)
 find_library(NE10_LIBRARY NAMES NE10 REQUIRED)
 add_executable(armcost ${ARMCOST}/armcost.cpp)
 target_include_directories(armcost PRIVATE ${NE10_INCLUDE_DIR})
-target_link_libraries(armcost PRIVATE voxaim PkgConfig::ARMCOST_FFTW3F ${NE10_LIBRARY})
+target_link_libraries(armcost PRIVATE voxaim PkgConfig::FFTW3F ${NE10_LIBRARY})
 
 # The plugin is loaded by qemu on the build machine: host compiler and the
 # host's glib (the toolchain points pkg-config at the armhf libraries).
