@@ -17,6 +17,7 @@
 #include "functional/audio/voxaim/cmod/track/voxaim_fft.h"
 #include "functional/audio/voxaim/cmod/track/voxaim_geometry.h"
 #include "functional/audio/voxaim/cmod/track/voxaim_internal.h"
+#include "functional/audio/voxaim/cmod/track/voxaim_search.h"
 #include "functional/audio/voxaim/cmod/track/voxaim_variants.h"
 #include "functional/audio/voxaim/cmod/track/voxaim_window.h"
 
@@ -55,6 +56,8 @@ struct EngineBuffers {
     Owned<uint8_t> TimeoutCounter;
     Owned<int16_t> AzimuthElevationLookupTable;
     Owned<int16_t> AzimuthRangeLookupTable;
+    Owned<uint32_t> AzimuthElevationOffsets;
+    Owned<uint32_t> AzimuthRangeOffsets;
     Owned<Point> Microphones;
     Owned<Point> Loudspeaker;
     Owned<MicrophonePair> AzimuthPairs;
@@ -103,6 +106,9 @@ void allocateBuffers()
     ALLOCATE_ZEROED(AzimuthElevationLookupTable,
                     static_cast<std::size_t>(NumberOfElevationPairs) * kAzimuthElevationCells);
     ALLOCATE_ZEROED(AzimuthRangeLookupTable, static_cast<std::size_t>(NumberOfAzimuthPairs) * kAzimuthRangeCells);
+    ALLOCATE_ZEROED(AzimuthElevationOffsets,
+                    static_cast<std::size_t>(NumberOfElevationPairs) * kAzimuthElevationGroupedCells);
+    ALLOCATE_ZEROED(AzimuthRangeOffsets, static_cast<std::size_t>(NumberOfAzimuthPairs) * kAzimuthRangeCells);
     ALLOCATE_ZEROED(Microphones, channels);
     ALLOCATE_ZEROED(Loudspeaker, 1);
     ALLOCATE_ZEROED(AzimuthPairs, static_cast<std::size_t>(NumberOfAzimuthPairs));
@@ -120,6 +126,7 @@ void releaseBuffers()
     NoisePowerEstimate = FrequencyWeight = nullptr;
     TimeoutCounter = nullptr;
     AzimuthElevationLookupTable = AzimuthRangeLookupTable = nullptr;
+    AzimuthElevationOffsets = AzimuthRangeOffsets = nullptr;
     Microphones = Loudspeaker = nullptr;
     AzimuthPairs = ElevationPairs = nullptr;
     AzimuthQuality = ElevationQuality = nullptr;
@@ -228,11 +235,13 @@ extern "C" void voxaim_initialize(uint32_t type)
 
     initializeGrids();
     initializeDelayTables();
+    initializeLagOffsets();
 
     // A variant without elevation pairs never writes the elevation accumulator:
     // start both from zero rather than from what an earlier variant left.
     AzimuthElevationResult.fill(0.0f);
     AzimuthRangeResult.fill(0.0f);
+    UnwrittenElevationCell = voxaim::bestCell(AzimuthElevationResult, AzimuthAngles, ElevationAngles);
 
     initializeDetectors();
 

@@ -26,6 +26,8 @@ std::array<float, kRangeCount> Ranges{};
 
 int16_t *AzimuthElevationLookupTable = nullptr;
 int16_t *AzimuthRangeLookupTable = nullptr;
+uint32_t *AzimuthElevationOffsets = nullptr;
+uint32_t *AzimuthRangeOffsets = nullptr;
 
 float *RawAudioInput1 = nullptr;
 float *RawAudioInput2 = nullptr;
@@ -44,6 +46,7 @@ uint8_t TimeoutLimit = 2;
 float *AzimuthQuality = nullptr;
 float *ElevationQuality = nullptr;
 int32_t BlockedCounter = 0;
+int32_t UnwrittenElevationCell = 0;
 
 alignas(16) std::array<float, kBlockLength> HammingWindow{};
 alignas(16) std::array<float, kBlockLength> ATable{};
@@ -54,5 +57,8 @@ alignas(16) std::array<float, kBlockLength> TwiddleFactors{};
 alignas(16) std::array<float, kUpsampledLength> TwiddleFactorsUpsampled{};
 alignas(16) std::array<float, kFftScratchFloats> FftInput{};
 alignas(16) std::array<float, kFftScratchFloats> FftOutput{};
+alignas(16) std::array<float, kUpsampledLength> CorrelationSpectrum{};
+alignas(16) std::array<float, kUpsampledLength> CorrelationWindows{};
+alignas(16) std::array<uint32_t, kUpsampledLength> QualityOffsets{};
 alignas(16) std::array<float, kAzimuthElevationCells> AzimuthElevationResult{};
 alignas(16) std::array<float, kAzimuthRangeCells> AzimuthRangeResult{};
