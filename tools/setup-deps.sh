@@ -5,7 +5,8 @@
 # to run any number of times: it does nothing when everything is already
 # present. The board's kernel (linux-image-armmp:armhf) and busybox-static:armhf
 # are not installed: the board tests download and unpack them into the build
-# tree (tools/board/parts.py).
+# tree (tools/board/parts.py). The board's Debian image is made with
+# debootstrap (first stage on the host, second on the board) and mke2fs.
 set -euo pipefail
 
 host_pkgs=(
@@ -21,6 +22,7 @@ host_pkgs=(
   g++-arm-linux-gnueabihf qemu-user libglib2.0-dev
   qemu-system-arm device-tree-compiler binutils
   dpkg-dev file lintian man-db systemd
+  debootstrap debian-archive-keyring e2fsprogs
 )
 arm_pkgs=(libudev-dev:armhf libunwind-dev:armhf libc6:armhf libstdc++6:armhf
           libsndfile1-dev:armhf libasound2-dev:armhf libfftw3-dev:armhf libcpp-httplib-dev:armhf

@@ -1,7 +1,8 @@
 """What the board tests share: one boot of the board per test class, the
 results that its scripts sent back (guest/lib.sh: finish), and the command
 line: --board-dir DIR (made by setup_board.py) before the test's own
-arguments."""
+arguments. With BOARD_RESULTS=<folder> in the environment, each boot's
+results are also kept there (<scripts>.tar), to look at by hand."""
 
 import argparse
 import io
@@ -11,6 +12,7 @@ import tarfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from image import Image  # noqa: E402
 from vm import Boot  # noqa: E402
 
 BOARD_DIR = None
@@ -23,6 +25,9 @@ class BoardTest(unittest.TestCase):
     SCRIPTS = []
     MACHINE = "virt"
     TIMEOUT = 240
+    # Boots the Debian image (image.py) with systemd as PID 1 instead of the
+    # busybox initramfs; the scripts run from board.service.
+    DEBIAN = False
     # Whether the scripts must run to their end (a restart test's do not).
     COMPLETE = True
 
@@ -32,8 +37,13 @@ class BoardTest(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
+        image = {}
+        if cls.DEBIAN:
+            image = dict(initrd=os.path.join(BOARD_DIR, "disk-initrd.gz"), disk=Image(BOARD_DIR).disk,
+                         append=["systemd.show_status=0", "systemd.mask=serial-getty@ttyAMA0.service",
+                                 "systemd.wants=board.service"])
         cls.boot = Boot(BOARD_DIR, cls.SCRIPTS, machine=cls.MACHINE, qemu_args=cls.qemu_args(),
-                        timeout=cls.TIMEOUT).run()
+                        timeout=cls.TIMEOUT, **image).run()
         if cls.COMPLETE:
             for script in cls.SCRIPTS:
                 result = cls.boot.results.get(script)
@@ -41,6 +51,10 @@ class BoardTest(unittest.TestCase):
                     raise AssertionError("board script %s did not run to its end (%s); console:\n%s"
                                          % (script, result and result.status, "\n".join(cls.boot.console)))
         cls.out = {}
+        keep = os.environ.get("BOARD_RESULTS")
+        if keep and "results.tar" in cls.boot.files:
+            with open(os.path.join(keep, "%s.tar" % "-".join(cls.SCRIPTS)), "wb") as f:
+                f.write(cls.boot.files["results.tar"])
         if "results.tar" in cls.boot.files:
             with tarfile.open(fileobj=io.BytesIO(cls.boot.files["results.tar"])) as tar:
                 for member in tar:

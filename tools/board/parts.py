@@ -83,6 +83,58 @@ def _unpack(deb, dest):
     return dest
 
 
+def _deb_depends(deb):
+    """The package names a .deb depends on (first of each alternative)."""
+    fields = subprocess.run(["dpkg-deb", "-f", deb, "Pre-Depends", "Depends"], capture_output=True, text=True,
+                            check=True).stdout
+    names = []
+    for line in fields.splitlines():
+        for item in line.split(":", 1)[1].split(","):
+            name = item.split("|")[0].split("(")[0].strip().split(":")[0]
+            if name:
+                names.append(name)
+    return names
+
+
+def dependencies(debs, cache):
+    """Every armhf package that the packages `debs` need, directly or not
+    (Depends and Pre-Depends), downloaded into `cache` (once per version):
+    what a device without network needs beside them. Returns their files."""
+    ours = {subprocess.run(["dpkg-deb", "-f", deb, "Package"], capture_output=True, text=True,
+                           check=True).stdout.strip() for deb in debs}
+    wanted = sorted({n + ":armhf" for deb in debs for n in _deb_depends(deb)} - {n + ":armhf" for n in ours})
+    if not wanted:
+        return []
+    out = subprocess.run(["apt-cache", "depends", "--recurse", "--no-recommends", "--no-suggests", "--no-conflicts",
+                          "--no-breaks", "--no-replaces", "--no-enhances", *wanted],
+                         capture_output=True, text=True, check=True).stdout
+    closure = sorted({line.strip() for line in out.splitlines()
+                      if line and not line[0].isspace() and not line.startswith("<")})
+    versions = candidates(closure)
+    os.makedirs(cache, exist_ok=True)
+    files, missing = [], []
+    for package in closure:
+        name, version = package.split(":")[0], versions[package].split(":")[-1]
+        found = glob.glob(os.path.join(cache, "%s_%s_*.deb" % (name, version)))
+        if found:
+            files.append(found[0])
+        else:
+            missing.append(package)
+    if missing:
+        log("downloading %s" % " ".join(missing))
+        command = ["apt-get", "download", "-q", "-o", "APT::Sandbox::User=root", *missing]
+        if subprocess.run(command, cwd=cache).returncode != 0:
+            subprocess.run(["apt-get", "update", "-qq"], check=True)
+            subprocess.run(command, cwd=cache, check=True)
+        for package in missing:
+            name, version = package.split(":")[0], versions[package].split(":")[-1]
+            found = glob.glob(os.path.join(cache, "%s_%s_*.deb" % (name, version)))
+            if not found:
+                raise RuntimeError("apt-get download left no %s %s in %s" % (package, version, cache))
+            files.append(found[0])
+    return files
+
+
 class Parts:
     """Kernel and busybox of the board, unpacked under `root`/cache."""
 

@@ -5,14 +5,20 @@
   vexpress.dtb the vexpress-a15 device tree with the device's I2C and GPIO layout
   initrd.gz    busybox, the device programs with their libraries, the kernel
                modules of the EEPROM bus, and the board scripts
+  disk-initrd.gz  for boots of the Debian image (image.py): busybox, the
+               modules of the root disk, and what the image's boot copies
+               to its /board: the board scripts, the packages to install
+               (debs/) and a package folder of everything they need
+               (repo/, an apt source: the board has no network)
 
 usage: setup_board.py --board-dir DIR [--program BOARD_PATH=HOST_PATH ...]
-                      [--deb PACKAGE.deb ...]
+                      [--deb PACKAGE.deb ...] [--install PACKAGE.deb ...]
 
-The device programs come either one by one (--program, from the ARM build
-tree) or as armhf packages (--deb: every file of the package, at its own
-path); either way the libraries they need are added from the host's armhf
-multiarch directories. Downloads stay in DIR/cache for the next run."""
+The device programs of initrd.gz come either one by one (--program, from the
+ARM build tree) or as armhf packages (--deb: every file of the package, at
+its own path); either way the libraries they need are added from the host's
+armhf multiarch directories. --install names the packages that the image's
+boots install. Downloads stay in DIR/cache for the next run."""
 
 import argparse
 import glob
@@ -23,8 +29,9 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from image import disk_initramfs  # noqa: E402
 from initramfs import Tree  # noqa: E402
-from parts import Parts, log, vexpress_dtb  # noqa: E402
+from parts import Parts, dependencies, log, vexpress_dtb  # noqa: E402
 
 GUEST = os.path.join(os.path.dirname(os.path.abspath(__file__)), "guest")
 MODULES = ["i2c-versatile", "at24"]
@@ -70,20 +77,46 @@ def assemble(parts, programs, debs):
     return tree
 
 
+def add_payload(tree, debs, board_dir):
+    """The Debian image's /board: the board scripts, the packages to install
+    and the apt source of what they need (dpkg-scanpackages' index)."""
+    for name in sorted(os.listdir(GUEST)):
+        if name.endswith((".sh", ".service")):
+            tree.add_file("/board/" + name, os.path.join(GUEST, name), 0o644)
+    for deb in debs:
+        tree.add_file("/board/debs/" + os.path.basename(deb), deb, 0o644)
+    repo = os.path.join(board_dir, "repo")
+    subprocess.run(["rm", "-rf", repo], check=True)
+    os.makedirs(repo)
+    for deb in dependencies(debs, os.path.join(board_dir, "cache", "debs")):
+        os.link(deb, os.path.join(repo, os.path.basename(deb)))
+    index = subprocess.run(["dpkg-scanpackages", "--multiversion", "."], cwd=repo, capture_output=True,
+                           check=True).stdout
+    tree.add_bytes("/board/repo/Packages", index)
+    for name in os.listdir(repo):
+        tree.add_file("/board/repo/" + name, os.path.join(repo, name), 0o644)
+
+
+def found(patterns):
+    debs = []
+    for pattern in patterns:
+        matches = glob.glob(pattern)
+        if len(matches) != 1:
+            sys.exit("setup_board: %s names %d packages, not one" % (pattern, len(matches)))
+        debs += matches
+    return debs
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--board-dir", required=True)
     parser.add_argument("--program", action="append", default=[], metavar="BOARD_PATH=HOST_PATH")
     parser.add_argument("--deb", action="append", default=[], metavar="PACKAGE.deb or a pattern naming one")
+    parser.add_argument("--install", action="append", default=[], metavar="PACKAGE.deb or a pattern naming one")
     args = parser.parse_args()
     args.board_dir = os.path.abspath(args.board_dir)
     programs = [tuple(p.split("=", 1)) for p in args.program]
-    debs = []
-    for pattern in args.deb:
-        found = glob.glob(pattern)
-        if len(found) != 1:
-            sys.exit("setup_board: %s names %d packages, not one" % (pattern, len(found)))
-        debs += found
+    debs, install = found(args.deb), found(args.install)
     start = time.monotonic()
     os.makedirs(args.board_dir, exist_ok=True)
     parts = Parts(args.board_dir)
@@ -94,8 +127,10 @@ def main():
     assemble(parts, programs, debs).write(initrd)
     with open(os.path.join(args.board_dir, "kernel"), "w") as f:
         f.write(parts.vmlinuz + "\n")
-    log("initramfs of %d KiB; board ready in %.1f s"
-        % (os.path.getsize(initrd) // 1024, time.monotonic() - start))
+    disk_initrd = os.path.join(args.board_dir, "disk-initrd.gz")
+    disk_initramfs(parts, disk_initrd, lambda tree: add_payload(tree, install, args.board_dir))
+    log("initramfs of %d KiB, the Debian image's of %d KiB; board ready in %.1f s"
+        % (os.path.getsize(initrd) // 1024, os.path.getsize(disk_initrd) // 1024, time.monotonic() - start))
 
 
 if __name__ == "__main__":

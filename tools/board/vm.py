@@ -54,11 +54,18 @@ class Boot:
     """Boots the board once and runs `scripts` on it (see run())."""
 
     def __init__(self, board_dir, scripts, machine="virt", smp=1, qemu_args=(), append=(),
-                 timeout=300):
+                 timeout=300, memory=None, initrd=None, disk=None, snapshot=True):
+        """`initrd` defaults to the board's busybox initramfs; `disk`, a raw
+        disk image, is the board's /dev/vda, written through a snapshot
+        that QEMU drops at its end unless `snapshot` is false."""
         self.board_dir = board_dir
         self.scripts = list(scripts)
         self.machine = machine
         self.smp = smp
+        self.memory = memory
+        self.initrd = initrd or os.path.join(board_dir, "initrd.gz")
+        self.disk = disk
+        self.snapshot = snapshot
         self.qemu_args = list(qemu_args)
         self.append = list(append)
         self.timeout = timeout
@@ -79,10 +86,17 @@ class Boot:
         append += machine_append + self.append
         with open(os.path.join(self.board_dir, "kernel")) as f:
             kernel = f.read().strip()
+        if self.memory:
+            machine_args = machine_args + ["-m", str(self.memory)]
         command = ["qemu-system-arm", *machine_args, "-smp", str(self.smp), "-display", "none",
                    "-monitor", "none", "-serial", "stdio", "-nic", "none", "-no-reboot",
-                   "-kernel", kernel, "-initrd", os.path.join(self.board_dir, "initrd.gz"),
-                   "-append", " ".join(append)]
+                   "-kernel", kernel, "-initrd", self.initrd, "-append", " ".join(append)]
+        if self.disk:
+            # The host's page cache keeps what the board writes: dpkg's
+            # many syncs need not reach the host's disk.
+            command += ["-drive", "if=none,id=root,format=raw,cache=unsafe,file=%s,snapshot=%s"
+                        % (self.disk, "on" if self.snapshot else "off"),
+                        "-device", "virtio-blk-device,drive=root"]
         if self.machine == "vexpress-a15":
             command += ["-dtb", os.path.join(self.board_dir, "vexpress.dtb")]
         return command + self.qemu_args

@@ -114,6 +114,8 @@ class Plot(unittest.TestCase):
                 self.assertEqual((r.returncode, r.stdout), (1, ""))
                 self.assertRegex(r.stderr, "^voxaim-plot: .*%s.*\n$" % message)
                 self.assertFalse(os.path.exists(path("bad.png")))
+        r = run([PLOT, "--version"])
+        self.assertRegex(r.stdout, r"^voxaim-plot \d+\.\d+\.\d+\n$")
 
 
 def main():

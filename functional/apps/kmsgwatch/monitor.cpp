@@ -1,5 +1,6 @@
 // Following the kernel log: the record device, or the log file as fallback.
 #include "functional/apps/kmsgwatch/kmsgwatch.h"
+#include "functional/apps/kmsgwatch/position.h"
 
 #include <fcntl.h>
 #include <sys/inotify.h>
@@ -120,6 +121,12 @@ extern "C" int monitor_file(const char *device, const char *logFile, const char 
     static char buffer[ReadSize + 1];
     static kmsg_record record;
     kmsgwatch::RecordPieces pieces;
+    // Test mode looks at every record; the watch of the kernel's own record
+    // device passes over the records a watcher of this boot has acted on
+    // already. Another source (a copy, a stand-in) has sequence numbers of its
+    // own and is read whole at every start.
+    const bool keepPosition = testText == nullptr && std::strcmp(device, "/dev/kmsg") == 0;
+    kmsgwatch::Position position(keepPosition ? kmsgwatch::PositionFile : nullptr);
     ssize_t got;
     for (;;) {
         errno = 0;
@@ -130,6 +137,14 @@ extern "C" int monitor_file(const char *device, const char *logFile, const char 
                 continue; // the rest of a record already handled
             }
             if (kmsgwatch::parseKmsgRecord(buffer, record)) {
+                if (keepPosition) {
+                    if (position.seen(record.sequence)) {
+                        continue;
+                    }
+                    if (kmsgwatch::actsOn(record)) {
+                        position.keep(record.sequence);
+                    }
+                }
                 act_on_message(&record, testText, oomContinue);
             } else {
                 std::fputs("kmsgwatch: Failed to parse line\n", stderr);

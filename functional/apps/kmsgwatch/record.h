@@ -10,7 +10,7 @@ enum { KMSG_TEXT_MAX = 2047 };
 // One kernel log record, reused from record to record.
 struct kmsg_record {
     int level;                    // syslog severity 0..7: priority AND 7
-    unsigned long long sequence;  // parsed, not used further
+    unsigned long long sequence;  // where the watch got to (position.h)
     unsigned long long timestamp; // microseconds, parsed, not used further
     char text[KMSG_TEXT_MAX + 1]; // the message with its trailing newline
 };

@@ -1,6 +1,6 @@
 # voxaim_capture: runs the engine live on an ALSA capture device, printing
-# the replay's CSV and writing WAV files through the replay's support library,
-# and serving the live view (replay.cmake). Included by this folder's CMakeLists.txt.
+# the replay's CSV, writing sound files (tools_common.cmake) and serving the
+# live view (live.cmake). Included by this folder's CMakeLists.txt.
 set(CAPTURE ${CMAKE_CURRENT_SOURCE_DIR}/capture)
 
 find_package(PkgConfig REQUIRED)

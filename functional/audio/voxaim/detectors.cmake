@@ -8,7 +8,7 @@ set_source_files_properties(
   ${TRACK}/voxaim_analysis.cpp
   ${TRACK}/voxaim_search.cpp
   ${TRACK}/voxaim_kernels.cpp
-  ${TRACK}/voxaim.cpp
+  ${TRACK}/voxaim_energy.cpp
   ${TRACK}/NoiseLevelEstimation.cpp
   ${TRACK}/FrequencyDomainActivityDetection.cpp
   ${TRACK}/UltraSoundDistortionDetection.cpp

@@ -27,6 +27,9 @@ target_link_options(voxaim_shared PRIVATE -Wl,--version-script=${VOXAIM_MAP} -Wl
 set_target_properties(voxaim_shared PROPERTIES
     OUTPUT_NAME voxaim VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
     LINKER_LANGUAGE CXX LINK_DEPENDS ${VOXAIM_MAP} LIBRARY_OUTPUT_DIRECTORY ${VOXAIM_LIB_DIR})
+# The interface's two sources, for the checks of the installed library
+# (packaging/test): VX_VERSION_SCRIPT and VX_INTERFACE_HEADER.
+set_target_properties(voxaim_shared PROPERTIES VX_VERSION_SCRIPT ${VOXAIM_MAP} VX_INTERFACE_HEADER ${TRACK}/voxaim.h)
 
 set(VOXAIM_SEALED ${CMAKE_CURRENT_BINARY_DIR}/voxaim_sealed.o)
 file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/voxaim_objects.txt

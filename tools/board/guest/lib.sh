@@ -50,6 +50,16 @@ keep() {
     fi
 }
 
+# nap: a pause of 50 ms (busybox's usleep; the Debian image's sleep takes
+# fractions).
+nap() {
+    if command -v usleep >/dev/null; then
+        usleep 50000
+    else
+        sleep 0.05
+    fi
+}
+
 # wait_until SECONDS COMMAND...: polls COMMAND every 50 ms until it succeeds;
 # fails after SECONDS.
 wait_until() {
@@ -57,7 +67,7 @@ wait_until() {
     shift
     until "$@"; do
         [ "$(uptime_ms)" -lt $limit ] || return 1
-        usleep 50000
+        nap
     done
 }
 

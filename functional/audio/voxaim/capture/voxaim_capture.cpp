@@ -14,7 +14,6 @@
 // Overruns are recovered, counted and reported on standard error. --serve
 // shows every frame in the live view (live_server.h) as it is captured; a
 // slow viewer loses frames, the capture none.
-#include <getopt.h>
 #include <signal.h>
 
 #include <cerrno>
@@ -28,42 +27,28 @@
 
 #include "functional/audio/voxaim/capture/capture_pcm.h"
 #include "functional/audio/voxaim/cmod/track/voxaim.h"
-#include "functional/audio/voxaim/live/live_event.h"
-#include "functional/audio/voxaim/live/live_server.h"
-#include "functional/audio/voxaim/replay/replay_csv.h"
-#include "functional/audio/voxaim/replay/replay_frames.h"
-#include "functional/audio/voxaim/replay/replay_soundfile.h"
+#include "functional/audio/voxaim/live/live_view.h"
+#include "functional/audio/voxaim/tools_common/command_line.h"
+#include "functional/audio/voxaim/tools_common/frames.h"
+#include "functional/audio/voxaim/tools_common/result_csv.h"
+#include "functional/audio/voxaim/tools_common/sound_file.h"
+#include "functional/audio/voxaim/tools_common/variants.h"
 
 namespace {
 
-using namespace voxaim::replay;
-using voxaim::VariantConfig;
+using namespace voxaim::tools;
 using voxaim::capture::CapturePcm;
 using voxaim::capture::kPeriodFrames;
 
-constexpr const char *kProgram = "voxaim_capture";
-constexpr const char *kUsage = "usage: voxaim_capture --type <variant> [-D device] [-f S32_LE|S24_LE|S16_LE]\n"
-                               "                      [-w FILE] [-n frames] [--serve [ADDR:]PORT]";
+constexpr Tool kTool{"voxaim_capture", "usage: voxaim_capture --type <variant> [-D device] [-f S32_LE|S24_LE|S16_LE]\n"
+                                       "                      [-w FILE] [-n frames] [--serve [ADDR:]PORT]"};
 
 volatile sig_atomic_t StopRequested = 0;
 
 void requestStop(int) { StopRequested = 1; }
 
-int failure(const std::string &message)
-{
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
-    return 1;
-}
-
-int usage()
-{
-    std::fprintf(stderr, "%s\n", kUsage);
-    return 1;
-}
-
 struct Options {
-    const VariantConfig *variant = nullptr;
+    const VariantInfo *variant = nullptr;
     const char *device = "default";
     snd_pcm_format_t format = SND_PCM_FORMAT_UNKNOWN;
     const char *wav = nullptr;
@@ -81,19 +66,49 @@ void catchStopSignals()
     sigaction(SIGTERM, &action, nullptr);
 }
 
+Problem takeFormat(const char *value, Options &options)
+{
+    options.format = voxaim::capture::parseCaptureFormat(value);
+    if (options.format == SND_PCM_FORMAT_UNKNOWN)
+        return std::string("unknown sample format '") + value + "' (S32_LE, S24_LE or S16_LE)";
+    return std::nullopt;
+}
+
+Problem takeFrames(const char *value, Options &options)
+{
+    return parseCount(value, "-n", 1, UINT64_MAX, options.frames);
+}
+
+constexpr ToolOption<Options> kOptions[] = {{.name = "type", .take = takeVariant<Options>},
+                                            {.letter = 'D', .text = &Options::device},
+                                            {.letter = 'f', .take = takeFormat},
+                                            {.letter = 'w', .text = &Options::wav},
+                                            {.letter = 'n', .take = takeFrames},
+                                            {.name = "serve", .take = voxaim::live::takeServe<Options>}};
+
+Problem takeOperands(std::span<const char *const> operands, Options &options)
+{
+    if (options.variant == nullptr)
+        return "--type <variant> is needed";
+    if (!operands.empty())
+        return std::string("no operands, not '") + operands[0] + "'";
+    return std::nullopt;
+}
+
 int capture(const Options &options)
 {
+    catchStopSignals();
     const int32_t channels = options.variant->channels;
     CapturePcm pcm;
     if (!pcm.open(options.device, static_cast<unsigned>(channels), options.format))
-        return failure(pcm.error());
-    std::fprintf(stderr, "%s: %s\n", kProgram, pcm.description().c_str());
+        return failure(kTool, pcm.error());
+    std::fprintf(stderr, "%s: %s\n", kTool.program, pcm.description().c_str());
 
-    std::optional<WavWriter> wav;
+    std::optional<SoundFileWriter> wav;
     if (options.wav != nullptr) {
         wav.emplace();
         if (!wav->open(options.wav, channels, pcm.bits()))
-            return failure(wav->error());
+            return failure(kTool, wav->error());
     }
 
     voxaim_initialize(options.variant->type);
@@ -101,13 +116,9 @@ int capture(const Options &options)
         ~Destroy() { voxaim_destroy(); }
     } destroy;
 
-    voxaim::live::LiveServer live;
-    if (options.serve) {
-        if (!live.start(*options.serve, voxaim::live::helloJson(kProgram, options.variant->name, options.variant->type,
-                                                                options.device)))
-            return failure(live.error());
-        std::fprintf(stderr, "%s: live view on %s\n", kProgram, live.url().c_str());
-    }
+    voxaim::live::LiveView live;
+    if (!live.start(kTool.program, options.serve, options.variant->name, options.variant->type, options.device))
+        return failure(kTool, live.error());
 
     const std::size_t samples = static_cast<std::size_t>(channels) * kPeriodFrames;
     std::vector<int32_t> interleaved(samples);
@@ -120,79 +131,25 @@ int capture(const Options &options)
         if (read == CapturePcm::Read::Interrupted)
             break;
         if (read == CapturePcm::Read::Error)
-            return failure(pcm.error());
-        if (wav && !wav->write(interleaved))
-            return failure(wav->error());
+            return failure(kTool, pcm.error());
+        if (wav && !wav->write(std::span<const int32_t>(interleaved)))
+            return failure(kTool, wav->error());
         deinterleaveIntegers(interleaved, channels, pcm.bits(), frame);
         VoxaimResult result{};
         voxaim_calculate(frame.data(), pcm.bits(), 0, &result);
         printCsvLine(stdout, index, result);
         if (std::fflush(stdout) != 0)
-            return failure(std::string("write error on standard output: ") + std::strerror(errno));
-        if (options.serve)
-            live.publish(voxaim::live::frameJson(index, result));
+            return failure(kTool, std::string("write error on standard output: ") + std::strerror(errno));
+        live.publish(index, result);
     }
-    if (options.serve) {
-        live.finish(voxaim::live::endJson(index));
-        std::fprintf(stderr, "%s: %s\n", kProgram, voxaim::live::describe(live.stats()).c_str());
-    }
+    live.finish(index);
     if (wav && !wav->close())
-        return failure(wav->error());
-    std::fprintf(stderr, "%s: %" PRIu64 " frames, %" PRIu64 " overruns%s\n", kProgram, index, pcm.overruns(),
+        return failure(kTool, wav->error());
+    std::fprintf(stderr, "%s: %" PRIu64 " frames, %" PRIu64 " overruns%s\n", kTool.program, index, pcm.overruns(),
                  StopRequested ? ", stopped by a signal" : "");
     return 0;
 }
 
 } // namespace
 
-int main(int argc, char **argv)
-{
-    enum { kType = 't', kServe = 's', kHelp = 'h' };
-    static const option longOptions[] = {{"type", required_argument, nullptr, kType},
-                                         {"serve", required_argument, nullptr, kServe},
-                                         {"help", no_argument, nullptr, kHelp},
-                                         {nullptr, 0, nullptr, 0}};
-    Options options;
-    opterr = 0;
-    for (int c; (c = getopt_long(argc, argv, "+D:f:w:n:h", longOptions, nullptr)) != -1;) {
-        switch (c) {
-        case kType:
-            options.variant = parseVariant(optarg);
-            if (options.variant == nullptr)
-                return failure(std::string("unknown variant '") + optarg + "' (valid: " + variantList() + ")");
-            break;
-        case 'D':
-            options.device = optarg;
-            break;
-        case 'f':
-            options.format = voxaim::capture::parseCaptureFormat(optarg);
-            if (options.format == SND_PCM_FORMAT_UNKNOWN)
-                return failure(std::string("unknown sample format '") + optarg + "' (S32_LE, S24_LE or S16_LE)");
-            break;
-        case 'w':
-            options.wav = optarg;
-            break;
-        case 'n': {
-            char *end = nullptr;
-            options.frames = std::strtoull(optarg, &end, 10);
-            if (end == optarg || *end != '\0' || options.frames == 0 || *optarg == '-')
-                return failure(std::string("-n takes a frame count, not '") + optarg + "'");
-            break;
-        }
-        case kServe:
-            options.serve = voxaim::live::parseEndpoint(optarg);
-            if (!options.serve)
-                return failure(std::string("--serve takes [ADDR:]PORT, not '") + optarg + "'");
-            break;
-        case kHelp:
-            std::printf("%s\n", kUsage);
-            return 0;
-        default:
-            return usage();
-        }
-    }
-    if (optind != argc || options.variant == nullptr)
-        return usage();
-    catchStopSignals();
-    return capture(options);
-}
+int main(int argc, char **argv) { return runTool<Options>(kTool, kOptions, argc, argv, takeOperands, capture); }

@@ -6,7 +6,7 @@
 #include <limits>
 #include <vector>
 
-#include "functional/audio/voxaim/replay/replay_csv.h"
+#include "functional/audio/voxaim/tools_common/result_csv.h"
 
 namespace voxaim::live {
 
@@ -28,7 +28,7 @@ int32_t blocks(int32_t cells, int32_t step) { return (cells + step - 1) / step; 
 void appendNumber(std::string &json, float value)
 {
     if (std::isfinite(value))
-        replay::appendFloat(json, value);
+        tools::appendFloat(json, value);
     else
         json += "null";
 }
@@ -99,6 +99,22 @@ void appendMap(std::string &json, const VoxaimSearchMap &map, int32_t rowStep)
             std::to_string(map.chosen / map.columnCount) + "],\"cells\":\"" + base64(cells) + "\"}";
 }
 
+// {"elevation":...,"range":...}: `append` writes each grid the variant
+// searches.
+template <class Append>
+void appendGrids(std::string &json, Append append)
+{
+    json += '{';
+    for (const Grid &grid : kGrids) {
+        VoxaimSearchMap map{};
+        if (!voxaim_getSearchMap(grid.id, &map))
+            continue;
+        json += (json.back() == '{' ? "\"" : ",\"") + std::string(grid.name) + "\":";
+        append(grid, map);
+    }
+    json += '}';
+}
+
 } // namespace
 
 std::string base64(std::string_view bytes)
@@ -130,30 +146,24 @@ std::string helloJson(std::string_view program, std::string_view variant, uint32
     json += ",\"framePeriod\":";
     appendNumber(json, static_cast<float>(VOXAIM_FRAME_LENGTH) / 48000.0f);
     json += ",\"flags\":[";
-    for (const replay::FlagBit &flag : replay::kOutputFlags) {
+    for (const tools::FlagBit &flag : tools::kOutputFlags) {
         if (json.back() != '[')
             json += ',';
         json += "{\"bit\":" + std::to_string(flag.bit) + ",\"name\":";
         appendString(json, flag.name);
         json += '}';
     }
-    json += "],\"grids\":{";
-    for (const Grid &grid : kGrids) {
-        VoxaimSearchMap map{};
-        if (!voxaim_getSearchMap(grid.id, &map))
-            continue;
-        if (json.back() != '{')
-            json += ',';
-        json += '"' + std::string(grid.name) + "\":{\"columns\":" + std::to_string(map.columnCount) +
-                ",\"rows\":" + std::to_string(map.rowCount) + ",\"columnStep\":" + std::to_string(kColumnStep) +
-                ",\"rowStep\":" + std::to_string(grid.rowStep) + ",\"unit\":\"" + (grid.angles ? "degrees" : "metres") +
-                "\",\"azimuths\":";
+    json += "],\"grids\":";
+    appendGrids(json, [&json](const Grid &grid, const VoxaimSearchMap &map) {
+        json += "{\"columns\":" + std::to_string(map.columnCount) + ",\"rows\":" + std::to_string(map.rowCount) +
+                ",\"columnStep\":" + std::to_string(kColumnStep) + ",\"rowStep\":" + std::to_string(grid.rowStep) +
+                ",\"unit\":\"" + (grid.angles ? "degrees" : "metres") + "\",\"azimuths\":";
         appendArray(json, map.azimuths, map.columnCount, kDegreesPerRadian);
         json += ",\"values\":";
         appendArray(json, map.rows, map.rowCount, grid.angles ? kDegreesPerRadian : 1.0f);
         json += '}';
-    }
-    json += "}}";
+    });
+    json += '}';
     return json;
 }
 
@@ -168,17 +178,9 @@ std::string frameJson(uint64_t frame, const VoxaimResult &result)
         json += ",\"" + std::string(name) + "\":";
         appendNumber(json, value);
     }
-    json += ",\"flags\":" + std::to_string(result.flags) + ",\"map\":{";
-    for (const Grid &grid : kGrids) {
-        VoxaimSearchMap map{};
-        if (!voxaim_getSearchMap(grid.id, &map))
-            continue;
-        if (json.back() != '{')
-            json += ',';
-        json += '"' + std::string(grid.name) + "\":";
-        appendMap(json, map, grid.rowStep);
-    }
-    json += "}}";
+    json += ",\"flags\":" + std::to_string(result.flags) + ",\"map\":";
+    appendGrids(json, [&json](const Grid &grid, const VoxaimSearchMap &map) { appendMap(json, map, grid.rowStep); });
+    json += '}';
     return json;
 }
 

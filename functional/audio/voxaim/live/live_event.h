@@ -8,7 +8,7 @@
 //          "quality", "flags" and "map";
 //   end    when the input has ended: "frames", the number of frames.
 //
-// The numbers of a frame are the CSV line's (replay_csv.h): the same frame
+// The numbers of a frame are the CSV line's (result_csv.h): the same frame
 // index, the four floats with the same 9 significant digits (the text the CSV
 // prints; a float that is not finite becomes null) and the flag word as a
 // decimal number. "map" holds each search grid the variant searches

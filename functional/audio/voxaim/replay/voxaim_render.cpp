@@ -16,59 +16,95 @@
 // position as a small JSON document for voxaim-plot --truth:
 //
 //   {"variant":"tovak","clip":"speech","azimuth":30,"elevation":10,"range":2,"frames":20}
-#include <getopt.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
+#include <optional>
+#include <span>
 #include <numbers>
 #include <string>
 #include <vector>
 
 #include "functional/audio/voxaim/cmod/track/unittestGenerator.h"
 #include "functional/audio/voxaim/cmod/track/voxaim.h"
-#include "functional/audio/voxaim/replay/replay_csv.h"
-#include "functional/audio/voxaim/replay/replay_file.h"
-#include "functional/audio/voxaim/replay/replay_frames.h"
-#include "functional/audio/voxaim/replay/replay_soundfile.h"
+#include "functional/audio/voxaim/tools_common/command_line.h"
+#include "functional/audio/voxaim/tools_common/file.h"
+#include "functional/audio/voxaim/tools_common/frames.h"
+#include "functional/audio/voxaim/tools_common/result_csv.h"
+#include "functional/audio/voxaim/tools_common/sound_file.h"
+#include "functional/audio/voxaim/tools_common/variants.h"
 
 namespace {
 
-using namespace voxaim::replay;
-using voxaim::VariantConfig;
+using namespace voxaim::tools;
 
-constexpr const char *kProgram = "voxaim_render";
-constexpr const char *kUsage = "usage: voxaim_render --type <variant> [-a azimuth] [-e elevation] [-r range]\n"
-                               "                     [--clip speech|noise] [-n frames] [-s 16|24|32|float]\n"
-                               "                     [--extensible] [--record RAW] [--truth FILE] <out.wav|out.flac>";
-
-int failure(const std::string &message)
-{
-    std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
-    return 1;
-}
+constexpr Tool kTool{"voxaim_render",
+                     "usage: voxaim_render --type <variant> [-a azimuth] [-e elevation] [-r range]\n"
+                     "                     [--clip speech|noise] [-n frames] [-s 16|24|32|float]\n"
+                     "                     [--extensible] [--record RAW] [--truth FILE] <out.wav|out.flac>"};
 
 struct Options {
-    const VariantConfig *variant = nullptr;
+    const VariantInfo *variant = nullptr;
     float position[3] = {30.0f, 10.0f, 2.0f}; // degrees, degrees, metres
     uint32_t clip = UNITTEST_CLIP_FEMALE_SPEECH;
-    long frames = 20;
-    int32_t bits = 24; // 0: float
+    uint64_t frames = 20;
+    int32_t bits = 24; // or kFloatSamples
     bool extensible = false;
     const char *record = nullptr;
     const char *truth = nullptr;
     const char *output = nullptr;
+    std::string rangeText = "2"; // -r as given, for messages
 };
 
-bool parseNumber(const char *text, float &value)
+// -a, -e, -r: the position in degrees and metres. The range's limits are
+// the variant's range grid, checked in render().
+template <int kAxis>
+Problem takePosition(const char *value, Options &options)
 {
-    char *end = nullptr;
-    value = std::strtof(text, &end);
-    return end != text && *end == '\0' && std::isfinite(value);
+    constexpr const char *kNames[] = {"azimuth", "elevation", "range"};
+    constexpr double kLimits[] = {180, 90, std::numeric_limits<double>::max()};
+    double number = 0;
+    const Problem problem = parseNumber(value, kNames[kAxis], -kLimits[kAxis], kLimits[kAxis], number);
+    options.position[kAxis] = static_cast<float>(number);
+    if (kAxis == 2)
+        options.rangeText = value;
+    return problem;
 }
+
+Problem takeFrames(const char *value, Options &options) { return parseCount(value, "-n", 1, 100000, options.frames); }
+
+Problem takeSamples(const char *value, Options &options)
+{
+    options.bits = std::strcmp(value, "float") == 0 ? kFloatSamples : std::atoi(value);
+    if (options.bits != kFloatSamples && options.bits != 16 && options.bits != 24 && options.bits != 32)
+        return std::string("-s takes 16, 24, 32 or float, not '") + value + "'";
+    return std::nullopt;
+}
+
+Problem takeClip(const char *value, Options &options)
+{
+    if (std::strcmp(value, "speech") != 0 && std::strcmp(value, "noise") != 0)
+        return std::string("--clip takes speech or noise, not '") + value + "'";
+    options.clip = std::strcmp(value, "noise") == 0 ? UNITTEST_CLIP_ROOM_NOISE : UNITTEST_CLIP_FEMALE_SPEECH;
+    return std::nullopt;
+}
+
+constexpr ToolOption<Options> kOptions[] = {
+    {.name = "type", .take = takeVariant<Options>},
+    {.letter = 'a', .take = takePosition<0>},
+    {.letter = 'e', .take = takePosition<1>},
+    {.letter = 'r', .take = takePosition<2>},
+    {.name = "clip", .take = takeClip},
+    {.letter = 'n', .take = takeFrames},
+    {.letter = 's', .take = takeSamples},
+    {.name = "extensible", .flag = &Options::extensible},
+    {.name = "record", .text = &Options::record},
+    {.name = "truth", .text = &Options::truth},
+};
 
 // The --truth document: where the talker was, in the results' units.
 bool writeTruth(const Options &options)
@@ -101,53 +137,59 @@ private:
     AudioGenerator *generator_;
 };
 
+Problem takeOperands(std::span<const char *const> operands, Options &options)
+{
+    if (options.variant == nullptr)
+        return "--type <variant> is needed";
+    if (operands.size() != 1)
+        return operands.empty() ? "no output file" : "one output file, not " + std::to_string(operands.size());
+    options.output = operands[0];
+    return std::nullopt;
+}
+
 int render(const Options &options)
 {
-    const int32_t channels = options.variant->channels;
-    SF_INFO info{};
-    info.samplerate = kEngineSampleRate;
-    info.channels = channels;
-    const std::string name = options.output;
-    const bool flac = name.size() >= 5 && name.compare(name.size() - 5, 5, ".flac") == 0;
-    info.format = (flac                 ? SF_FORMAT_FLAC
-                   : options.extensible ? SF_FORMAT_WAVEX
-                                        : SF_FORMAT_WAV) |
-                  (options.bits == 0    ? SF_FORMAT_FLOAT
-                   : options.bits == 16 ? SF_FORMAT_PCM_16
-                   : options.bits == 24 ? SF_FORMAT_PCM_24
-                                        : SF_FORMAT_PCM_32);
-    if (!sf_format_check(&info))
-        return failure(name + ": this file type cannot hold " +
-                       (options.bits == 0 ? std::string("float") : std::to_string(options.bits) + "-bit") + " samples");
-    SoundFileHandle file(sf_open(options.output, SFM_WRITE, &info));
-    if (!file)
-        return failure(name + ": cannot write: " + sf_strerror(nullptr));
-
     voxaim_initialize(options.variant->type);
     struct Destroy {
         ~Destroy() { voxaim_destroy(); }
     } destroy;
+    // A talker closer or farther than the range grid is no test of it.
+    VoxaimSearchMap ranges{};
+    voxaim_getSearchMap(VOXAIM_GRID_AZIMUTH_RANGE, &ranges);
+    const float nearest = ranges.rows[0], farthest = ranges.rows[ranges.rowCount - 1];
+    if (options.position[2] < nearest || options.position[2] > farthest) {
+        char limits[64];
+        std::snprintf(limits, sizeof limits, " is outside %g..%g (the range grid)", static_cast<double>(nearest),
+                      static_cast<double>(farthest));
+        return usageError(kTool, "range " + options.rangeText + limits);
+    }
+
+    const int32_t channels = options.variant->channels;
+    SoundFileWriter file;
+    if (!file.open(options.output, channels, options.bits, options.extensible, options.frames * VOXAIM_FRAME_LENGTH))
+        return failure(kTool, file.error());
     if (options.record != nullptr && voxaim_record_start(options.record) != 1)
-        return failure(std::string("cannot record to ") + options.record);
+        return failure(kTool, std::string("cannot record to ") + options.record);
 
     const float radians = std::numbers::pi_v<float> / 180.0f;
     const float position[3] = {options.position[0] * radians, options.position[1] * radians, options.position[2]};
-    const int32_t width = options.bits == 0 ? kFloatSampleWidth : options.bits;
-    const double scale = options.bits == 0 ? 1.0 : std::ldexp(1.0, options.bits - 24); // of the 24-bit clips
-    const double limit = options.bits == 0 ? 0.0 : std::ldexp(1.0, options.bits - 1);
+    const bool floating = options.bits == kFloatSamples;
+    const int32_t width = floating ? kFloatSampleWidth : options.bits;
+    const double scale = floating ? 1.0 : std::ldexp(1.0, options.bits - 24); // of the 24-bit clips
+    const double limit = floating ? 0.0 : std::ldexp(1.0, options.bits - 1);
     const std::size_t samples = static_cast<std::size_t>(channels) * VOXAIM_FRAME_LENGTH;
     std::vector<float> frame(samples), floats(samples);
     std::vector<int32_t> integers(samples);
     Generator generator;
 
     printCsvHeader(stdout);
-    for (long f = 0; f < options.frames; ++f) {
+    for (uint64_t f = 0; f < options.frames; ++f) {
         const float *rendered = generator.next(position, options.clip);
         for (int32_t c = 0; c < channels; ++c) {
             for (int i = 0; i < VOXAIM_FRAME_LENGTH; ++i) {
                 const float sample = rendered[c * VOXAIM_FRAME_LENGTH + i];
                 const std::size_t at = static_cast<std::size_t>(i) * channels + c;
-                if (options.bits == 0) {
+                if (floating) {
                     floats[at] = static_cast<float>(sample / kFloatFullScale);
                     frame[c * VOXAIM_FRAME_LENGTH + i] = sample;
                 } else {
@@ -157,85 +199,20 @@ int render(const Options &options)
                 }
             }
         }
-        const sf_count_t written = options.bits == 0 ? sf_writef_float(file.get(), floats.data(), VOXAIM_FRAME_LENGTH)
-                                                     : sf_writef_int(file.get(), integers.data(), VOXAIM_FRAME_LENGTH);
-        if (written != VOXAIM_FRAME_LENGTH)
-            return failure(name + ": write error: " + sf_strerror(file.get()));
+        if (!(floating ? file.write(std::span<const float>(floats)) : file.write(std::span<const int32_t>(integers))))
+            return failure(kTool, file.error());
         VoxaimResult result{};
         voxaim_calculate(frame.data(), width, 0, &result);
-        printCsvLine(stdout, static_cast<uint64_t>(f), result);
+        printCsvLine(stdout, f, result);
     }
     voxaim_record_stop();
-    if (sf_close(file.release()) != 0)
-        return failure(name + ": cannot complete the file");
+    if (!file.close())
+        return failure(kTool, file.error());
     if (options.truth != nullptr && !writeTruth(options))
-        return failure(std::string("cannot write ") + options.truth + ": " + std::strerror(errno));
-    return std::fflush(stdout) == 0 ? 0 : failure("write error on standard output");
+        return failure(kTool, std::string("cannot write ") + options.truth + ": " + std::strerror(errno));
+    return std::fflush(stdout) == 0 ? 0 : failure(kTool, "write error on standard output");
 }
 
 } // namespace
 
-int main(int argc, char **argv)
-{
-    enum { kType = 't', kClip = 'c', kExtensible = 'x', kRecord = 'R', kTruth = 'T', kHelp = 'h' };
-    static const option longOptions[] = {{"type", required_argument, nullptr, kType},
-                                         {"clip", required_argument, nullptr, kClip},
-                                         {"extensible", no_argument, nullptr, kExtensible},
-                                         {"record", required_argument, nullptr, kRecord},
-                                         {"truth", required_argument, nullptr, kTruth},
-                                         {"help", no_argument, nullptr, kHelp},
-                                         {nullptr, 0, nullptr, 0}};
-    Options options;
-    opterr = 0;
-    for (int c; (c = getopt_long(argc, argv, "+a:e:r:n:s:h", longOptions, nullptr)) != -1;) {
-        bool ok = true;
-        switch (c) {
-        case kType:
-            options.variant = parseVariant(optarg);
-            if (options.variant == nullptr)
-                return failure(std::string("unknown variant '") + optarg + "' (valid: " + variantList() + ")");
-            break;
-        case 'a':
-        case 'e':
-        case 'r':
-            ok = parseNumber(optarg, options.position[c == 'a' ? 0 : c == 'e' ? 1 : 2]);
-            break;
-        case 'n':
-            options.frames = std::strtol(optarg, nullptr, 10);
-            ok = options.frames > 0 && options.frames <= 100000;
-            break;
-        case 's':
-            options.bits = std::strcmp(optarg, "float") == 0 ? 0 : std::atoi(optarg);
-            ok = options.bits == 0 || options.bits == 16 || options.bits == 24 || options.bits == 32;
-            break;
-        case kClip:
-            ok = std::strcmp(optarg, "speech") == 0 || std::strcmp(optarg, "noise") == 0;
-            options.clip = std::strcmp(optarg, "noise") == 0 ? UNITTEST_CLIP_ROOM_NOISE : UNITTEST_CLIP_FEMALE_SPEECH;
-            break;
-        case kExtensible:
-            options.extensible = true;
-            break;
-        case kRecord:
-            options.record = optarg;
-            break;
-        case kTruth:
-            options.truth = optarg;
-            break;
-        case kHelp:
-            std::printf("%s\n", kUsage);
-            return 0;
-        default:
-            ok = false;
-        }
-        if (!ok) {
-            std::fprintf(stderr, "%s\n", kUsage);
-            return 1;
-        }
-    }
-    if (optind + 1 != argc || options.variant == nullptr) {
-        std::fprintf(stderr, "%s\n", kUsage);
-        return 1;
-    }
-    options.output = argv[optind];
-    return render(options);
-}
+int main(int argc, char **argv) { return runTool<Options>(kTool, kOptions, argc, argv, takeOperands, render); }

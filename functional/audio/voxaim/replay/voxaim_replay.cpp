@@ -9,16 +9,16 @@
 // is initialised for the product type in its header and every frame record
 // goes to voxaim_calculate with its own sample width and input flags, exactly
 // as the device passed them. With --type (a variant's number or name) the
-// file is a multichannel sound file (replay_soundfile.h), replayed with input
-// flags 0 or, with --flags, one hex flag word per line and frame. --map N:FILE
-// writes the search map of frame N, --map FIRST-LAST/STEP:FILE%d those of a
-// series of frames (replay_map.h); it may be given several times. --serve shows the frames in the live view (live_server.h) at the
-// recording's pace, one frame per 42.67 ms, or X times that with --speed X.
+// file is a multichannel sound file (tools_common/sound_file.h), replayed
+// with input flags 0 or, with --flags, one hex flag word per line and frame.
+// --map N:FILE writes the search map of frame N, --map FIRST-LAST/STEP:FILE%d
+// those of a series of frames (tools_common/search_map.h); it may be given
+// several times. --serve shows the frames in the live view (live/live_view.h)
+// at the recording's pace, one frame per 42.67 ms, or X times that with
+// --speed X.
 //
 // Problems with the input are reported on standard error with exit status 1;
 // lines already printed for the frames before a damaged one stay valid.
-#include <getopt.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -31,24 +31,24 @@
 #include <vector>
 
 #include "functional/audio/voxaim/cmod/track/voxaim.h"
-#include "functional/audio/voxaim/live/live_event.h"
-#include "functional/audio/voxaim/live/live_server.h"
-#include "functional/audio/voxaim/replay/replay_csv.h"
-#include "functional/audio/voxaim/replay/replay_flags.h"
-#include "functional/audio/voxaim/replay/replay_frames.h"
-#include "functional/audio/voxaim/replay/replay_map.h"
-#include "functional/audio/voxaim/replay/replay_recording.h"
-#include "functional/audio/voxaim/replay/replay_soundfile.h"
+#include "functional/audio/voxaim/live/live_view.h"
+#include "functional/audio/voxaim/tools_common/command_line.h"
+#include "functional/audio/voxaim/tools_common/flags_file.h"
+#include "functional/audio/voxaim/tools_common/frames.h"
+#include "functional/audio/voxaim/tools_common/recording.h"
+#include "functional/audio/voxaim/tools_common/result_csv.h"
+#include "functional/audio/voxaim/tools_common/search_map.h"
+#include "functional/audio/voxaim/tools_common/sound_file.h"
+#include "functional/audio/voxaim/tools_common/variants.h"
 
 namespace {
 
-using namespace voxaim::replay;
-using voxaim::VariantConfig;
+using namespace voxaim::tools;
 
-constexpr const char *kProgram = "voxaim_replay";
-constexpr const char *kUsage = "usage: voxaim_replay [--map N:FILE]... [--serve [ADDR:]PORT [--speed X]] <recording>\n"
-                               "       voxaim_replay --type <variant> [--flags FILE] [--map N:FILE]...\n"
-                               "                     [--serve [ADDR:]PORT [--speed X]] <sound file>";
+constexpr Tool kTool{"voxaim_replay",
+                     "usage: voxaim_replay [--map N:FILE]... [--serve [ADDR:]PORT [--speed X]] <recording>\n"
+                     "       voxaim_replay --type <variant> [--flags FILE] [--map N:FILE]...\n"
+                     "                     [--serve [ADDR:]PORT [--speed X]] <sound file>"};
 
 // The engine for one variant, destroyed on every way out.
 class EngineSession {
@@ -60,7 +60,7 @@ public:
 };
 
 struct Options {
-    const char *type = nullptr;
+    const VariantInfo *variant = nullptr; // --type: a sound file
     const char *flags = nullptr;
     std::vector<MapRequest> maps;
     std::optional<voxaim::live::Endpoint> serve;
@@ -68,18 +68,26 @@ struct Options {
     const char *input = nullptr;
 };
 
-int failure(const std::string &message)
+Problem takeMap(const char *value, Options &options)
 {
-    std::fflush(stdout); // the lines of the frames before come out first
-    std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
-    return 1;
+    const std::optional<MapRequest> map = parseMapRequest(value);
+    if (!map)
+        return std::string("--map takes N:FILE or FIRST-[LAST][/STEP]:FILE (frame indexes; FILE with %d for the ") +
+               "frame when there are several), not '" + value + "'";
+    options.maps.push_back(*map);
+    return std::nullopt;
 }
 
-int usage()
+Problem takeSpeed(const char *value, Options &options)
 {
-    std::fprintf(stderr, "%s\n", kUsage);
-    return 1;
+    return parseNumber(value, "--speed", 1e-3, 1e3, options.speed);
 }
+
+constexpr ToolOption<Options> kOptions[] = {{.name = "type", .take = takeVariant<Options>},
+                                            {.name = "flags", .text = &Options::flags},
+                                            {.name = "map", .take = takeMap},
+                                            {.name = "serve", .take = voxaim::live::takeServe<Options>},
+                                            {.name = "speed", .take = takeSpeed}};
 
 // One frame for the engine, from either kind of input.
 class Input {
@@ -94,7 +102,7 @@ public:
         return true;
     }
 
-    bool openSoundFile(const char *path, const VariantConfig &variant, const char *flagsPath)
+    bool openSoundFile(const char *path, const VariantInfo &variant, const char *flagsPath)
     {
         soundFile_.emplace();
         if (!soundFile_->open(path, variant))
@@ -134,7 +142,7 @@ public:
         return Next::Frame;
     }
 
-    const VariantConfig &variant() const { return *variant_; }
+    const VariantInfo &variant() const { return *variant_; }
     const std::string &error() const { return error_; }
 
 private:
@@ -147,13 +155,13 @@ private:
     RecordingReader recording_;
     std::optional<SoundFileReader> soundFile_;
     std::optional<FlagsReader> flags_;
-    const VariantConfig *variant_ = nullptr;
+    const VariantInfo *variant_ = nullptr;
     std::string error_;
 };
 
 // Replays every frame of `input`, counting them in `index`; the message of
 // the problem that stopped it early, or empty.
-std::string replayFrames(Input &input, const Options &options, voxaim::live::LiveServer &live, uint64_t &index)
+std::string replayFrames(Input &input, const Options &options, voxaim::live::LiveView &live, uint64_t &index)
 {
     // With --serve, frame n is shown n frame periods (at --speed) after the first.
     const std::chrono::duration<double> period(VOXAIM_FRAME_LENGTH / 48000.0 /
@@ -176,115 +184,58 @@ std::string replayFrames(Input &input, const Options &options, voxaim::live::Liv
             if (map.wants(index) && !writeSearchMap(map.pathFor(index).c_str(), error))
                 return error;
         }
-        if (options.serve) {
+        if (live.serving()) {
             std::fflush(stdout);
-            live.publish(voxaim::live::frameJson(index, result));
+            live.publish(index, result);
             std::this_thread::sleep_until(started + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                                         period * static_cast<double>(index + 1)));
         }
     }
 }
 
+Problem takeOperands(std::span<const char *const> operands, Options &options)
+{
+    if (operands.size() != 1)
+        return operands.empty() ? "no input file" : "one input file, not " + std::to_string(operands.size());
+    options.input = operands[0];
+    if (options.flags != nullptr && options.variant == nullptr)
+        return "--flags is for sound files (with --type); a raw-input recording carries its own flags";
+    if (options.speed > 0 && !options.serve)
+        return "--speed paces the live view: give --serve too";
+    return std::nullopt;
+}
+
 int replay(const Options &options)
 {
     Input input;
-    if (options.type != nullptr) {
-        const VariantConfig *variant = parseVariant(options.type);
-        if (variant == nullptr)
-            return failure(std::string("unknown variant '") + options.type + "' (valid: " + variantList() + ")");
-        if (!input.openSoundFile(options.input, *variant, options.flags))
-            return failure(input.error());
-    } else if (!input.openRecording(options.input)) {
-        return failure(input.error());
-    }
+    if (options.variant != nullptr ? !input.openSoundFile(options.input, *options.variant, options.flags)
+                                   : !input.openRecording(options.input))
+        return failure(kTool, input.error());
 
     EngineSession engine(input.variant().type);
     if (voxaim_getNumberOfChannels() != input.variant().channels)
-        return failure("the engine runs " + std::to_string(voxaim_getNumberOfChannels()) +
-                       " channels for product type " + std::to_string(input.variant().type) + ", the input holds " +
-                       std::to_string(input.variant().channels));
+        return failure(kTool, "the engine runs " + std::to_string(voxaim_getNumberOfChannels()) +
+                                  " channels for product type " + std::to_string(input.variant().type) +
+                                  ", the input holds " + std::to_string(input.variant().channels));
 
-    voxaim::live::LiveServer live;
-    if (options.serve) {
-        if (!live.start(*options.serve,
-                        voxaim::live::helloJson(kProgram, input.variant().name, input.variant().type, options.input)))
-            return failure(live.error());
-        std::fprintf(stderr, "%s: live view on %s\n", kProgram, live.url().c_str());
-    }
+    voxaim::live::LiveView live;
+    if (!live.start(kTool.program, options.serve, input.variant().name, input.variant().type, options.input))
+        return failure(kTool, live.error());
     printCsvHeader(stdout);
     uint64_t index = 0;
     const std::string error = replayFrames(input, options, live, index);
-    if (options.serve) {
-        live.finish(voxaim::live::endJson(index));
-        std::fprintf(stderr, "%s: %s\n", kProgram, voxaim::live::describe(live.stats()).c_str());
-    }
+    live.finish(index);
     if (!error.empty())
-        return failure(error);
+        return failure(kTool, error);
     for (const MapRequest &map : options.maps) {
         if (map.first >= index || map.lastNamed().value_or(0) >= index)
-            return failure("--map " + map.frames() + ": the input has " + std::to_string(index) + " frames");
+            return failure(kTool, "--map " + map.frames() + ": the input has " + std::to_string(index) + " frames");
     }
     if (std::fflush(stdout) != 0 || std::ferror(stdout))
-        return failure(std::string("write error on standard output: ") + std::strerror(errno));
+        return failure(kTool, std::string("write error on standard output: ") + std::strerror(errno));
     return 0;
 }
 
 } // namespace
 
-int main(int argc, char **argv)
-{
-    enum { kType = 't', kFlags = 'f', kMap = 'm', kServe = 's', kSpeed = 'S', kHelp = 'h' };
-    static const option longOptions[] = {{"type", required_argument, nullptr, kType},
-                                         {"flags", required_argument, nullptr, kFlags},
-                                         {"map", required_argument, nullptr, kMap},
-                                         {"serve", required_argument, nullptr, kServe},
-                                         {"speed", required_argument, nullptr, kSpeed},
-                                         {"help", no_argument, nullptr, kHelp},
-                                         {nullptr, 0, nullptr, 0}};
-    Options options;
-    opterr = 0;
-    for (int c; (c = getopt_long(argc, argv, "+h", longOptions, nullptr)) != -1;) {
-        switch (c) {
-        case kType:
-            options.type = optarg;
-            break;
-        case kFlags:
-            options.flags = optarg;
-            break;
-        case kMap: {
-            const std::optional<MapRequest> map = parseMapRequest(optarg);
-            if (!map)
-                return failure(std::string("--map takes N:FILE, FIRST-[LAST][/STEP]:FILE (frame indexes, an ") +
-                               "output file with %d for the frame when there are several), not '" + optarg + "'");
-            options.maps.push_back(*map);
-            break;
-        }
-        case kServe:
-            options.serve = voxaim::live::parseEndpoint(optarg);
-            if (!options.serve)
-                return failure(std::string("--serve takes [ADDR:]PORT, not '") + optarg + "'");
-            break;
-        case kSpeed: {
-            char *end = nullptr;
-            options.speed = std::strtod(optarg, &end);
-            if (end == optarg || *end != '\0' || !std::isfinite(options.speed) || options.speed <= 0)
-                return failure(std::string("--speed takes a factor above 0 (1: the recording's pace), not '") + optarg +
-                               "'");
-            break;
-        }
-        case kHelp:
-            std::printf("%s\n", kUsage);
-            return 0;
-        default:
-            return usage();
-        }
-    }
-    if (optind + 1 != argc)
-        return usage();
-    options.input = argv[optind];
-    if (options.flags != nullptr && options.type == nullptr)
-        return failure("--flags is for sound files (with --type); a raw-input recording carries its own flags");
-    if (options.speed > 0 && !options.serve)
-        return failure("--speed paces the live view: give --serve too");
-    return replay(options);
-}
+int main(int argc, char **argv) { return runTool<Options>(kTool, kOptions, argc, argv, takeOperands, replay); }

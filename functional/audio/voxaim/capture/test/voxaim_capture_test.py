@@ -163,13 +163,15 @@ class Capture(unittest.TestCase):
         capture_device("in.raw")
         for args, message in ((["-D", "nosuch"], "cannot open capture device 'nosuch'"),
                               (["-f", "S8"], "unknown sample format 'S8'"),
-                              (["-n", "0"], "-n takes a frame count"),
+                              (["-n", "0"], "-n takes a whole number of at least 1, not '0'"),
                               (["--type", "8"], "unknown variant '8'"),
                               (["--serve", "x:y"], "--serve takes \\[ADDR:\\]PORT, not 'x:y'")):
             with self.subTest(args=args):
                 r = run(CAPTURE, *(["--type", "tovak"] if "--type" not in args else []), *args)
                 self.assertEqual((r.returncode, r.stdout), (1, ""))
                 self.assertRegex(r.stderr, "(?m)^voxaim_capture: %s" % message)
+        r = run(CAPTURE, "--version")
+        self.assertRegex(r.stdout, r"^voxaim_capture \d+\.\d+\.\d+\n$")
 
 
 def main():

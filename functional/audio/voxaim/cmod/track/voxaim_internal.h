@@ -79,11 +79,65 @@ extern float AngleInterval;
 extern uint8_t AttenuateLoudspeaker;
 extern uint8_t IsTransducersInitialized;
 
-// --- Geometry (allocated per variant) ---------------------------------------
-extern MicrophonePair *AzimuthPairs;   // NumberOfAzimuthPairs records
-extern MicrophonePair *ElevationPairs; // NumberOfElevationPairs records
-extern voxaim::Point *Microphones;     // NumberOfChannels points
-extern voxaim::Point *Loudspeaker;     // one point (all zero where the variant has none)
+// --- Buffers allocated per variant -----------------------------------------
+// The one list of the engine's per-variant buffers: name, element type,
+// element count, and whether the final check of initialisation verifies it
+// (ElevationPairs is not verified: feyla has no elevation pairs). Each entry is
+// a module pointer of that name, declared below and defined in
+// voxaim_state.cpp. voxaim_initialize allocates them zero-filled in this
+// order, stopping with the buffer's name when memory is short; voxaim_destroy
+// releases them. Counts are in the variant's `channels`, `pairs` (elevation
+// plus azimuth pairs, in global pair index order), `elevationPairs` and
+// `azimuthPairs`.
+//   InputAudio: the analysis block, two frames per channel.
+//   RawAudioInput1/2, Numerator1/2: double buffers (normalised input, smoothed
+//   cross-spectra), aliased by Current... and Previous... below.
+//   FftResult: 2049 complex bins per channel; NoisePowerEstimate,
+//   FrequencyWeight: per channel and bin; TimeoutCounter: per pair and bin.
+//   AzimuthElevationLookupTable, AzimuthRangeLookupTable: the delay tables,
+//   lags 0 ... 16383 of the upsampled correlation. Elevation pair p owns
+//   entries p * 29737 ... (cell j * 227 + i for elevation j, azimuth i);
+//   azimuth pair a owns entries a * 10896 ... (cell k * 227 + i for range k).
+//   AzimuthElevationOffsets, AzimuthRangeOffsets: the same tables for the
+//   search's gathers, as byte offsets into CorrelationWindows, in groups of
+//   kGridGroup cells (the last group padded), each group holding the pairs'
+//   offsets one pair after the other (voxaim_kernels.h, accumulateGrid).
+//   Loudspeaker: one point, all zero where the variant has none.
+inline constexpr int kAzimuthElevationGroupedCells =
+    (voxaim::kAzimuthElevationCells + voxaim::kGridGroup - 1) / voxaim::kGridGroup * voxaim::kGridGroup;
+// clang-format off
+#define VOXAIM_ENGINE_BUFFERS(X) \
+    X(InputAudio,                  float,          channels * kBlockLength,                 true)  \
+    X(RawAudioInput1,              float,          channels * kFrameLength,                 true)  \
+    X(RawAudioInput2,              float,          channels * kFrameLength,                 true)  \
+    X(FftResult,                   float,          channels * kSpectrumFloats,              true)  \
+    X(Numerator1,                  float,          pairs * kSpectrumFloats,                 true)  \
+    X(Numerator2,                  float,          pairs * kSpectrumFloats,                 true)  \
+    X(NoisePowerEstimate,          float,          channels * kSpectrumBins,                true)  \
+    X(FrequencyWeight,             float,          channels * kSpectrumBins,                true)  \
+    X(TimeoutCounter,              uint8_t,        pairs * kSpectrumBins,                   true)  \
+    X(AzimuthElevationLookupTable, int16_t,        elevationPairs * kAzimuthElevationCells, true)  \
+    X(AzimuthRangeLookupTable,     int16_t,        azimuthPairs * kAzimuthRangeCells,       true)  \
+    X(AzimuthElevationOffsets,     uint32_t,       elevationPairs * kAzimuthElevationGroupedCells, true) \
+    X(AzimuthRangeOffsets,         uint32_t,       azimuthPairs * kAzimuthRangeCells,       true)  \
+    X(Microphones,                 voxaim::Point,  channels,                                true)  \
+    X(Loudspeaker,                 voxaim::Point,  1,                                       true)  \
+    X(AzimuthPairs,                MicrophonePair, azimuthPairs,                            true)  \
+    X(ElevationPairs,              MicrophonePair, elevationPairs,                          false) \
+    X(AzimuthQuality,              float,          azimuthPairs,                            true)  \
+    X(ElevationQuality,            float,          elevationPairs,                          true)  \
+    /* every entry ends with a backslash: a new buffer is one more line */
+// clang-format on
+
+#define VOXAIM_DECLARE_BUFFER(name, type, count, checked) extern type *name;
+VOXAIM_ENGINE_BUFFERS(VOXAIM_DECLARE_BUFFER)
+#undef VOXAIM_DECLARE_BUFFER
+
+// Aliases of the double buffers, exchanged at the end of every frame.
+extern float *CurrentRawAudioInput;  // RawAudioInput1 or 2
+extern float *PreviousRawAudioInput; // the other one
+extern float *CurrentNumerator;      // Numerator1 or 2: written this frame
+extern float *PreviousNumerator;     // the other one: last frame's
 
 // Sine-spaced angle grids (radians; NaN where the sine leaves -1 ... 1) and the
 // range grid (metres).
@@ -91,38 +145,9 @@ extern std::array<float, voxaim::kAzimuthCount> AzimuthAngles;
 extern std::array<float, voxaim::kElevationCount> ElevationAngles;
 extern std::array<float, voxaim::kRangeCount> Ranges;
 
-// Delay tables: lags 0 ... 16383 of the upsampled correlation. Elevation pair p
-// owns entries p * 29737 ... (cell j * 227 + i for elevation j, azimuth i);
-// azimuth pair a owns entries a * 10896 ... (cell k * 227 + i for range k).
-extern int16_t *AzimuthElevationLookupTable;
-extern int16_t *AzimuthRangeLookupTable;
-// The same tables for the search's gathers: byte offsets into
-// CorrelationWindows, in groups of kGridGroup cells (the last group padded),
-// each group holding the pairs' offsets one pair after the other in list
-// order (voxaim_kernels.h, accumulateGrid).
-inline constexpr int kAzimuthElevationGroupedCells =
-    (voxaim::kAzimuthElevationCells + voxaim::kGridGroup - 1) / voxaim::kGridGroup * voxaim::kGridGroup;
-extern uint32_t *AzimuthElevationOffsets; // elevation pairs * kAzimuthElevationGroupedCells
-extern uint32_t *AzimuthRangeOffsets;     // azimuth pairs * kAzimuthRangeCells
-
-// --- Per-frame buffers (allocated per variant) ------------------------------
-extern float *RawAudioInput1; // NumberOfChannels * 2048 normalised samples
-extern float *RawAudioInput2;
-extern float *CurrentRawAudioInput;  // alias of RawAudioInput1 or 2
-extern float *PreviousRawAudioInput; // alias of the other one
-extern float *InputAudio;            // NumberOfChannels * 4096: analysis block
-extern float *FftResult;             // NumberOfChannels * 4098: 2049 bins per channel
-extern float *NoisePowerEstimate;    // NumberOfChannels * 2049
-extern float *FrequencyWeight;       // NumberOfChannels * 2049
-extern float *Numerator1;            // pairs * 4098, global pair index order
-extern float *Numerator2;
-extern float *CurrentNumerator;  // alias of Numerator1 or 2
-extern float *PreviousNumerator; // alias of the other one
-extern uint8_t *TimeoutCounter;  // pairs * 2049
+// --- Per-frame state ----------------------------------------------------------
 extern uint8_t TimeoutLimit;
-extern float *AzimuthQuality;   // NumberOfAzimuthPairs
-extern float *ElevationQuality; // NumberOfElevationPairs
-extern int32_t BlockedCounter;  // upside-down frames since the last warning
+extern int32_t BlockedCounter; // upside-down frames since the last warning
 // The best cell of the elevation grid of a variant without elevation pairs,
 // which no frame writes: found once, at initialisation.
 extern int32_t UnwrittenElevationCell;

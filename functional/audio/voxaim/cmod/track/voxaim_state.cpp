@@ -15,36 +15,20 @@ float AngleInterval = 0.0f;
 uint8_t AttenuateLoudspeaker = 0;
 uint8_t IsTransducersInitialized = 0;
 
-MicrophonePair *AzimuthPairs = nullptr;
-MicrophonePair *ElevationPairs = nullptr;
-Point *Microphones = nullptr;
-Point *Loudspeaker = nullptr;
+// The per-variant buffers (VOXAIM_ENGINE_BUFFERS), null until voxaim_initialize.
+#define VOXAIM_DEFINE_BUFFER(name, type, count, checked) type *name = nullptr;
+VOXAIM_ENGINE_BUFFERS(VOXAIM_DEFINE_BUFFER)
+#undef VOXAIM_DEFINE_BUFFER
+float *CurrentRawAudioInput = nullptr;
+float *PreviousRawAudioInput = nullptr;
+float *CurrentNumerator = nullptr;
+float *PreviousNumerator = nullptr;
 
 std::array<float, kAzimuthCount> AzimuthAngles{};
 std::array<float, kElevationCount> ElevationAngles{};
 std::array<float, kRangeCount> Ranges{};
 
-int16_t *AzimuthElevationLookupTable = nullptr;
-int16_t *AzimuthRangeLookupTable = nullptr;
-uint32_t *AzimuthElevationOffsets = nullptr;
-uint32_t *AzimuthRangeOffsets = nullptr;
-
-float *RawAudioInput1 = nullptr;
-float *RawAudioInput2 = nullptr;
-float *CurrentRawAudioInput = nullptr;
-float *PreviousRawAudioInput = nullptr;
-float *InputAudio = nullptr;
-float *FftResult = nullptr;
-float *NoisePowerEstimate = nullptr;
-float *FrequencyWeight = nullptr;
-float *Numerator1 = nullptr;
-float *Numerator2 = nullptr;
-float *CurrentNumerator = nullptr;
-float *PreviousNumerator = nullptr;
-uint8_t *TimeoutCounter = nullptr;
 uint8_t TimeoutLimit = 2;
-float *AzimuthQuality = nullptr;
-float *ElevationQuality = nullptr;
 int32_t BlockedCounter = 0;
 int32_t UnwrittenElevationCell = 0;
 

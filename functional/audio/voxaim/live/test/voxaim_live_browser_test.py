@@ -26,7 +26,7 @@ import scripttest  # tools/testing, on PYTHONPATH
 
 ARGS = None
 TMP = None
-FRAMES = 140   # 6 s at the recording's pace
+FRAMES = 600   # 25 s at the recording's pace: more than the checks need on a slow machine
 FAR_END = 3    # the output flag bit that copies the far-end input flag
 # Without the background-networking flags chromium tries to reach outside
 # hosts, which this machine refuses.
@@ -90,8 +90,8 @@ class Browser(unittest.TestCase):
         self.driver.refresh()
         self.watch(lambda s: s["frame"].isdigit() and int(s["frame"]) > before and s["status"] == "live", 10)
 
+        replay.terminate()   # its lines come out as the frames are served
         out, err = replay.communicate(timeout=60)
-        self.assertEqual(replay.returncode, 0, err)
         lines = list(csv.reader(out.splitlines()))[1:]
         for shot in self.seen:
             line = lines[int(shot["frame"])]

@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "functional/audio/voxaim/cmod/track/voxaim.h"
-#include "functional/audio/voxaim/cmod/track/voxaim_variants.h"
-#include "functional/audio/voxaim/replay/replay_csv.h"
+#include "functional/audio/voxaim/tools_common/variants.h"
+#include "functional/audio/voxaim/tools_common/result_csv.h"
 
 namespace {
 
@@ -72,7 +72,7 @@ int main(int argc, char **argv)
     }
     const auto type = static_cast<uint32_t>(std::strtoul(argv[1], nullptr, 10));
     const int frames = std::atoi(argv[3]);
-    if (voxaim::findVariant(type) == nullptr || frames < 1) {
+    if (voxaim::tools::findVariant(type) == nullptr || frames < 1) {
         std::fprintf(stderr, "voxaim_replay_recorder: bad product type or frame count\n");
         return 1;
     }
@@ -96,7 +96,7 @@ int main(int argc, char **argv)
 
     Noise floor(777);
     std::vector<float> frame(static_cast<std::size_t>(channels) * kFrame);
-    voxaim::replay::printCsvHeader(stdout);
+    voxaim::tools::printCsvHeader(stdout);
     for (int f = 0; f < frames; ++f) {
         const bool sixteenBit = f % 3 == 1;
         const float scale = sixteenBit ? 1.0f / 256.0f : 1.0f;
@@ -110,7 +110,7 @@ int main(int argc, char **argv)
             static_cast<uint32_t>(f == 4) | static_cast<uint32_t>(f == 2) << 1 | (f % 2 ? 0x100u : 0u);
         VoxaimResult result{};
         voxaim_calculate(frame.data(), sixteenBit ? 16 : 24, inputFlags, &result);
-        voxaim::replay::printCsvLine(stdout, static_cast<uint64_t>(f), result);
+        voxaim::tools::printCsvLine(stdout, static_cast<uint64_t>(f), result);
     }
     voxaim_record_stop();
     voxaim_destroy();

@@ -55,9 +55,11 @@ def data_offset(data):
 
 
 class SoundFiles(unittest.TestCase):
-    def assertFails(self, r, message, stdout=""):
+    def assertFails(self, r, message, stdout="", program="voxaim_replay"):
+        """Status 1 and one line naming the problem, followed by the usage
+        for a problem with the command line."""
         self.assertEqual(r.returncode, 1, r.stderr)
-        self.assertRegex(r.stderr, r"^voxaim_replay: .*%s.*\n$" % message)
+        self.assertRegex(r.stderr, r"^%s: .*%s.*\n(usage: %s .*\n(    .*\n)*)?$" % (program, message, program))
         self.assertEqual(r.stdout, stdout)
 
     def test_every_variant_replays_like_its_raw_recording(self):
@@ -156,7 +158,6 @@ class SoundFiles(unittest.TestCase):
             (("--type", "feyla", path("44k.wav")), "sample rate 44100 Hz, the engine runs at 48000 Hz", ""),
             (("--type", "tovak", path("four.wav")), r"4 channels, but product type 1 \(tovak\) has 8", ""),
             (("--type", "3", path("four.wav")), "unknown variant '3' \\(valid: 0 mirel, 1 tovak", ""),
-            (("--type", "nova", path("four.wav")), "unknown variant 'nova'", ""),
             (("--type", "feyla", path("garbage.wav")), "garbage.wav: cannot read as a sound file", ""),
             (("--type", "feyla", path("missing.wav")), "missing.wav: cannot read as a sound file", ""),
             (("--type", "feyla", path("cut.wav")),
@@ -165,6 +166,23 @@ class SoundFiles(unittest.TestCase):
         for args, message, stdout in cases:
             with self.subTest(args=args):
                 self.assertFails(run(REPLAY, *args), message, stdout)
+
+    def test_render_refusals(self):
+        """What voxaim_render cannot render is refused before any file is
+        written."""
+        for args, message in ((("-e", "95"), "elevation 95 is outside -90..90"),
+                              (("-a", "x"), "azimuth takes a number, not 'x'"),
+                              (("-r", "0.01"), r"range 0.01 is outside 0.5..9.9 \(the range grid\)"),
+                              (("-r", "12"), "range 12 is outside 0.5..9.9"),
+                              (("-n", "0"), "-n takes a whole number from 1 to 100000, not '0'"),
+                              (("-s", "8"), "-s takes 16, 24, 32 or float, not '8'"),
+                              ((), r"out.mp3: a sound file's name ends in .wav or .flac")):
+            with self.subTest(args=args):
+                self.assertFails(run(RENDER, "--type", "lumo", *args, path("out.mp3" if not args else "out.wav")),
+                                 message, program="voxaim_render")
+                self.assertEqual([n for n in os.listdir(TMP.name) if n.startswith("out")], [])
+        r = run(RENDER, "--version")
+        self.assertRegex(r.stdout, r"^voxaim_render \d+\.\d+\.\d+\n$")
 
     def test_non_finite_sample(self):
         render("lumo", "nan.wav", "-s", "float", frames=5)

@@ -8,6 +8,7 @@ usage: voxaim_replay_test.py --emulator "<prefix>" <voxaim_replay> <voxaim_repla
 """
 import argparse
 import os
+import re
 import shlex
 import struct
 import subprocess
@@ -198,14 +199,24 @@ class Replay(unittest.TestCase):
                          "cannot open .*missing.rec: No such file or directory")
         self.assertFails(run(REPLAY, Workdir.tmp.name), "Is a directory")
 
-    def test_usage(self):
-        for args in ((), ("a.rec", "b.rec")):
+    def test_command_line(self):
+        """The tools' common command line: each problem named before the
+        usage, --help and --version."""
+        for args, message in (((), "no input file"), (("a.rec", "b.rec"), "one input file, not 2"),
+                              (("--x", "a.rec"), "unknown option '--x'"), (("-q",), "unknown option '-q'"),
+                              (("a.rec", "--type"), "one input file, not 2"),
+                              (("--type",), "option '--type' needs a value"),
+                              (("--type=nova", "a.rec"), "unknown variant 'nova'")):
             with self.subTest(args=args):
                 r = run(REPLAY, *args)
                 self.assertEqual((r.returncode, r.stdout), (1, ""))
-                self.assertEqual(r.stderr, USAGE)
+                self.assertTrue(r.stderr.endswith("\n" + USAGE), r.stderr)
+                self.assertRegex(r.stderr[:-len(USAGE)], r"^voxaim_replay: %s[^\n]*\n$" % re.escape(message))
         r = run(REPLAY, "--help")
         self.assertEqual((r.returncode, r.stdout, r.stderr), (0, USAGE, ""))
+        r = run(REPLAY, "--version", "a.rec")
+        self.assertRegex(r.stdout, r"^voxaim_replay \d+\.\d+\.\d+\n$")
+        self.assertEqual((r.returncode, r.stderr), (0, ""))
 
 
 def main():

@@ -1,12 +1,14 @@
-#include "functional/audio/voxaim/replay/replay_recording.h"
+#include "functional/audio/voxaim/tools_common/recording.h"
 
 #include <array>
 #include <bit>
-#include <cstdarg>
 #include <cerrno>
+#include <cstdarg>
 #include <cstring>
 
-namespace voxaim::replay {
+#include "functional/audio/voxaim/cmod/track/voxaim.h"
+
+namespace voxaim::tools {
 
 namespace {
 
@@ -34,18 +36,6 @@ __attribute__((format(printf, 1, 2))) std::string format(const char *fmt, ...)
     std::vsnprintf(text.data(), text.size(), fmt, args);
     va_end(args);
     return text.data();
-}
-
-// "0, 1, 2, 4, 5, 6, 7": the product types the engine accepts.
-std::string validTypes()
-{
-    std::string list;
-    for (const VariantConfig &v : kVariants) {
-        if (!list.empty())
-            list += ", ";
-        list += std::to_string(v.type);
-    }
-    return list;
 }
 
 // Reads up to `size` bytes; the count actually read is short only at end of
@@ -85,7 +75,7 @@ bool RecordingReader::open(const char *path)
     const uint32_t type = header[2];
     variant_ = findVariant(type);
     if (variant_ == nullptr)
-        return fail(format("%s: invalid product type %u in the header (valid: %s)", path, type, validTypes().c_str()));
+        return fail(format("%s: invalid product type %u in the header (valid: %s)", path, type, typeList().c_str()));
     const unsigned channels = header[3];
     if (channels != static_cast<unsigned>(variant_->channels)) {
         const int32_t expected = variant_->channels;
@@ -133,4 +123,4 @@ RecordingReader::Next RecordingReader::next(FrameRecord &record)
     return Next::Frame;
 }
 
-} // namespace voxaim::replay
+} // namespace voxaim::tools

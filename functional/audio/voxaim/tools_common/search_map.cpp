@@ -1,4 +1,4 @@
-#include "functional/audio/voxaim/replay/replay_map.h"
+#include "functional/audio/voxaim/tools_common/search_map.h"
 
 #include <cerrno>
 #include <cmath>
@@ -6,9 +6,9 @@
 #include <limits>
 
 #include "functional/audio/voxaim/cmod/track/voxaim.h"
-#include "functional/audio/voxaim/replay/replay_file.h"
+#include "functional/audio/voxaim/tools_common/file.h"
 
-namespace voxaim::replay {
+namespace voxaim::tools {
 
 namespace {
 
@@ -143,4 +143,4 @@ bool writeSearchMap(const char *path, std::string &error)
     return true;
 }
 
-} // namespace voxaim::replay
+} // namespace voxaim::tools

@@ -1,5 +1,5 @@
-#ifndef FUNCTIONAL_AUDIO_VOXAIM_REPLAY_REPLAY_FLAGS_H
-#define FUNCTIONAL_AUDIO_VOXAIM_REPLAY_REPLAY_FLAGS_H
+#ifndef FUNCTIONAL_AUDIO_VOXAIM_TOOLS_COMMON_FLAGS_FILE_H
+#define FUNCTIONAL_AUDIO_VOXAIM_TOOLS_COMMON_FLAGS_FILE_H
 // The input flags of a replayed sound file: one hex flag word per line
 // ("0", "0x1", "3", ...), line n for frame n. Lines after the last frame are
 // not read.
@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <string>
 
-#include "functional/audio/voxaim/replay/replay_file.h"
+#include "functional/audio/voxaim/tools_common/file.h"
 
-namespace voxaim::replay {
+namespace voxaim::tools {
 
 class FlagsReader {
 public:
@@ -32,6 +32,6 @@ private:
 // allowed.
 bool parseFlagWord(const std::string &text, uint32_t &flags);
 
-} // namespace voxaim::replay
+} // namespace voxaim::tools
 
 #endif

@@ -1,4 +1,4 @@
-#include "functional/audio/voxaim/replay/replay_csv.h"
+#include "functional/audio/voxaim/tools_common/result_csv.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 
 namespace {
 
-using voxaim::replay::formatCsvLine;
+using voxaim::tools::formatCsvLine;
 
 std::vector<std::string> fields(const std::string &line)
 {
@@ -59,7 +59,7 @@ TEST(ReplayCsv, FrameIndexAndFlags)
     const VoxaimResult allFlags{0, 0, 0, 0, 0xFFFFFFFFu};
     EXPECT_EQ(formatCsvLine(UINT64_MAX, allFlags), "18446744073709551615,0,0,0,0,0xffffffff,1,1,1,1,1,1,1");
     EXPECT_EQ(formatCsvLine(0, VoxaimResult{0, 0, 0, 0, 0x58}), "0,0,0,0,0,0x58,0,0,0,1,1,0,0");
-    EXPECT_EQ(voxaim::replay::csvHeader(),
+    EXPECT_EQ(voxaim::tools::csvHeader(),
               "frame,azimuth,elevation,range,quality,flags,VOXAIM_OUT_VOICE_ACTIVITY,VOXAIM_OUT_TIME_DOMAIN_ANSWER,"
               "VOXAIM_OUT_SOUND_ACTIVITY,VOXAIM_OUT_FAR_END_ACTIVITY,VOXAIM_OUT_NOISE_HOLD,"
               "VOXAIM_OUT_ULTRASOUND_DISTORTION,VOXAIM_OUT_PANEL_UPRIGHT");

@@ -1,11 +1,11 @@
-#include "functional/audio/voxaim/replay/replay_flags.h"
+#include "functional/audio/voxaim/tools_common/flags_file.h"
 
 #include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <utility>
 
-namespace voxaim::replay {
+namespace voxaim::tools {
 
 bool parseFlagWord(const std::string &text, uint32_t &flags)
 {
@@ -69,4 +69,4 @@ bool FlagsReader::next(uint32_t &flags)
     return true;
 }
 
-} // namespace voxaim::replay
+} // namespace voxaim::tools

@@ -1,5 +1,5 @@
-#ifndef FUNCTIONAL_AUDIO_VOXAIM_REPLAY_REPLAY_RECORDING_H
-#define FUNCTIONAL_AUDIO_VOXAIM_REPLAY_REPLAY_RECORDING_H
+#ifndef FUNCTIONAL_AUDIO_VOXAIM_TOOLS_COMMON_RECORDING_H
+#define FUNCTIONAL_AUDIO_VOXAIM_TOOLS_COMMON_RECORDING_H
 // Reading a raw-input recording as the engine writes it (voxaim_record_start):
 // a 4-byte header (0xAC, 0x01, product type, channel count; low bytes), then
 // one record per frame: bits per sample (int32), input flags (uint32) and the
@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "functional/audio/voxaim/replay/replay_file.h"
-#include "functional/audio/voxaim/cmod/track/voxaim_variants.h"
+#include "functional/audio/voxaim/tools_common/file.h"
+#include "functional/audio/voxaim/tools_common/variants.h"
 
-namespace voxaim::replay {
+namespace voxaim::tools {
 
 // One frame record, exactly as it was passed to voxaim_calculate.
 struct FrameRecord {
@@ -39,7 +39,7 @@ public:
     // damaged record) or a read error.
     Next next(FrameRecord &record);
 
-    const VariantConfig &variant() const { return *variant_; }
+    const VariantInfo &variant() const { return *variant_; }
     int32_t channels() const { return variant_->channels; }
     // Index of the record the next call to next() reads.
     uint64_t frameIndex() const { return frame_; }
@@ -50,11 +50,11 @@ private:
 
     FilePtr file_;
     std::string path_;
-    const VariantConfig *variant_ = nullptr;
+    const VariantInfo *variant_ = nullptr;
     uint64_t frame_ = 0;
     std::string error_;
 };
 
-} // namespace voxaim::replay
+} // namespace voxaim::tools
 
 #endif

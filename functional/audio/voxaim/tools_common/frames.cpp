@@ -1,30 +1,10 @@
-#include "functional/audio/voxaim/replay/replay_frames.h"
+#include "functional/audio/voxaim/tools_common/frames.h"
 
 #include <cassert>
 #include <cmath>
 #include <cstring>
 
-namespace voxaim::replay {
-
-const VariantConfig *parseVariant(const char *text)
-{
-    for (const VariantConfig &v : kVariants) {
-        if (std::strcmp(text, v.name) == 0 || std::to_string(v.type) == text)
-            return &v;
-    }
-    return nullptr;
-}
-
-std::string variantList()
-{
-    std::string list;
-    for (const VariantConfig &v : kVariants) {
-        if (!list.empty())
-            list += ", ";
-        list += std::to_string(v.type) + " " + v.name;
-    }
-    return list;
-}
+namespace voxaim::tools {
 
 void deinterleaveIntegers(std::span<const int32_t> interleaved, int32_t channels, int32_t bits, std::span<float> frame)
 {
@@ -58,4 +38,4 @@ std::optional<std::size_t> firstNonFinite(std::span<const float> frame)
     return std::nullopt;
 }
 
-} // namespace voxaim::replay
+} // namespace voxaim::tools

@@ -1,9 +1,9 @@
-#include "functional/audio/voxaim/replay/replay_csv.h"
+#include "functional/audio/voxaim/tools_common/result_csv.h"
 
 #include <array>
 #include <cinttypes>
 
-namespace voxaim::replay {
+namespace voxaim::tools {
 
 void appendFloat(std::string &text, float value)
 {
@@ -45,4 +45,4 @@ void printCsvLine(std::FILE *out, uint64_t frame, const VoxaimResult &result)
     std::fprintf(out, "%s\n", formatCsvLine(frame, result).c_str());
 }
 
-} // namespace voxaim::replay
+} // namespace voxaim::tools

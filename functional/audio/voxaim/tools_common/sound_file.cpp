@@ -1,11 +1,13 @@
-#include "functional/audio/voxaim/replay/replay_soundfile.h"
+#include "functional/audio/voxaim/tools_common/sound_file.h"
 
+#include <cctype>
+#include <cstring>
 #include <utility>
 
 #include "functional/audio/voxaim/cmod/track/voxaim.h"
-#include "functional/audio/voxaim/replay/replay_frames.h"
+#include "functional/audio/voxaim/tools_common/frames.h"
 
-namespace voxaim::replay {
+namespace voxaim::tools {
 
 namespace {
 
@@ -48,7 +50,7 @@ bool SoundFileReader::fail(std::string message)
     return false;
 }
 
-bool SoundFileReader::open(const char *path, const VariantConfig &variant)
+bool SoundFileReader::open(const char *path, const VariantInfo &variant)
 {
     path_ = path;
     SF_INFO info{};
@@ -99,49 +101,78 @@ SoundFileReader::Next SoundFileReader::next(std::vector<float> &frame)
     return Next::Frame;
 }
 
-bool WavWriter::open(const char *path, int32_t channels, int32_t bits)
+bool SoundFileWriter::open(const char *path, int32_t channels, int32_t bits, bool extensible,
+                           std::optional<uint64_t> frames)
 {
     path_ = path;
     channels_ = channels;
+    std::string name = path_;
+    for (char &c : name)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const auto endsWith = [&name](const char *end) {
+        return name.size() > std::strlen(end) &&
+               name.compare(name.size() - std::strlen(end), std::string::npos, end) == 0;
+    };
     SF_INFO info{};
     info.samplerate = kEngineSampleRate;
     info.channels = channels;
-    // RF64 that libsndfile writes as plain WAV as long as the file stays below
-    // 4 GiB (25 minutes of 8 channels of 32-bit samples): a long capture
-    // keeps every sample instead of overflowing the WAV header's sizes.
-    info.format = SF_FORMAT_RF64 | (bits == 16 ? SF_FORMAT_PCM_16 : bits == 24 ? SF_FORMAT_PCM_24 : SF_FORMAT_PCM_32);
+    if (endsWith(".flac"))
+        info.format = SF_FORMAT_FLAC;
+    else if (endsWith(".wav"))
+        info.format = extensible ? SF_FORMAT_WAVEX : SF_FORMAT_RF64;
+    else
+        return fail(path_ + ": a sound file's name ends in .wav or .flac");
+    // WAV's sizes are 32-bit; a sample takes at most 4 bytes.
+    constexpr uint64_t kWavDataLimit = (uint64_t{1} << 32) - 4096;
+    if (info.format == SF_FORMAT_RF64 && frames && *frames <= kWavDataLimit / (static_cast<uint64_t>(channels) * 4))
+        info.format = SF_FORMAT_WAV;
+    info.format |= bits == kFloatSamples ? SF_FORMAT_FLOAT
+                   : bits == 16          ? SF_FORMAT_PCM_16
+                   : bits == 24          ? SF_FORMAT_PCM_24
+                                         : SF_FORMAT_PCM_32;
+    if (!sf_format_check(&info))
+        return fail(path_ + ": this file type cannot hold " +
+                    (bits == kFloatSamples ? std::string("float") : std::to_string(bits) + "-bit") + " samples");
     file_.reset(sf_open(path, SFM_WRITE, &info));
-    if (!file_) {
-        error_ = path_ + ": cannot write: " + sf_strerror(nullptr);
-        return false;
-    }
+    if (!file_)
+        return fail(path_ + ": cannot write: " + sf_strerror(nullptr));
     sf_command(file_.get(), SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
-    // The header is rewritten after every write, so that even a capture that
-    // is killed or loses power leaves a file that reads to its last frame.
     sf_command(file_.get(), SFC_SET_UPDATE_HEADER_AUTO, nullptr, SF_TRUE);
     return true;
 }
 
-bool WavWriter::write(std::span<const int32_t> interleaved)
+bool SoundFileWriter::written(sf_count_t wrote, std::size_t samples)
 {
-    const sf_count_t frames = static_cast<sf_count_t>(interleaved.size() / channels_);
-    if (sf_writef_int(file_.get(), interleaved.data(), frames) != frames) {
-        error_ = path_ + ": write error: " + sf_strerror(file_.get());
-        return false;
-    }
-    return true;
+    if (wrote == static_cast<sf_count_t>(samples / channels_))
+        return true;
+    return fail(path_ + ": write error: " + sf_strerror(file_.get()));
 }
 
-bool WavWriter::close()
+bool SoundFileWriter::write(std::span<const int32_t> interleaved)
+{
+    return written(sf_writef_int(file_.get(), interleaved.data(), interleaved.size() / channels_), interleaved.size());
+}
+
+bool SoundFileWriter::write(std::span<const float> interleaved)
+{
+    return written(sf_writef_float(file_.get(), interleaved.data(), interleaved.size() / channels_),
+                   interleaved.size());
+}
+
+bool SoundFileWriter::close()
 {
     if (!file_)
         return true;
     const int status = sf_close(file_.release());
-    if (status != 0) {
-        error_ = path_ + ": cannot complete the file: " + sf_error_number(status);
-        return false;
-    }
+    if (status != 0)
+        return fail(path_ + ": cannot complete the file: " + sf_error_number(status));
     return true;
 }
 
-} // namespace voxaim::replay
+bool SoundFileWriter::fail(std::string message)
+{
+    error_ = std::move(message);
+    return false;
+}
+
+} // namespace voxaim::tools

@@ -1,5 +1,5 @@
-#ifndef FUNCTIONAL_AUDIO_VOXAIM_REPLAY_REPLAY_MAP_H
-#define FUNCTIONAL_AUDIO_VOXAIM_REPLAY_REPLAY_MAP_H
+#ifndef FUNCTIONAL_AUDIO_VOXAIM_TOOLS_COMMON_SEARCH_MAP_H
+#define FUNCTIONAL_AUDIO_VOXAIM_TOOLS_COMMON_SEARCH_MAP_H
 // The search map of one frame as CSV (voxaim_getSearchMap): one line per grid
 // cell, azimuth fastest, first the azimuth x elevation grid (variants with
 // elevation pairs), then the azimuth x range grid:
@@ -15,7 +15,7 @@
 #include <optional>
 #include <string>
 
-namespace voxaim::replay {
+namespace voxaim::tools {
 
 inline constexpr const char *kMapHeader = "grid,azimuth,elevation_or_range,power,chosen";
 
@@ -44,6 +44,6 @@ struct MapRequest {
 // nullopt for anything else than FRAMES:FILE as above.
 std::optional<MapRequest> parseMapRequest(const std::string &text);
 
-} // namespace voxaim::replay
+} // namespace voxaim::tools
 
 #endif

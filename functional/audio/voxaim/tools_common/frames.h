@@ -1,5 +1,5 @@
-#ifndef FUNCTIONAL_AUDIO_VOXAIM_REPLAY_REPLAY_FRAMES_H
-#define FUNCTIONAL_AUDIO_VOXAIM_REPLAY_REPLAY_FRAMES_H
+#ifndef FUNCTIONAL_AUDIO_VOXAIM_TOOLS_COMMON_FRAMES_H
+#define FUNCTIONAL_AUDIO_VOXAIM_TOOLS_COMMON_FRAMES_H
 // Turning multichannel audio as sound files and sound cards deliver it
 // (interleaved: one sample of every channel, then the next) into the engine's
 // frames (channel after channel, 2048 samples each), and the checks every
@@ -8,22 +8,12 @@
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <string>
 
-#include "functional/audio/voxaim/cmod/track/voxaim_variants.h"
-
-namespace voxaim::replay {
+namespace voxaim::tools {
 
 // The scale of float audio (full scale 1.0) in the engine's 24-bit frames.
 inline constexpr int32_t kFloatSampleWidth = 24;
 inline constexpr double kFloatFullScale = 8388608.0;
-
-// The variant named by its number ("1") or its name ("tovak"); nullptr for
-// anything else.
-const VariantConfig *parseVariant(const char *text);
-
-// "0 mirel, 1 tovak, ...": the variants for messages.
-std::string variantList();
 
 // Integer samples left-justified in 32 bits (the top `bits` bits carry the
 // sample, as libsndfile delivers them) into the engine frame at their own
@@ -38,6 +28,6 @@ void deinterleaveFloats(std::span<const double> interleaved, int32_t channels, s
 // poison the engine's smoothed spectra for many frames after it.
 std::optional<std::size_t> firstNonFinite(std::span<const float> frame);
 
-} // namespace voxaim::replay
+} // namespace voxaim::tools
 
 #endif

@@ -1,5 +1,5 @@
-#ifndef FUNCTIONAL_AUDIO_VOXAIM_REPLAY_REPLAY_CSV_H
-#define FUNCTIONAL_AUDIO_VOXAIM_REPLAY_REPLAY_CSV_H
+#ifndef FUNCTIONAL_AUDIO_VOXAIM_TOOLS_COMMON_RESULT_CSV_H
+#define FUNCTIONAL_AUDIO_VOXAIM_TOOLS_COMMON_RESULT_CSV_H
 // The replay's CSV: one header line, then one line per frame with the frame
 // index, the four result floats, the output flag word in hex and then one 0/1
 // column per named output flag bit (VOXAIM_OUT_..., in bit order). Floats are
@@ -11,7 +11,7 @@
 
 #include "functional/audio/voxaim/cmod/track/voxaim.h"
 
-namespace voxaim::replay {
+namespace voxaim::tools {
 
 // A named bit of the output flag word, as voxaim.h defines it.
 struct FlagBit {
@@ -43,6 +43,6 @@ std::string formatCsvLine(uint64_t frame, const VoxaimResult &result);
 void printCsvHeader(std::FILE *out);
 void printCsvLine(std::FILE *out, uint64_t frame, const VoxaimResult &result);
 
-} // namespace voxaim::replay
+} // namespace voxaim::tools
 
 #endif

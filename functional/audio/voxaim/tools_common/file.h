@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <memory>
 
-namespace voxaim::replay {
+namespace voxaim::tools {
 
 struct CloseFile {
     void operator()(std::FILE *file) const noexcept { std::fclose(file); }
 };
 using FilePtr = std::unique_ptr<std::FILE, CloseFile>;
 
-} // namespace voxaim::replay
+} // namespace voxaim::tools
