@@ -9,29 +9,45 @@ import os
 import shutil
 import subprocess
 import sys
+import unittest
 
-parser = argparse.ArgumentParser()
-parser.add_argument("--emulator", default="")  # always empty: native preset only
-parser.add_argument("--clang", required=True)
-parser.add_argument("--include", required=True)
-parser.add_argument("--out", required=True)
-parser.add_argument("--seeds", required=True)
-parser.add_argument("--seconds", type=int, default=20)
-parser.add_argument("--max-len", type=int, default=4096)
-parser.add_argument("sources", nargs="+")
-args = parser.parse_args()
+import scripttest  # tools/testing, on PYTHONPATH
 
-os.makedirs(args.out, exist_ok=True)
-binary = os.path.join(args.out, "fuzzer")
-build = [args.clang, "-std=c++20", "-g", "-O1", "-fsanitize=fuzzer,address,undefined",
-         "-fno-sanitize-recover=undefined", "-I", args.include, *args.sources, "-o", binary]
-print(" ".join(build), flush=True)
-subprocess.run(build, check=True)
+ARGS = None
 
-corpus = os.path.join(args.out, "corpus")
-shutil.rmtree(corpus, ignore_errors=True)
-shutil.copytree(args.seeds, corpus)
-run = [binary, f"-max_total_time={args.seconds}", f"-max_len={args.max_len}", "-timeout=5",
-       "-print_final_stats=1", f"-artifact_prefix={args.out}/", corpus]
-print(" ".join(run), flush=True)
-sys.exit(subprocess.run(run).returncode)
+
+class Fuzzing(unittest.TestCase):
+    def test_no_finding_in_the_time_given(self):
+        os.makedirs(ARGS.out, exist_ok=True)
+        binary = os.path.join(ARGS.out, "fuzzer")
+        build = [ARGS.clang, "-std=c++20", "-g", "-O1", "-fsanitize=fuzzer,address,undefined",
+                 "-fno-sanitize-recover=undefined", "-I", ARGS.include, *ARGS.sources, "-o", binary]
+        print(" ".join(build), flush=True)
+        self.assertEqual(subprocess.run(build).returncode, 0, "clang could not build the fuzzer")
+
+        corpus = os.path.join(ARGS.out, "corpus")
+        shutil.rmtree(corpus, ignore_errors=True)
+        shutil.copytree(ARGS.seeds, corpus)
+        run = [binary, f"-max_total_time={ARGS.seconds}", f"-max_len={ARGS.max_len}", "-timeout=5",
+               "-print_final_stats=1", f"-artifact_prefix={ARGS.out}/", corpus]
+        print(" ".join(run), flush=True)
+        self.assertEqual(subprocess.run(run).returncode, 0, f"a finding: its reproducer is in {ARGS.out}")
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--emulator", default="")  # always empty: native preset only
+    parser.add_argument("--clang", required=True)
+    parser.add_argument("--include", required=True)
+    parser.add_argument("--out", required=True)
+    parser.add_argument("--seeds", required=True)
+    parser.add_argument("--seconds", type=int, default=20)
+    parser.add_argument("--max-len", type=int, default=4096)
+    parser.add_argument("sources", nargs="+")
+    ARGS, rest = parser.parse_known_args()
+    return scripttest.run(rest)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -19,6 +19,8 @@ import subprocess
 import sys
 import unittest
 
+import scripttest  # tools/testing, on PYTHONPATH
+
 ARGS = None
 WORK = ""
 ROOT = ""
@@ -194,7 +196,7 @@ def main():
     shutil.rmtree(WORK, ignore_errors=True)
     os.makedirs(WORK)
     run(["cmake", "--install", ARGS.build], env=dict(os.environ, DESTDIR=ROOT))
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    sys.exit(scripttest.run(rest))
 
 
 if __name__ == "__main__":

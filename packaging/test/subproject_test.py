@@ -21,6 +21,8 @@ import subprocess
 import sys
 import unittest
 
+import scripttest  # tools/testing, on PYTHONPATH
+
 CLONE_NEWNS = 0x00020000
 MS_BIND, MS_REC, MS_PRIVATE = 4096, 16384, 1 << 18
 # The packages only the tests, benchmarks and fuzzers need.
@@ -136,17 +138,16 @@ def main():
     ARGS, rest = parser.parse_known_args()
     if os.geteuid() != 0:
         print("subproject_test: needs root for a private mount namespace; skipped")
-        return 77
+        return scripttest.SKIPPED
     shutil.rmtree(ARGS.work, ignore_errors=True)
     os.makedirs(ARGS.work)
     if libc.unshare(CLONE_NEWNS) != 0:
         print("subproject_test: unshare: %s; skipped" % os.strerror(ctypes.get_errno()))
-        return 77
+        return scripttest.SKIPPED
     mount("none", "/", None, MS_REC | MS_PRIVATE)
     names = hide_test_only_packages()
     print("hidden: " + " ".join(sorted(names)), flush=True)
-    program = unittest.main(argv=[sys.argv[0]] + rest, verbosity=2, exit=False)
-    return 0 if program.result.wasSuccessful() else 1
+    return scripttest.run(rest)
 
 
 if __name__ == "__main__":

@@ -1,4 +1,5 @@
 #include "platform/proc/run_command.h"
+#include "tools/testing/scratch_dir.h"
 
 #include <gtest/gtest.h>
 #include <malloc.h>
@@ -8,7 +9,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -19,29 +19,16 @@ namespace {
 // in brackets, into the file named by its first argument.
 class RunCommandTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/run_command_test.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-        std::ofstream(dir / "args.sh") << "out=$1\nshift\nprintf '[%s]\\n' \"$@\" > \"$out\"\n";
-    }
-    void TearDown() override { fs::remove_all(dir); }
+    void SetUp() override { std::ofstream(dir / "args.sh") << "out=$1\nshift\nprintf '[%s]\\n' \"$@\" > \"$out\"\n"; }
 
-    std::string slurp(const fs::path &p)
-    {
-        std::ifstream in(p);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
     // "/bin/sh <dir>/args.sh <dir>/out" followed by extra words.
     std::string argsCommand(const std::string &extra)
     {
         return "/bin/sh " + (dir / "args.sh").string() + " " + (dir / "out").string() + extra;
     }
 
-    fs::path dir;
+    vxtest::ScratchDir scratch{"run_command_test"};
+    const fs::path dir = scratch.path();
 };
 
 TEST_F(RunCommandTest, ResultFollowsExitStatus)
@@ -100,7 +87,7 @@ TEST_F(RunCommandTest, SpacesSeparateWithoutEmptyArguments)
 {
     const std::string command = "  " + argsCommand("   a  b c   ");
     ASSERT_EQ(run_command(command.c_str()), 1);
-    EXPECT_EQ(slurp(dir / "out"), "[a]\n[b]\n[c]\n");
+    EXPECT_EQ(vxtest::readFile(dir / "out"), "[a]\n[b]\n[c]\n");
 }
 
 TEST_F(RunCommandTest, FifteenWordsRunSixteenAreRefused)
@@ -111,7 +98,7 @@ TEST_F(RunCommandTest, FifteenWordsRunSixteenAreRefused)
         twelve += " " + std::to_string(i);
     }
     ASSERT_EQ(run_command(argsCommand(twelve).c_str()), 1);
-    EXPECT_EQ(slurp(dir / "out"), "[1]\n[2]\n[3]\n[4]\n[5]\n[6]\n[7]\n[8]\n[9]\n[10]\n[11]\n[12]\n");
+    EXPECT_EQ(vxtest::readFile(dir / "out"), "[1]\n[2]\n[3]\n[4]\n[5]\n[6]\n[7]\n[8]\n[9]\n[10]\n[11]\n[12]\n");
     fs::remove(dir / "out");
 
     const std::string sixteen = argsCommand(twelve + " 13");

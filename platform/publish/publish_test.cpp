@@ -1,4 +1,5 @@
 #include "platform/publish/publish.h"
+#include "tools/testing/scratch_dir.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -11,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -22,23 +22,14 @@ class PublishTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/publish_test.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
         path = (dir / "result").string();
         std::ofstream(path) << "old\n";
     }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string content()
-    {
-        std::ifstream in(path);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    std::string content() { return vxtest::readFile(path); }
     std::size_t files() { return std::distance(fs::directory_iterator(dir), fs::directory_iterator()); }
 
-    fs::path dir;
+    vxtest::ScratchDir scratch{"publish_test"};
+    const fs::path dir = scratch.path();
     std::string path;
 };
 

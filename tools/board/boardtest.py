@@ -11,7 +11,9 @@ import sys
 import tarfile
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [HERE, os.path.join(HERE, "..", "testing")]
+import scripttest  # noqa: E402
 from image import Image  # noqa: E402
 from vm import Boot  # noqa: E402
 
@@ -84,4 +86,4 @@ def main(extra=lambda parser: None):
     extra(parser)
     ARGS, rest = parser.parse_known_args()
     BOARD_DIR = os.path.abspath(ARGS.board_dir)
-    unittest.main(module="__main__", argv=[sys.argv[0]] + rest, verbosity=2)
+    sys.exit(scripttest.run(rest))

@@ -47,6 +47,9 @@ import struct
 import sys
 import wave
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "testing"))
+import scripttest  # noqa: E402
+
 CLIP_LENGTH = 48000
 RATE = 48000
 
@@ -274,17 +277,14 @@ def main():
     if missing:
         print(f"make_clips: skipped: {args.sounds} lacks {', '.join(missing)}.wav"
               " (package alsa-utils)")
-        return 77 if args.check else 1
+        return scripttest.SKIPPED if args.check else 1
     p = parameters()
     text = source_text(female_speech(args.sounds, p), room_noise(args.sounds, p))
     if args.check:
+        t = scripttest.Failures()
         with open(args.check) as f:
-            committed = f.read()
-        if committed != text:
-            print(f"make_clips: {args.check} differs from the clips this script builds")
-            return 1
-        print(f"make_clips: {args.check} matches the script's output")
-        return 0
+            t.check(f.read() == text, f"make_clips: {args.check} is what this script builds")
+        t.finish()
     out = args.output or OUTPUT
     with open(out, "w") as f:
         f.write(text)

@@ -10,6 +10,8 @@ import subprocess
 import sys
 import tempfile
 
+from scripttest import Failures  # noqa: F401  (offered beside the namespace helpers too)
+
 INSIDE_FLAG = "--inside-namespace"
 
 
@@ -108,25 +110,3 @@ def write_script(path, text, mode=0o755):
 
 def emulator_prefix(text):
     return shlex.split(text) if text else []
-
-
-class Failures:
-    """Collects check failures so that one run reports them all."""
-
-    def __init__(self):
-        self.failed = 0
-        self.passed = 0
-
-    def check(self, condition, what, detail=""):
-        if condition:
-            self.passed += 1
-        else:
-            self.failed += 1
-            print(f"FAIL: {what}" + (f"\n      {detail}" if detail else ""), flush=True)
-
-    def equal(self, got, expected, what):
-        self.check(got == expected, what, f"got {got!r}, expected {expected!r}")
-
-    def finish(self):
-        print(f"{self.passed} checks passed, {self.failed} failed", flush=True)
-        sys.exit(1 if self.failed else 0)

@@ -73,9 +73,6 @@ TEST(Classification, LevelsFourFiveAndSevenAreIgnored)
     for (int level = 0; level <= 7; ++level) {
         EXPECT_EQ(isIgnoredLevel(level), level == 4 || level == 5 || level == 7) << level;
     }
-    // Priority 11 is facility 1 level 3: acted on; priority 4: ignored.
-    EXPECT_FALSE(isIgnoredLevel(11 & 7));
-    EXPECT_TRUE(isIgnoredLevel(4 & 7));
 }
 
 TEST(Classification, IncidentsTheKernelPrintsAtAnIgnoredLevelStillAct)
@@ -98,24 +95,6 @@ TEST(Classification, TestTextIsAPrefixMatch)
     EXPECT_FALSE(matchesTestText("x marker-123\n", "marker-123"));
     EXPECT_FALSE(matchesTestText("marker-123\n", nullptr));
     EXPECT_TRUE(matchesTestText("anything\n", ""));
-}
-
-TEST(Classification, ActionsAndMetricsOfTheTable)
-{
-    EXPECT_EQ(Rules[ruleOf("hung-task")].action, 2u);
-    EXPECT_EQ(HungTaskRule, ruleOf("hung-task"));
-    EXPECT_EQ(OutOfMemoryRule, ruleOf("oom"));
-    EXPECT_EQ(Rules[ruleOf("oom")].action, 1u);
-    EXPECT_EQ(Rules[ruleOf("oops")].action, 2u);
-    EXPECT_EQ(Rules[ruleOf("null-pointer")].action, 2u);
-    EXPECT_EQ(Rules[ruleOf("scsi-error")].action, 3u);
-    EXPECT_EQ(Rules[ruleOf("avc")].action, 3u);
-    EXPECT_EQ(Rules[ruleOf("smmu")].action, 3u);
-    EXPECT_STREQ(Rules[ruleOf("smmu")].metrics, "/run/metrics/smmu_errors");
-    for (const char *m :
-         {"/run/metrics/csr_nvdisplayr", "/run/metrics/rt_throttle", "/run/metrics/i2c_xfer_limit_reached"}) {
-        EXPECT_EQ(Rules[ruleOf(m)].incident, nullptr);
-    }
 }
 
 } // namespace

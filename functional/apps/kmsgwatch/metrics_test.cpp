@@ -1,13 +1,12 @@
 #include "functional/apps/kmsgwatch/kmsgwatch.h"
+#include "tools/testing/scratch_dir.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -16,22 +15,10 @@ namespace {
 
 class MetricsTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/kmsgwatch_metrics_test.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-        file = (dir / "count").string();
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string content()
-    {
-        std::ifstream in(file);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-    fs::path dir;
+    void SetUp() override { file = (dir / "count").string(); }
+    std::string content() { return vxtest::readFile(file); }
+    vxtest::ScratchDir scratch{"kmsgwatch_metrics_test"};
+    const fs::path dir = scratch.path();
     std::string file;
 };
 

@@ -1,9 +1,9 @@
 #include "functional/apps/kmsgwatch/position.h"
+#include "tools/testing/scratch_dir.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -18,15 +18,12 @@ class PositionTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/kmsgwatch_position_test.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
         file = (dir / "position").string();
         boot = (dir / "boot_id").string();
         std::ofstream(boot) << "boot-a\n";
     }
-    void TearDown() override { fs::remove_all(dir); }
-    fs::path dir;
+    vxtest::ScratchDir scratch{"kmsgwatch_position_test"};
+    const fs::path dir = scratch.path();
     std::string file, boot;
 };
 

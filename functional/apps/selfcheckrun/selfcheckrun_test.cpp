@@ -1,4 +1,5 @@
 #include "functional/apps/selfcheckrun/selfcheckrun.h"
+#include "tools/testing/scratch_dir.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -6,10 +7,8 @@
 
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -19,14 +18,6 @@ namespace {
 
 class TestProgramTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/selfcheckrun_test.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
     std::string script(const std::string &name, const std::string &body)
     {
         const fs::path p = dir / name;
@@ -49,7 +40,8 @@ protected:
         std::fclose(out);
         return text;
     }
-    fs::path dir;
+    vxtest::ScratchDir scratch{"selfcheckrun_test"};
+    const fs::path dir = scratch.path();
 };
 
 TEST_F(TestProgramTest, OutputIsCopiedUnchangedAndStatusDecides)

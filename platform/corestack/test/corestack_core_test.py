@@ -29,6 +29,8 @@ import sys
 import tempfile
 import unittest
 
+import scripttest  # tools/testing, on PYTHONPATH
+
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from gdbstacks import compare, gdb_stacks, report_stacks  # noqa: E402
 
@@ -569,7 +571,7 @@ def main():
     EMULATOR = shlex.split(args.emulator)
     CORESTACK = os.path.abspath(args.corestack)
     CRASHER = os.path.abspath(args.crasher)
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    sys.exit(scripttest.run(rest))
 
 
 if __name__ == "__main__":

@@ -10,6 +10,8 @@ import subprocess
 import sys
 import unittest
 
+import scripttest  # tools/testing, on PYTHONPATH
+
 EMULATOR = []
 CORESTACK = ""
 
@@ -135,7 +137,7 @@ def main():
     args, rest = parser.parse_known_args()
     EMULATOR = shlex.split(args.emulator)
     CORESTACK = args.corestack
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    sys.exit(scripttest.run(rest))
 
 
 if __name__ == "__main__":

@@ -1,5 +1,6 @@
 #include "platform/udev/eeprom/eeprom.h"
 #include "platform/udev/eeprom/eeprom_ascii.h"
+#include "tools/testing/scratch_dir.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -10,7 +11,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -37,9 +37,6 @@ class EepromStore : public testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/eeprom-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
         setenv(EEPROM_LOCK_FILE_ENV, (dir_ + "/lock").c_str(), 1);
         for (eeprom_device *d = eeprom_get_array(); d->name; ++d) {
             saved_.push_back(*d);
@@ -58,19 +55,12 @@ protected:
         size_t i = 0;
         for (eeprom_device *d = eeprom_get_array(); d->name; ++d)
             *d = saved_[i++];
-        for (const auto &p : paths_)
-            unlink(p.c_str());
-        unlink((dir_ + "/lock").c_str());
-        rmdir(dir_.c_str());
     }
 
-    std::string contents(const char *name)
-    {
-        std::ifstream in(dir_ + "/" + name, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
+    std::string contents(const char *name) { return vxtest::readFile(dir_ + "/" + name); }
 
-    std::string dir_;
+    vxtest::ScratchDir scratch_{"eeprom-test"};
+    const std::string dir_ = scratch_.path().string();
     std::vector<eeprom_device> saved_;
     std::vector<std::string> paths_;
 };
@@ -295,8 +285,6 @@ TEST_F(EepromStore, MissingLockFolderIsCreated)
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(contents("crypto").substr(0, 2), std::string("\0\xff", 2));
     EXPECT_EQ(access((folder + "/eeprom.lock").c_str(), F_OK), 0);
-    unlink((folder + "/eeprom.lock").c_str());
-    rmdir(folder.c_str());
 }
 
 } // namespace

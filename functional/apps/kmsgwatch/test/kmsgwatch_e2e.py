@@ -20,6 +20,7 @@ import sys
 import time
 
 import nsutil
+import scripttest
 
 READ_SIZE = 8191  # the watcher's read size: one stand-in record per block
 INCIDENTS = ["test", "hung-task", "oom", "oops", "null-pointer", "scsi-error", "avc", "smmu"]
@@ -35,7 +36,7 @@ args = None
 emulator = []
 scratch = ""
 notes_fd = -1
-t = nsutil.Failures()
+t = scripttest.Failures()
 
 
 def standin_kmsg():

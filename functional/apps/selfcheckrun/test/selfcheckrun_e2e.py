@@ -12,6 +12,7 @@ import subprocess
 import time
 
 import nsutil
+import scripttest
 
 TESTDIR = "/etc/selfcheckrun.d"
 MARKER = "/tmp/install-wait"
@@ -22,7 +23,7 @@ args = None
 emulator = []
 scratch = ""
 syslog_socket = None
-t = nsutil.Failures()
+t = scripttest.Failures()
 
 
 def setup():

@@ -114,25 +114,28 @@ def write_baseline(path, figures):
 
 
 def guard(args):
+    """The checks of --guard, ended through scripttest.Failures (exit 1 when
+    one fails)."""
+    import scripttest  # tools/testing: on PYTHONPATH where the guard runs as a test
+    t = scripttest.Failures()
     cases = [p + n for n in CEILING for p in ("", "fftw-")]
     cases += [n for n, _ in TRANSFORMS if n not in CEILING] + ["frame-" + v for v in VARIANTS]
     counts, _ = count(args, cases)
-    failed = False
     for name in CEILING:
         ours, peer = per_call(counts, name), per_call(counts, "fftw-" + name)
         ok = ours <= args.guard * peer
-        failed |= not ok
         print(f"{name}: ours {ours:,} FFTW3f {peer:,} ratio {ours / peer:.3f} "
               f"(limit {args.guard}) {'ok' if ok else 'TOO MANY INSTRUCTIONS'}")
+        t.check(ok, f"{name}: at most {args.guard} times FFTW3f's instructions")
     baseline = read_baseline(args.baseline)
     for name, ours in our_figures(counts).items():
         if name not in baseline:
             sys.exit(f"armcost: {name} is missing from {args.baseline}")
         ok = ours <= BASELINE_SLACK * baseline[name]
-        failed |= not ok
         print(f"{name}: {ours:,} baseline {baseline[name]:,} ({ours / baseline[name] - 1:+.2%}) "
               f"{'ok' if ok else 'MORE THAN 2% ABOVE THE BASELINE'}")
-    return 1 if failed else 0
+        t.check(ok, f"{name}: at most 2% above {args.baseline}")
+    t.finish()
 
 
 def report(args):
@@ -179,7 +182,7 @@ def main():
     if args.guard:
         if not args.baseline:
             p.error("--guard needs --baseline")
-        return guard(args)
+        guard(args)
     return report(args)
 
 

@@ -18,6 +18,9 @@ import sys
 import tempfile
 import time
 import tty
+import unittest
+
+import scripttest  # tools/testing, on PYTHONPATH
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.join(HERE, "audunittest_sample.cpp")
@@ -27,6 +30,8 @@ DASHES = "-" * 32 + "\n"
 # Aliases print exactly what their options print: on the terminal only the
 # main spellings run.
 ALIASES = {"--rununittest", "--runallunittests", "--listunittest", "-h"}
+PROGRAM = None  # the sample program, and the emulator prefix it runs under
+PREFIX = []
 
 
 def line_of(text):
@@ -225,39 +230,35 @@ def run_on_terminal(command):
     return status, stdout, data[:-len(END_MARK)]
 
 
+class CommandLines(unittest.TestCase):
+    """Every command line of cases(), each as a subtest."""
+
+    def check_every_command_line(self, terminal, runner):
+        e = Expect(terminal)
+        for argv, expected, status in cases(e, PROGRAM):
+            if terminal and argv and argv[0] in ALIASES:
+                continue
+            with self.subTest(argv=argv):
+                got_status, stdout, stderr = runner(PREFIX + [PROGRAM] + argv)
+                self.assertEqual((got_status, stdout, normalise(stderr)), (status, b"", expected.encode()))
+                if not terminal:
+                    self.assertNotIn(b"\033", stderr, "escape sequence in standard error redirected to a file")
+
+    def test_standard_error_to_a_file(self):
+        self.check_every_command_line(False, run_to_file)
+
+    def test_standard_error_on_a_terminal(self):
+        self.check_every_command_line(True, run_on_terminal)
+
+
 def main():
+    global PROGRAM, PREFIX
     parser = argparse.ArgumentParser()
     parser.add_argument("--emulator", default="")
     parser.add_argument("program")
-    args = parser.parse_args()
-    prefix = shlex.split(args.emulator)
-
-    failures = 0
-    total = 0
-    for terminal, runner in ((False, run_to_file), (True, run_on_terminal)):
-        e = Expect(terminal)
-        for argv, expected, status in cases(e, args.program):
-            if terminal and argv and argv[0] in ALIASES:
-                continue
-            total += 1
-            got_status, stdout, stderr = runner(prefix + [args.program] + argv)
-            problems = []
-            if got_status != status:
-                problems.append(f"exit status {got_status}, expected {status}")
-            if stdout:
-                problems.append(f"standard output not empty: {stdout!r}")
-            if not terminal and b"\033" in stderr:
-                problems.append("escape sequence in standard error redirected to a file")
-            if normalise(stderr) != expected.encode():
-                problems.append(f"standard error\n  got:      {stderr!r}\n"
-                                f"  expected: {expected.encode()!r}")
-            if problems:
-                failures += 1
-                where = "terminal" if terminal else "file"
-                print(f"FAIL ({where}) {argv}:\n  " + "\n  ".join(problems))
-    print(f"{total - failures}/{total} command lines behaved as expected")
-    return 1 if failures else 0
-
+    args, rest = parser.parse_known_args()
+    PROGRAM, PREFIX = args.program, shlex.split(args.emulator)
+    return scripttest.run(rest)
 
 if __name__ == "__main__":
     sys.exit(main())

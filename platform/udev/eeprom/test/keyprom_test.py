@@ -22,6 +22,8 @@ import threading
 import time
 import unittest
 
+import scripttest  # tools/testing, on PYTHONPATH
+
 from fake_platform import (CRYPTO, CRYPTO_LINE, GPIO_CLASS, PROD_LINE,
                            PRODUCTION, Launcher, Platform)
 
@@ -90,6 +92,12 @@ class CommandLineTest(KeypromCase):
 
 
 class KeyTest(KeypromCase):
+    @classmethod
+    def setUpClass(cls):
+        missing = LAUNCHER.available()
+        if missing:
+            raise unittest.SkipTest("platform cases: " + missing)
+
     def store(self, value, *options):
         code, out, err = self.run_keyprom(*options, "set", stdin=value)
         self.assertEqual((code, err), (0, ""), err)
@@ -385,18 +393,9 @@ def main():
     parser.add_argument("--project-version", required=True)
     parser.add_argument("--shim", required=True)
     parser.add_argument("--umockdev-preload", default="libumockdev-preload.so.0")
-    ARGS = parser.parse_args()
+    ARGS, rest = parser.parse_known_args()
     LAUNCHER = Launcher(shlex.split(ARGS.emulator), ARGS.shim, ARGS.umockdev_preload)
-    loader = unittest.TestLoader()
-    suite = unittest.TestSuite()
-    suite.addTests(loader.loadTestsFromTestCase(CommandLineTest))
-    missing = LAUNCHER.available()
-    if missing:
-        print("keyprom_test: platform cases skipped: " + missing)
-    else:
-        suite.addTests(loader.loadTestsFromTestCase(KeyTest))
-    result = unittest.TextTestRunner(verbosity=2).run(suite)
-    sys.exit(0 if result.wasSuccessful() else 1)
+    sys.exit(scripttest.run(rest))
 
 
 if __name__ == "__main__":

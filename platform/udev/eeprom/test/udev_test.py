@@ -10,6 +10,8 @@ import sys
 import tempfile
 import unittest
 
+import scripttest  # tools/testing, on PYTHONPATH
+
 from fake_platform import GPIO_CLASS, GPIO_CONTROLLER, I2C_BUS, Launcher, Platform
 
 ARGS = None
@@ -17,6 +19,12 @@ LAUNCHER = None
 
 
 class UdevTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        missing = LAUNCHER.available()
+        if missing:
+            raise unittest.SkipTest(missing)
+
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory(prefix="udev-test-")
         self.addCleanup(self.tmp.cleanup)
@@ -115,22 +123,15 @@ class UdevTest(unittest.TestCase):
 
 
 def main():
-    global ARGS
+    global ARGS, LAUNCHER
     parser = argparse.ArgumentParser()
     parser.add_argument("--emulator", default="")
     parser.add_argument("--probe", required=True)
     parser.add_argument("--shim", required=True)
     parser.add_argument("--umockdev-preload", default="libumockdev-preload.so.0")
-    ARGS = parser.parse_args()
-    global LAUNCHER
+    ARGS, rest = parser.parse_known_args()
     LAUNCHER = Launcher(shlex.split(ARGS.emulator), ARGS.shim, ARGS.umockdev_preload)
-    missing = LAUNCHER.available()
-    if missing:
-        print("udev_test: skipped: " + missing)
-        return 0
-    result = unittest.TextTestRunner(verbosity=2).run(
-        unittest.TestLoader().loadTestsFromTestCase(UdevTest))
-    return 0 if result.wasSuccessful() else 1
+    return scripttest.run(rest)
 
 
 if __name__ == "__main__":
