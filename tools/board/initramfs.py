@@ -107,10 +107,19 @@ class Tree:
             else:
                 raise RuntimeError("%s needs %s: not in %s" % (host_path, name, LIBRARY_DIRS))
 
-    def write(self, out_path):
-        """Writes the archive, gzip'd; directories come before what they hold."""
+    def write(self, out_path, compress=True):
+        """Writes the archive (gzip'd unless `compress` is false);
+        directories come before what they hold."""
         blob = bytearray()
-        for ino, path in enumerate(sorted(self.entries), start=1):
+        self.append_to(blob)
+        _entry(blob, "TRAILER!!!", 0, 0, 1, b"", (0, 0))
+        with open(out_path + ".tmp", "wb") as f:
+            f.write(gzip.compress(bytes(blob), compresslevel=6, mtime=0) if compress else blob)
+        os.replace(out_path + ".tmp", out_path)
+
+    def append_to(self, blob, first_ino=1):
+        """The tree's entries, without the trailer, at the end of `blob`."""
+        for ino, path in enumerate(sorted(self.entries), start=first_ino):
             kind, mode, payload = self.entries[path]
             rdev, data, nlink = (0, 0), b"", 1
             if kind == "dir":
@@ -127,14 +136,47 @@ class Tree:
                 data = payload
             name = "." if path == "/" else path.lstrip("/")
             _entry(blob, name, ino, mode, nlink, data, rdev)
+
+
+def write_host_tree(out_path, root, extra):
+    """An uncompressed archive of the host folder `root` as the whole file
+    system, with the entries of the Tree `extra` after it. Owners, modes,
+    times, device nodes and hard links are kept: a hard-linked file's data
+    goes with its first name, and the kernel links the later names to it.
+    Written file by file, never held whole in memory."""
+    inodes = {}
+    with open(out_path + ".tmp", "wb") as f:
+        for dirpath, dirs, files in os.walk(root):
+            dirs.sort()
+            for name in [""] + sorted(files) + [d for d in dirs if os.path.islink(os.path.join(dirpath, d))]:
+                host = os.path.join(dirpath, name) if name else dirpath
+                st = os.lstat(host)
+                path = os.path.relpath(host, root)
+                first = (st.st_dev, st.st_ino) not in inodes
+                ino = inodes.setdefault((st.st_dev, st.st_ino), len(inodes) + 1)
+                data, rdev = b"", (0, 0)
+                if stat.S_ISLNK(st.st_mode):
+                    data = os.readlink(host).encode()
+                elif stat.S_ISREG(st.st_mode) and first:
+                    with open(host, "rb") as src:
+                        data = src.read()
+                elif stat.S_ISCHR(st.st_mode) or stat.S_ISBLK(st.st_mode):
+                    rdev = (os.major(st.st_rdev), os.minor(st.st_rdev))
+                blob = bytearray()
+                _entry(blob, path, ino, st.st_mode, st.st_nlink, data, rdev, st.st_uid, st.st_gid,
+                       int(st.st_mtime))
+                f.write(blob)
+        blob = bytearray()
+        extra.append_to(blob, first_ino=len(inodes) + 1)
         _entry(blob, "TRAILER!!!", 0, 0, 1, b"", (0, 0))
-        with open(out_path + ".tmp", "wb") as f:
-            f.write(gzip.compress(bytes(blob), compresslevel=6, mtime=0))
-        os.replace(out_path + ".tmp", out_path)
+        f.write(blob)
+    os.replace(out_path + ".tmp", out_path)
 
 
-def _entry(blob, name, ino, mode, nlink, data, rdev):
-    fields = [ino, mode, 0, 0, nlink, 0, len(data), 0, 0, rdev[0], rdev[1], len(name) + 1, 0]
+def _entry(blob, name, ino, mode, nlink, data, rdev, uid=0, gid=0, mtime=0):
+    """One newc entry; `blob` holds whole entries only, so its length is the
+    entry's offset modulo 4."""
+    fields = [ino, mode, uid, gid, nlink, mtime, len(data), 0, 0, rdev[0], rdev[1], len(name) + 1, 0]
     blob += b"070701" + b"".join(b"%08x" % v for v in fields)
     blob += name.encode() + b"\0"
     blob += b"\0" * (-len(blob) % 4)

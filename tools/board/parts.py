@@ -4,6 +4,8 @@ download into a cache and unpacked with dpkg -x. Nothing is installed into the
 host. The kernel version is whatever the metapackage linux-image-armmp:armhf
 depends on in the host's package lists."""
 
+import contextlib
+import fcntl
 import glob
 import os
 import re
@@ -17,6 +19,21 @@ VEXPRESS_DTB = "vexpress-v2p-ca15-tc1.dtb"
 
 def log(text):
     print("board: " + text, flush=True)
+
+
+@contextlib.contextmanager
+def locked(board_dir, name):
+    """Holds DIR/cache/NAME.lock for the block: runs that share a board folder
+    (the image made early by tools/test-all.sh, the tests) take turns."""
+    cache = os.path.join(board_dir, "cache")
+    os.makedirs(cache, exist_ok=True)
+    with open(os.path.join(cache, name + ".lock"), "w") as f:
+        try:
+            fcntl.flock(f, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except BlockingIOError:
+            log("waiting for another run that holds %s" % f.name)
+            fcntl.flock(f, fcntl.LOCK_EX)
+        yield
 
 
 def kernel_package():

@@ -31,7 +31,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from image import disk_initramfs  # noqa: E402
 from initramfs import Tree  # noqa: E402
-from parts import Parts, dependencies, log, vexpress_dtb  # noqa: E402
+from parts import Parts, dependencies, locked, log, vexpress_dtb  # noqa: E402
 
 GUEST = os.path.join(os.path.dirname(os.path.abspath(__file__)), "guest")
 MODULES = ["i2c-versatile", "at24"]
@@ -119,18 +119,20 @@ def main():
     debs, install = found(args.deb), found(args.install)
     start = time.monotonic()
     os.makedirs(args.board_dir, exist_ok=True)
-    parts = Parts(args.board_dir)
-    log("kernel %s (%s), fetched and unpacked in %.1f s"
-        % (parts.release, parts.kernel_package, time.monotonic() - start))
-    vexpress_dtb(parts, os.path.join(args.board_dir, "vexpress.dtb"))
-    initrd = os.path.join(args.board_dir, "initrd.gz")
-    assemble(parts, programs, debs).write(initrd)
-    with open(os.path.join(args.board_dir, "kernel"), "w") as f:
-        f.write(parts.vmlinuz + "\n")
-    disk_initrd = os.path.join(args.board_dir, "disk-initrd.gz")
-    disk_initramfs(parts, disk_initrd, lambda tree: add_payload(tree, install, args.board_dir))
-    log("initramfs of %d KiB, the Debian image's of %d KiB; board ready in %.1f s"
-        % (os.path.getsize(initrd) // 1024, os.path.getsize(disk_initrd) // 1024, time.monotonic() - start))
+    # The download cache is shared with image.py.
+    with locked(args.board_dir, "downloads"):
+        parts = Parts(args.board_dir)
+        log("kernel %s (%s), fetched and unpacked in %.1f s"
+            % (parts.release, parts.kernel_package, time.monotonic() - start))
+        vexpress_dtb(parts, os.path.join(args.board_dir, "vexpress.dtb"))
+        initrd = os.path.join(args.board_dir, "initrd.gz")
+        assemble(parts, programs, debs).write(initrd)
+        with open(os.path.join(args.board_dir, "kernel"), "w") as f:
+            f.write(parts.vmlinuz + "\n")
+        disk_initrd = os.path.join(args.board_dir, "disk-initrd.gz")
+        disk_initramfs(parts, disk_initrd, lambda tree: add_payload(tree, install, args.board_dir))
+        log("initramfs of %d KiB, the Debian image's of %d KiB; board ready in %.1f s"
+            % (os.path.getsize(initrd) // 1024, os.path.getsize(disk_initrd) // 1024, time.monotonic() - start))
 
 
 if __name__ == "__main__":

@@ -78,6 +78,7 @@ class Boot:
         self._started = 0.0     # host seconds at which the running script started
         self.exit_status = None
         self.seconds = None
+        self.cpu = None         # QEMU's (user, system) CPU seconds
         self.first_seen = {}   # console line -> host seconds since the start
 
     def command(self):
@@ -146,11 +147,14 @@ class Boot:
             raise
         finally:
             proc.stdout.close()
-            self.exit_status = proc.wait()
+            _, status, usage = os.wait4(proc.pid, 0)
+            proc.returncode = self.exit_status = os.waitstatus_to_exitcode(status)
+            self.cpu = (usage.ru_utime, usage.ru_stime)
         self.seconds = time.monotonic() - start
         if pending:
             self._line(pending.decode(errors="replace").rstrip("\r"), self.seconds)
-        log("QEMU ended after %.1f s with status %d" % (self.seconds, self.exit_status))
+        log("QEMU ended after %.1f s with status %d (CPU user %.1f s, sys %.1f s)"
+            % (self.seconds, self.exit_status, *self.cpu))
         return self
 
     def _keep_file(self, name, lines):

@@ -46,6 +46,12 @@ stopped() {
     ! systemctl -q is-active "$1"
 }
 
+# restarts UNIT COUNT: true when systemd has restarted the unit COUNT times
+# (asked anew at every call, so that wait_until can poll it).
+restarts() {
+    [ "$(systemctl show -P NRestarts "$1")" = "$2" ]
+}
+
 # journal UNIT NAME: the unit's journal as NAME (messages only).
 journal() {
     journalctl --no-pager -o cat -u "$1" >"$OUT/$2"

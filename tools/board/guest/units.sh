@@ -52,7 +52,7 @@ wait_until 300 [ -e /run/metrics/i2c_xfer_limit_reached ]
 step "systemctl kill -s KILL kmsgwatch.service"
 systemctl show -P MainPID kmsgwatch.service >$OUT/kill.pid-before
 systemctl kill -s KILL kmsgwatch.service
-wait_until 300 [ "$(systemctl show -P NRestarts kmsgwatch.service)" = 1 ]
+wait_until 300 restarts kmsgwatch.service 1
 wait_until 300 systemctl -q is-active kmsgwatch.service
 systemctl show -P MainPID kmsgwatch.service >$OUT/kill.pid-after
 systemctl show -P NRestarts kmsgwatch.service >$OUT/kill.restarts
