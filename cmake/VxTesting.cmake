@@ -51,6 +51,13 @@ if(BUILD_TESTING AND VX_BENCHMARKS AND NOT CMAKE_CROSSCOMPILING AND NOT VX_SANIT
   endif()
 endif()
 
+# FFTW3 single precision, the peer of the transforms in the benchmarks and in
+# the ARM instruction count (PkgConfig::FFTW3F): looked up once, here.
+if(BUILD_TESTING AND (VX_BUILD_BENCHMARKS OR CMAKE_CROSSCOMPILING))
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(FFTW3F REQUIRED IMPORTED_TARGET GLOBAL fftw3f)
+endif()
+
 function(vx_add_gtest)
   if(NOT BUILD_TESTING)
     return()

@@ -25,7 +25,8 @@ host_pkgs=(
   debootstrap debian-archive-keyring e2fsprogs
 )
 arm_pkgs=(libudev-dev:armhf libunwind-dev:armhf libc6:armhf libstdc++6:armhf
-          libsndfile1-dev:armhf libasound2-dev:armhf libfftw3-dev:armhf libcpp-httplib-dev:armhf)
+          libsndfile1-dev:armhf libasound2-dev:armhf libfftw3-dev:armhf libcpp-httplib-dev:armhf
+          libne10-dev:armhf)
 
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo

@@ -1,23 +1,28 @@
 # ARM cost: executed instructions per call under qemu-arm, counted by the
-# project's TCG plugin, for the transforms beside FFTW3f for armhf and for
-# one engine frame per product variant. Device builds only. Included by this
-# folder's CMakeLists.txt after the engine library voxaim.
+# project's TCG plugin, for the transforms beside FFTW3f and Ne10 for armhf
+# and for one engine frame per product variant. Device builds only. Included
+# by this folder's CMakeLists.txt after the engine library voxaim.
 #
-#   cmake --build build/arm --target armcost_report    prints the tables
+#   cmake --build build/arm --target armcost_report      prints the tables
+#   cmake --build build/arm --target armcost_baseline    rewrites armcost/baseline.txt
 #
 # The test armcost_guard fails when the complex forward 2048 or the real
 # inverse 16384 runs more than 1.1 times the instructions of FFTW3f's
-# FFTW_ESTIMATE plan counted in the same run (counts are exact: it cannot
-# flake). Like the benchmarks, it needs FFTW3f: not built without the tests.
+# FFTW_ESTIMATE plan counted in the same run, or when a transform or the
+# frame of a variant runs more than 2% above armcost/baseline.txt (counts are
+# exact: it cannot flake). Like the benchmarks, it needs FFTW3f and Ne10: not
+# built without the tests.
 if(NOT BUILD_TESTING OR NOT CMAKE_CROSSCOMPILING OR NOT CMAKE_SYSTEM_PROCESSOR MATCHES "^arm" OR NOT VX_EMULATOR)
   return()
 endif()
 set(ARMCOST ${CMAKE_CURRENT_SOURCE_DIR}/armcost)
 
-find_package(PkgConfig REQUIRED)
-pkg_check_modules(ARMCOST_FFTW3F REQUIRED IMPORTED_TARGET fftw3f)
+# Ne10's pkg-config file names a relative library folder: found directly.
+find_path(NE10_INCLUDE_DIR NE10_dsp.h PATH_SUFFIXES ne10 REQUIRED)
+find_library(NE10_LIBRARY NAMES NE10 REQUIRED)
 add_executable(armcost ${ARMCOST}/armcost.cpp)
-target_link_libraries(armcost PRIVATE voxaim PkgConfig::ARMCOST_FFTW3F)
+target_include_directories(armcost PRIVATE ${NE10_INCLUDE_DIR})
+target_link_libraries(armcost PRIVATE voxaim PkgConfig::FFTW3F ${NE10_LIBRARY})
 
 # The plugin is loaded by qemu on the build machine: host compiler and the
 # host's glib (the toolchain points pkg-config at the armhf libraries).
@@ -39,8 +44,13 @@ add_custom_target(armcost_report
                           ${ARMCOST_ARGS}
                   DEPENDS armcost insn_count_plugin
                   USES_TERMINAL VERBATIM)
+add_custom_target(armcost_baseline
+                  COMMAND ${Python3_EXECUTABLE} ${ARMCOST}/armcost.py --emulator "${VX_EMULATOR_STRING}"
+                          ${ARMCOST_ARGS} --write-baseline ${ARMCOST}/baseline.txt
+                  DEPENDS armcost insn_count_plugin
+                  USES_TERMINAL VERBATIM)
 
 if(BUILD_TESTING)
   vx_add_script_test(NAME armcost_guard SCRIPT ${ARMCOST}/armcost.py
-                     ARGS ${ARMCOST_ARGS} --guard 1.1)
+                     ARGS ${ARMCOST_ARGS} --guard 1.1 --baseline ${ARMCOST}/baseline.txt)
 endif()

@@ -15,3 +15,12 @@ set_source_files_properties(
   ${TRACK}/TimeDomainActivityDetection.cpp
   TARGET_DIRECTORY voxaim
   PROPERTIES COMPILE_OPTIONS "-ftree-vectorize;-fvect-cost-model=dynamic")
+
+# The AVX2 build of the engine's loops (voxaim_kernels_avx2.cpp) gets its
+# instruction set here, without contracting a * b + c into fused
+# multiply-adds: its results are those of the portable loops. It runs only
+# where the DSP library's dispatcher chose AVX2.
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
+  set_source_files_properties(${TRACK}/voxaim_kernels_avx2.cpp TARGET_DIRECTORY voxaim
+                              PROPERTIES COMPILE_OPTIONS "-mavx2;-mfma;-ffp-contract=off")
+endif()

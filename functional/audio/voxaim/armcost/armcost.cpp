@@ -11,10 +11,12 @@
 // "empty" is a region with nothing in it: the markers' own cost.
 //
 // Transform cases: cfft-forward-2048, cfft-inverse-8192, real-forward-4096,
-// real-inverse-16384 (ours) and the same names prefixed by "fftw-" (FFTW3f).
+// real-inverse-16384 (ours) and the same names prefixed by "fftw-" (FFTW3f,
+// plans made with FFTW_ESTIMATE) or "ne10-" (Ne10's NEON transforms).
 // Frame cases: frame-<variant> (mirel, tovak, lumo, zandor, valdrun, feyla,
 // brannt): one voxaim_calculate per region over eight frames of the noise
 // that the x86 frame benchmark uses.
+#include <NE10_dsp.h>
 #include <fftw3.h>
 
 #include <cstdint>
@@ -71,11 +73,21 @@ void count(const std::string &name, const std::function<void()> &call, const std
     }
 }
 
-bool complexCase(const std::string &name, bool fftw, bool inverse, int N)
+enum class Peer { Ours, Fftw, Ne10 };
+
+bool complexCase(const std::string &name, Peer peer, bool inverse, int N)
 {
     Buffer x(2 * N), y(2 * N);
     fillNoise(x.p, 2 * N, 1, 1.0f);
-    if (!fftw) {
+    if (peer == Peer::Ne10) {
+        const ne10_fft_cfg_float32_t cfg = ne10_fft_alloc_c2c_float32_neon(N);
+        auto *in = reinterpret_cast<ne10_fft_cpx_float32_t *>(x.p),
+             *out = reinterpret_cast<ne10_fft_cpx_float32_t *>(y.p);
+        count(name, [&] { ne10_fft_c2c_1d_float32_neon(out, in, cfg, inverse ? 1 : 0); });
+        ne10_fft_destroy_c2c_float32(cfg);
+        return true;
+    }
+    if (peer == Peer::Ours) {
         const int log2N = __builtin_ctz(N);
         count(name, [&] {
             (inverse ? cifft_pow2_conjpair_splitrad_c89 : cfft_pow2_conjpair_splitrad_c89)(N, log2N, x.p, y.p);
@@ -90,10 +102,17 @@ bool complexCase(const std::string &name, bool fftw, bool inverse, int N)
     return true;
 }
 
-bool realForwardCase(const std::string &name, bool fftw, int N)
+bool realForwardCase(const std::string &name, Peer peer, int N)
 {
     Buffer x(N), out(N + 2), scratch(N + 2);
-    if (!fftw) {
+    if (peer == Peer::Ne10) {
+        const ne10_fft_r2c_cfg_float32_t cfg = ne10_fft_alloc_r2c_float32(N);
+        fillNoise(x.p, N, 2, 1.0f);
+        count(name, [&] { ne10_fft_r2c_1d_float32_neon(reinterpret_cast<ne10_fft_cpx_float32_t *>(out.p), x.p, cfg); });
+        ne10_fft_destroy_r2c_float32(cfg);
+        return true;
+    }
+    if (peer == Peer::Ours) {
         std::vector<float> A(N), B(N);
         voxaim_generateAbTables(A.data(), B.data(), N / 2);
         fillNoise(x.p, N, 2, 1.0f);
@@ -109,13 +128,21 @@ bool realForwardCase(const std::string &name, bool fftw, int N)
 
 // Both inverses consume their input, so each call gets the spectrum afresh
 // (outside the region).
-bool realInverseCase(const std::string &name, bool fftw, int N)
+bool realInverseCase(const std::string &name, Peer peer, int N)
 {
     Buffer spectrum(N + 2), S(N + 2), y(N + 2);
     fillNoise(spectrum.p, N + 2, 3, 1.0f);
     spectrum.p[1] = spectrum.p[N + 1] = 0.0f;
     const auto restore = [&] { std::memcpy(S.p, spectrum.p, (N + 2) * sizeof(float)); };
-    if (!fftw) {
+    if (peer == Peer::Ne10) {
+        const ne10_fft_r2c_cfg_float32_t cfg = ne10_fft_alloc_r2c_float32(N);
+        count(
+            name, [&] { ne10_fft_c2r_1d_float32_neon(y.p, reinterpret_cast<ne10_fft_cpx_float32_t *>(S.p), cfg); },
+            restore);
+        ne10_fft_destroy_r2c_float32(cfg);
+        return true;
+    }
+    if (peer == Peer::Ours) {
         std::vector<float> A(N), B(N);
         voxaim_generateAbTables(A.data(), B.data(), N / 2);
         count(
@@ -157,21 +184,26 @@ bool frameCase(const std::string &name, const std::string &variant)
 
 bool run(const std::string &name)
 {
-    const bool fftw = name.rfind("fftw-", 0) == 0;
-    const std::string what = fftw ? name.substr(5) : name;
-    if (what == "empty" && !fftw) {
+    Peer peer = Peer::Ours;
+    std::string what = name;
+    for (const auto &[prefix, p] : {std::pair{"fftw-", Peer::Fftw}, std::pair{"ne10-", Peer::Ne10}})
+        if (name.rfind(prefix, 0) == 0) {
+            peer = p;
+            what = name.substr(std::strlen(prefix));
+        }
+    if (what == "empty" && peer == Peer::Ours) {
         count(name, [] {});
         return true;
     }
     if (what == "cfft-forward-2048")
-        return complexCase(name, fftw, false, 2048);
+        return complexCase(name, peer, false, 2048);
     if (what == "cfft-inverse-8192")
-        return complexCase(name, fftw, true, 8192);
+        return complexCase(name, peer, true, 8192);
     if (what == "real-forward-4096")
-        return realForwardCase(name, fftw, 4096);
+        return realForwardCase(name, peer, 4096);
     if (what == "real-inverse-16384")
-        return realInverseCase(name, fftw, 16384);
-    if (what.rfind("frame-", 0) == 0 && !fftw)
+        return realInverseCase(name, peer, 16384);
+    if (what.rfind("frame-", 0) == 0 && peer == Peer::Ours)
         return frameCase(name, what.substr(6));
     return false;
 }

@@ -39,37 +39,70 @@ inline constexpr std::array<float, 16> twiddles16 = makeTwiddles16<B>();
 // float. in(m, re, im) fetches a[m] when it is needed, so that only a few
 // inputs are live at a time. The inverse uses e^(+j ...) and multiplies
 // every output by scale (1/N), folded into the constant c for the odd bins.
-template <bool Inv, class V, class In>
+//
+// Sparse: only a[0], a[1] and a[7] may be non-zero (the others are zero and
+// are not fetched); the steps that would add or subtract those zeros are
+// left out, which gives the same values.
+template <bool Inv, bool Sparse = false, class V, class In>
 [[gnu::always_inline]] inline void leaf8(In &&in, V (&yr)[8], V (&yi)[8], V c, V scale)
 {
     // P = 4-point DFT of the even inputs, Q of the odd ones.
     V pr[4], pi[4], qr[4], qi[4];
-#pragma GCC unroll 2
-    for (int h = 0; h < 2; ++h) {
-        V *er = h ? qr : pr, *ei = h ? qi : pi;
-        V a0r, a0i, a1r, a1i, a2r, a2i, a3r, a3i;
-        in(h, a0r, a0i);
-        in(h + 4, a2r, a2i);
-        const V s02r = a0r + a2r, s02i = a0i + a2i;
-        const V d02r = a0r - a2r, d02i = a0i - a2i;
-        in(h + 2, a1r, a1i);
-        in(h + 6, a3r, a3i);
-        const V s13r = a1r + a3r, s13i = a1i + a3i;
-        const V d13r = a1r - a3r, d13i = a1i - a3i;
-        er[0] = s02r + s13r;
-        ei[0] = s02i + s13i;
-        er[2] = s02r - s13r;
-        ei[2] = s02i - s13i;
-        if constexpr (!Inv) { // bins 1, 3: (e0 - e2) -+ j (e1 - e3)
-            er[1] = d02r + d13i;
-            ei[1] = d02i - d13r;
-            er[3] = d02r - d13i;
-            ei[3] = d02i + d13r;
+    if constexpr (Sparse) {
+        // P of (a0, 0, 0, 0) is a0 in every bin; Q of (a1, 0, 0, a7) (its
+        // inputs in the order a1, a3, a5, a7).
+        V a0r, a0i, a1r, a1i, a7r, a7i;
+        in(0, a0r, a0i);
+        in(1, a1r, a1i);
+        in(7, a7r, a7i);
+        for (int k = 0; k < 4; ++k) {
+            pr[k] = a0r;
+            pi[k] = a0i;
+        }
+        const V d13r = V{} - a7r, d13i = V{} - a7i; // a3 - a7
+        qr[0] = a1r + a7r;
+        qi[0] = a1i + a7i;
+        qr[2] = a1r - a7r;
+        qi[2] = a1i - a7i;
+        if constexpr (!Inv) {
+            qr[1] = a1r + d13i;
+            qi[1] = a1i - d13r;
+            qr[3] = a1r - d13i;
+            qi[3] = a1i + d13r;
         } else {
-            er[1] = d02r - d13i;
-            ei[1] = d02i + d13r;
-            er[3] = d02r + d13i;
-            ei[3] = d02i - d13r;
+            qr[1] = a1r - d13i;
+            qi[1] = a1i + d13r;
+            qr[3] = a1r + d13i;
+            qi[3] = a1i - d13r;
+        }
+    } else {
+#pragma GCC unroll 2
+        for (int h = 0; h < 2; ++h) {
+            V *er = h ? qr : pr, *ei = h ? qi : pi;
+            V a0r, a0i, a1r, a1i, a2r, a2i, a3r, a3i;
+            in(h, a0r, a0i);
+            in(h + 4, a2r, a2i);
+            const V s02r = a0r + a2r, s02i = a0i + a2i;
+            const V d02r = a0r - a2r, d02i = a0i - a2i;
+            in(h + 2, a1r, a1i);
+            in(h + 6, a3r, a3i);
+            const V s13r = a1r + a3r, s13i = a1i + a3i;
+            const V d13r = a1r - a3r, d13i = a1i - a3i;
+            er[0] = s02r + s13r;
+            ei[0] = s02i + s13i;
+            er[2] = s02r - s13r;
+            ei[2] = s02i - s13i;
+            if constexpr (!Inv) { // bins 1, 3: (e0 - e2) -+ j (e1 - e3)
+                er[1] = d02r + d13i;
+                ei[1] = d02i - d13r;
+                er[3] = d02r - d13i;
+                ei[3] = d02i + d13r;
+            } else {
+                er[1] = d02r - d13i;
+                ei[1] = d02i + d13r;
+                er[3] = d02r + d13i;
+                ei[3] = d02i - d13r;
+            }
         }
     }
     // W^k Q[k], W = e^(-j pi/4) (forward) or e^(+j pi/4) (inverse).
@@ -309,7 +342,10 @@ struct Kernels {
     // The leaf stage: for b = 0 .. N/16 - 1 the leaves of bases b and
     // b - N/16 (together x[b + j N/16], j = 0..15), L values of b at a time
     // in the lanes, transposed into 8-element runs of the workspace layout.
-    template <bool Inv>
+    // Sparse: the input is zero outside the band k < 3N/16, k > 13N/16, so
+    // that only the samples j = 0, 1, 2, 13, 14, 15 (in units of N/16) of a
+    // leaf pair can be non-zero.
+    template <bool Inv, bool Sparse = false>
     static void leaves(int N, int log2N, const float *x, float *y)
     {
         const int n16 = N / 16;
@@ -321,25 +357,26 @@ struct Kernels {
             int pos[L];
             for (int i = 0; i < L; ++i)
                 pos[i] = leafPairPosition(b + i, N, log2N);
-                // Fully unrolled so that the leaf values stay in registers.
+            // B = 1: where each lane's pair goes, advanced as it is stored.
+            float *out[4] = {};
+            if constexpr (B == 1)
+                for (int i = 0; i < L; ++i)
+                    out[i] = y + 2 * pos[i];
+                    // Fully unrolled so that the leaf values stay in registers.
 #pragma GCC unroll 2
             for (int g = 0; g < 2; ++g) {
                 const int *off = g ? oddOff : evenOff;
                 const float *src = x + 2 * b;
                 V yr[8], yi[8];
-                leaf8<Inv>([&](int m, V &re, V &im) { S::load2(src + 2 * off[m] * n16, re, im); }, yr, yi, c, scale);
+                leaf8<Inv, Sparse>([&](int m, V &re, V &im) { S::load2(src + 2 * off[m] * n16, re, im); }, yr, yi, c,
+                                   scale);
                 if constexpr (B == 1) {
-                    // Interleaved: transposing (re j, im j, re j+1, im j+1)
-                    // gives each lane's elements j, j+1 ready to store.
+                    // Interleaved: lane i of (re j, im j, re j+1, im j+1)
+                    // is its leaf's elements j, j+1, stored by rows.
                     static_assert(L == 4, "two complex values fill a vector");
 #pragma GCC unroll 4
-                    for (int j = 0; j < 8; j += 2) {
-                        V r[4] = {yr[j], yi[j], yr[j + 1], yi[j + 1]};
-                        S::transpose(r);
-#pragma GCC unroll 4
-                        for (int i = 0; i < L; ++i)
-                            S::store(y + 2 * (pos[i] + 8 * g + j), r[i]);
-                    }
+                    for (int j = 0; j < 8; j += 2)
+                        S::storeTransposed(out, yr[j], yi[j], yr[j + 1], yi[j + 1]);
                 } else {
 #pragma GCC unroll 4
                     for (int j = 0; j < 8; j += L) {
@@ -352,6 +389,71 @@ struct Kernels {
                 }
             }
         }
+    }
+
+    // Level M of a sub-transform at b whose outputs are wanted only at
+    // [0, head) and [M - tail, M) (head, tail multiples of L, at most M/4):
+    // the butterflies' first and last outputs there, each computed as in
+    // butterfly(), so they equal the full level's.
+    template <bool Inv, bool Interleaved>
+    static void combineWindow(int M, float *b, int head, int tail)
+    {
+        const int q = M / 4;
+        const float *t = tw(M);
+        for (int k = 0; k < head; k += L) {
+            const C a = mul<!Inv>(ld(b, k + 2 * q), ld(t, k)), bb = mul<Inv>(ld(b, k + 3 * q), ld(t, k));
+            const C u0 = ld(b, k), s{a.r + bb.r, a.i + bb.i};
+            st<Interleaved>(b, k, {u0.r + s.r, u0.i + s.i});
+        }
+        for (int k = q - tail; k < q; k += L) {
+            const C a = mul<!Inv>(ld(b, k + 2 * q), ld(t, k)), bb = mul<Inv>(ld(b, k + 3 * q), ld(t, k));
+            const C u1 = ld(b, k + q), d{a.r - bb.r, a.i - bb.i};
+            if constexpr (!Inv)
+                st<Interleaved>(b, k + 3 * q, {u1.r - d.i, u1.i + d.r});
+            else
+                st<Interleaved>(b, k + 3 * q, {u1.r + d.i, u1.i - d.r});
+        }
+    }
+
+    static bool prunable(int M, int head, int tail) { return M >= 128 && head + tail <= M / 4; }
+
+    // noleaves() of which only the outputs [0, head) and [M - tail, M) are
+    // wanted: the levels whose window is at most a quarter of their size
+    // compute only what the window needs (U, Z and Z' need the same window).
+    template <bool Inv>
+    static void noleavesWindow(int M, float *b, bool odd, int head, int tail)
+    {
+        if (!prunable(M, head, tail)) {
+            noleaves<Inv>(M, b, odd);
+            return;
+        }
+        noleavesWindow<Inv>(M / 2, b, odd, head, tail);
+        noleavesWindow<Inv>(M / 4, b + M, false, head, tail);
+        noleavesWindow<Inv>(M / 4, b + 3 * M / 2, true, head, tail);
+        combineWindow<Inv, false>(M, b, head, tail);
+    }
+
+    // The transform of an input that is zero for band < k < N - band, of
+    // which only the outputs [0, head) and [N - tail, N) are wanted: equal
+    // there to transform() (same operations, less of them), unspecified
+    // elsewhere. Elements of x outside the band may be read (as zeros).
+    template <bool Inv>
+    static void transformWindow(int N, int log2N, const float *x, float *y, int band, int head, int tail)
+    {
+        head = (head + L - 1) / L * L;
+        tail = (tail + L - 1) / L * L;
+        if (!prunable(N, head, tail)) {
+            transform<Inv>(N, log2N, x, y);
+            return;
+        }
+        if (band < 3 * N / 16)
+            leaves<Inv, true>(N, log2N, x, y);
+        else
+            leaves<Inv>(N, log2N, x, y);
+        noleavesWindow<Inv>(N / 2, y, false, head, tail);
+        noleavesWindow<Inv>(N / 4, y + N, false, head, tail);
+        noleavesWindow<Inv>(N / 4, y + 3 * N / 2, true, head, tail);
+        combineWindow<Inv, true>(N, y, head, tail);
     }
 
     // The whole transform of N = 1 << log2N points, N >= max(32, 16 L).

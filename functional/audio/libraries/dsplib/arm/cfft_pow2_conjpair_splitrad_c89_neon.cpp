@@ -118,6 +118,21 @@ extern "C" void cifft_pow2_conjpair_splitrad_c89(int N, int log2N, const float *
     dsplib::cfft::run<true>(N, log2_N, x, y);
 }
 
+extern "C" void cifft_pow2_band_window(int N, int log2N, const float *x, float *y, int band, int head, int tail)
+{
+    const int log2_N = checkedLog2(log2N);
+    assert(N <= FFT_MAX);
+    assert(N <= 0 || N == 1 << log2_N);
+    assert((uintptr_t)x % 8 == 0);
+    assert((uintptr_t)y % 8 == 0);
+    if (N < 32) {
+        dsplib::cfft::run<true>(N, log2_N, x, y);
+        return;
+    }
+    const auto clamp = [N](int v) { return v < 0 ? 0 : v > N ? N : v; };
+    dsplib::cfftVariantFor(N).cfftInverseWindow(N, log2_N, x, y, clamp(band), clamp(head), clamp(tail));
+}
+
 // log2 N is the number of trailing zero bits of N.
 static int trailingZeros(int N) { return N > 0 ? __builtin_ctz(static_cast<unsigned>(N)) : 0; }
 

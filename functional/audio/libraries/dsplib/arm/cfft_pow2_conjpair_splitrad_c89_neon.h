@@ -40,6 +40,16 @@ void sp_ifftSPxSP(int N, const float *x, const float *w, float *y, const unsigne
 void cfft_pow2_conjpair_splitrad_c89(int N, int log2_N, const float *x, float *y);
 void cifft_pow2_conjpair_splitrad_c89(int N, int log2_N, const float *x, float *y);
 
+/*
+ * The inverse transform of a band-limited input, wanted only in a window:
+ * x must be zero at every k with band < k < N - band (those elements may
+ * be read), and only y[m] for m < head and m >= N - tail are computed, with
+ * the values the inverse driver gives them. Every other element of y is
+ * left unspecified. The checks are those of the drivers; negative band,
+ * head or tail are taken as 0.
+ */
+void cifft_pow2_band_window(int N, int log2_N, const float *x, float *y, int band, int head, int tail);
+
 #ifdef __cplusplus
 }
 #endif

@@ -224,6 +224,43 @@ TEST(ComplexFft, VectorBuildsAgreeWithPortableReference)
     }
 }
 
+// The windowed inverse gives, in its window, the values of the full inverse
+// of the same build: narrow and wide windows, bands that use the sparse
+// leaves and bands that do not, windows too wide to prune, and small sizes.
+TEST(ComplexFft, BandWindowInverseEqualsTheFullInverseInItsWindow)
+{
+    struct Shape {
+        int N, band, head, tail;
+    };
+    const Shape shapes[] = {{8192, 1452, 166, 165}, {8192, 1452, 25, 26}, {8192, 4000, 100, 60},
+                            {8192, 1452, 5000, 10}, {2048, 300, 40, 41},  {16, 3, 2, 2}};
+    for (const Shape &s : shapes) {
+        const int log2N = __builtin_ctz(s.N);
+        Buf x = randomSignal(s.N, s.N + s.band);
+        for (int k = s.band + 1; k < s.N - s.band; ++k)
+            x[2 * k] = x[2 * k + 1] = 0.0f;
+        std::vector<std::pair<std::string, Fn>> full{{"driver", cifft_pow2_conjpair_splitrad_c89}};
+        using WindowFn = void (*)(int, int, const float *, float *, int, int, int);
+        std::vector<WindowFn> window{cifft_pow2_band_window};
+        for (const Variant &v : dsplib::variants())
+            if (s.N >= v.cfftMinN) {
+                full.emplace_back(v.name, v.cfftInverse);
+                window.push_back(v.cfftInverseWindow);
+            }
+        for (size_t i = 0; i < full.size(); ++i) {
+            Buf ref(2 * s.N), y(2 * s.N, 1e30f);
+            full[i].second(s.N, log2N, x.data(), ref.data());
+            window[i](s.N, log2N, x.data(), y.data(), s.band, s.head, s.tail);
+            for (int m = 0; m < s.N; ++m) {
+                if (m >= s.head && m < s.N - s.tail)
+                    continue;
+                ASSERT_EQ(y[2 * m], ref[2 * m]) << full[i].first << " N=" << s.N << " m=" << m;
+                ASSERT_EQ(y[2 * m + 1], ref[2 * m + 1]) << full[i].first << " N=" << s.N << " m=" << m;
+            }
+        }
+    }
+}
+
 TEST(ComplexFft, NonPositiveSizeWritesNothingAndUnusedArgumentsAreIgnored)
 {
     Buf x = randomSignal(64, 3), y(128, 5.0f);

@@ -5,6 +5,9 @@
 // only called after a run-time check of the processor.
 #include <immintrin.h>
 
+#include <cstdint>
+#include <cstring>
+
 namespace dsplib::simd {
 
 struct Avx2 {
@@ -74,6 +77,49 @@ struct Avx2 {
         s = _mm_add_ps(s, _mm_movehl_ps(s, s));
         s = _mm_add_ss(s, _mm_shuffle_ps(s, s, 0x55));
         return _mm_cvtss_f32(s);
+    }
+    static V reverse(V v) { return _mm256_permutevar8x32_ps(v, _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0)); }
+
+    // Never fused, unlike mla (a unit using these is compiled without
+    // contraction of a * b + c).
+    static V mulAdd(V acc, V a, V b) { return _mm256_add_ps(acc, _mm256_mul_ps(a, b)); }
+    static V mulSub(V acc, V a, V b) { return _mm256_sub_ps(acc, _mm256_mul_ps(a, b)); }
+    // As for SSE2: swapped operands give std::min and std::max.
+    static V min(V a, V b) { return _mm256_min_ps(b, a); }
+    static V max(V a, V b) { return _mm256_max_ps(b, a); }
+    using M = __m256;
+    static M greater(V a, V b) { return _mm256_cmp_ps(a, b, _CMP_GT_OQ); }
+    static M atMost(V a, V b) { return _mm256_cmp_ps(a, b, _CMP_LE_OQ); }
+    static M less(V a, V b) { return _mm256_cmp_ps(a, b, _CMP_LT_OQ); }
+    static M isNumber(V a) { return _mm256_cmp_ps(a, a, _CMP_ORD_Q); }
+    static M both(M a, M b) { return _mm256_and_ps(a, b); }
+    static V select(M m, V a, V b) { return _mm256_blendv_ps(b, a, m); }
+    static V divide(V a, V b) { return _mm256_div_ps(a, b); }
+    static V divideBySqrt(V a, V m) { return _mm256_div_ps(a, _mm256_sqrt_ps(m)); }
+    static V sqrt(V p) { return _mm256_sqrt_ps(p); }
+    static V loadBytes(const uint8_t *p)
+    {
+        long long eight;
+        std::memcpy(&eight, p, sizeof eight);
+        return _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_cvtsi64_si128(eight)));
+    }
+    static void storeBytes(uint8_t *p, V v)
+    {
+        const __m256i words = _mm256_cvttps_epi32(v);
+        const __m128i halves = _mm_packs_epi32(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1));
+        const long long eight = _mm_cvtsi128_si64(_mm_packus_epi16(halves, halves));
+        std::memcpy(p, &eight, sizeof eight);
+    }
+    static V gatherNext(const float *base, const uint32_t *&offsets)
+    {
+        const V v = gather(base, offsets);
+        offsets += L;
+        return v;
+    }
+    static V gather(const float *base, const uint32_t *offsets)
+    {
+        const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(offsets));
+        return _mm256_i32gather_ps(base, bytes, 1);
     }
 };
 

@@ -5,6 +5,9 @@
 // 8-byte aligned.
 #include <emmintrin.h>
 
+#include <cstdint>
+#include <cstring>
+
 namespace dsplib::simd {
 
 struct Sse2 {
@@ -42,6 +45,48 @@ struct Sse2 {
     {
         const V s = _mm_add_ps(v, _mm_movehl_ps(v, v));
         return _mm_cvtss_f32(_mm_add_ss(s, _mm_shuffle_ps(s, s, 0x55)));
+    }
+
+    static V mulAdd(V acc, V a, V b) { return _mm_add_ps(acc, _mm_mul_ps(a, b)); }
+    static V mulSub(V acc, V a, V b) { return _mm_sub_ps(acc, _mm_mul_ps(a, b)); }
+    // minps/maxps return their second operand unless the first is smaller
+    // (larger): with the operands swapped, std::min and std::max exactly.
+    static V min(V a, V b) { return _mm_min_ps(b, a); }
+    static V max(V a, V b) { return _mm_max_ps(b, a); }
+    using M = __m128;
+    static M greater(V a, V b) { return _mm_cmpgt_ps(a, b); }
+    static M atMost(V a, V b) { return _mm_cmple_ps(a, b); }
+    static M less(V a, V b) { return _mm_cmplt_ps(a, b); }
+    static M isNumber(V a) { return _mm_cmpord_ps(a, a); }
+    static M both(M a, M b) { return _mm_and_ps(a, b); }
+    static V select(M m, V a, V b) { return _mm_or_ps(_mm_and_ps(m, a), _mm_andnot_ps(m, b)); }
+    static V divide(V a, V b) { return _mm_div_ps(a, b); }
+    static V divideBySqrt(V a, V m) { return _mm_div_ps(a, _mm_sqrt_ps(m)); }
+    static V sqrt(V p) { return _mm_sqrt_ps(p); }
+    static V loadBytes(const uint8_t *p)
+    {
+        int four;
+        std::memcpy(&four, p, sizeof four);
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i bytes = _mm_cvtsi32_si128(four);
+        return _mm_cvtepi32_ps(_mm_unpacklo_epi16(_mm_unpacklo_epi8(bytes, zero), zero));
+    }
+    static void storeBytes(uint8_t *p, V v)
+    {
+        const __m128i words = _mm_packs_epi32(_mm_cvttps_epi32(v), _mm_setzero_si128());
+        const int four = _mm_cvtsi128_si32(_mm_packus_epi16(words, words));
+        std::memcpy(p, &four, sizeof four);
+    }
+    static V gatherNext(const float *base, const uint32_t *&offsets)
+    {
+        const V v = gather(base, offsets);
+        offsets += L;
+        return v;
+    }
+    static V gather(const float *base, const uint32_t *offsets)
+    {
+        const auto at = [base](uint32_t offset) { return base[offset / sizeof(float)]; };
+        return _mm_setr_ps(at(offsets[0]), at(offsets[1]), at(offsets[2]), at(offsets[3]));
     }
 };
 

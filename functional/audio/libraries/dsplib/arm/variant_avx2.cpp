@@ -17,10 +17,12 @@ const Variant *avx2Variant()
     using S = simd::Avx2;
     using K = avx2::Kernels<S>;
     static constexpr Variant v{"avx2",
+                               Layer::Avx2,
                                S::L,
                                128,
                                K::transform<false>,
                                K::transform<true>,
+                               K::transformWindow<true>,
                                avx2::sp_fir_gen_<S>,
                                avx2::sp_fir_gen_downsample_<S>};
     return &v;

@@ -16,10 +16,12 @@ const Variant *neonVariant()
     using S = simd::Neon;
     using K = neon::Kernels<S>;
     static constexpr Variant v{"neon",
+                               Layer::Neon,
                                S::L,
                                64,
                                K::transform<false>,
                                K::transform<true>,
+                               K::transformWindow<true>,
                                neon::sp_fir_gen_<S>,
                                neon::sp_fir_gen_downsample_<S>};
     return &v;

@@ -14,10 +14,12 @@ const Variant *portableVariant()
     using S = simd::Portable;
     using K = portable::Kernels<S>;
     static constexpr Variant v{"portable",
+                               Layer::Portable,
                                S::L,
                                32,
                                K::transform<false>,
                                K::transform<true>,
+                               K::transformWindow<true>,
                                portable::sp_fir_gen_<S>,
                                portable::sp_fir_gen_downsample_<S>};
     return &v;

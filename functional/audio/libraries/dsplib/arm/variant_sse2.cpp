@@ -15,10 +15,12 @@ const Variant *sse2Variant()
     using S = simd::Sse2;
     using K = sse2::Kernels<S>;
     static constexpr Variant v{"sse2",
+                               Layer::Sse2,
                                S::L,
                                64,
                                K::transform<false>,
                                K::transform<true>,
+                               K::transformWindow<true>,
                                sse2::sp_fir_gen_<S>,
                                sse2::sp_fir_gen_downsample_<S>};
     return &v;

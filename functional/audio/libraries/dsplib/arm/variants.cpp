@@ -43,11 +43,13 @@ std::span<const Variant> variants()
     return {l.items.data(), l.count};
 }
 
-const Variant &firVariant()
+const Variant &widestVariant()
 {
     static const Variant &widest = variants().back();
     return widest;
 }
+
+const Variant &firVariant() { return widestVariant(); }
 
 const Variant &cfftVariantFor(int N)
 {

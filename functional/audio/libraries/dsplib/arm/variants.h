@@ -8,14 +8,23 @@
 
 namespace dsplib {
 
+// The vector layers (simd_*.h); other modules that build their own loops
+// on them for every layer choose among their builds by it.
+enum class Layer { Portable, Neon, Sse2, Avx2 };
+
 struct Variant {
     const char *name; // "portable", "neon", "sse2", "avx2"
+    Layer layer;
     int lanes;
     // The general complex transform (cfft_algorithm.h) of N = 1 << log2N
     // points, N >= cfftMinN (the lanes need N/16 leaf pairs).
     int cfftMinN;
     void (*cfftForward)(int N, int log2N, const float *x, float *y);
     void (*cfftInverse)(int N, int log2N, const float *x, float *y);
+    // The inverse of an input that is zero outside the band k <= band,
+    // k >= N - band, wanted only at the outputs m < head and m >= N - tail
+    // (cifft_pow2_band_window).
+    void (*cfftInverseWindow)(int N, int log2N, const float *x, float *y, int band, int head, int tail);
     // The FIR kernels (sp_fir_algorithm.h): nh >= 1, ny >= 1, step >= 1.
     void (*firGen)(const float *x, const float *h, float *y, int nh, int ny);
     void (*firGenDownsample)(const float *x, const float *h, float *y, int nh, int ny, int step);
@@ -25,7 +34,9 @@ struct Variant {
 // portable reference first, the widest last.
 std::span<const Variant> variants();
 
-// The variant behind the FIR entry points: the widest.
+// The widest variant: the one behind the FIR entry points, and the layer
+// that other modules' loops run on.
+const Variant &widestVariant();
 const Variant &firVariant();
 
 // The variant behind the complex FFT drivers for size N >= 32: the widest

@@ -5,9 +5,7 @@
 
 #include "functional/audio/voxaim/cmod/track/voxaim_spectrum.h"
 
-#if defined(__ARM_NEON)
-#include "functional/audio/voxaim/cmod/track/voxaim_neon.h"
-#endif
+#include "functional/audio/voxaim/cmod/track/voxaim_kernels.h"
 
 namespace {
 
@@ -22,23 +20,13 @@ constexpr int16_t HangoverFrames = 34;
 
 FrequencyDomainVadState State;
 
-/* P[k] = 0.5 (|a_k|^2 + |b_k|^2) of bins 0 ... TotalLast, with room for a
- * whole last vector. */
-using BandPowers = std::array<float, (TotalLast + 4) / 4 * 4>;
+/* P[k] = 0.5 (|a_k|^2 + |b_k|^2) of bins 0 ... TotalLast. */
+using BandPowers = std::array<float, TotalLast + 1>;
 
 void meanPowers(std::span<const float, voxaim::kSpectrumFloats> a, std::span<const float, voxaim::kSpectrumFloats> b,
                 BandPowers &p)
 {
-    int k = 0;
-#if defined(__ARM_NEON)
-    using voxaim::neon::power;
-    for (; k + 4 <= TotalLast + 1; k += 4) {
-        const float32x4_t sum = vaddq_f32(power(vld2q_f32(a.data() + 2 * k)), power(vld2q_f32(b.data() + 2 * k)));
-        vst1q_f32(p.data() + k, vmulq_n_f32(sum, 0.5f));
-    }
-#endif
-    for (; k <= TotalLast; ++k)
-        p[k] = 0.5f * (binPower(a, k) + binPower(b, k));
+    voxaim::kernels().meanPowers(a.data(), b.data(), p.data(), TotalLast + 1);
 }
 
 /* The counters saturate: a signal that stays above the noise for longer than

@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#if defined(__ARM_NEON)
-#include "functional/audio/voxaim/cmod/track/voxaim_neon.h"
-#endif
+#include "functional/audio/voxaim/cmod/track/voxaim_kernels.h"
 
 namespace {
 
@@ -26,70 +24,26 @@ constexpr float FollowFast = 0.0625f;
 constexpr float CreepUp = 2.38418579e-07f;   /* 2^-22 */
 constexpr float CreepDown = 3.81469727e-06f; /* 2^-18 */
 
-float magnitude(std::span<const float, voxaim::kSpectrumFloats> channel, int k)
-{
-    return std::sqrt(voxaim::binPower(channel, k));
-}
-
 /* FastLevel and SlowLevel of every bin follow m = 0.5 (|a| + |b|). On NEON
  * the magnitudes are power x 1/sqrt(power) estimates (a few units in the
- * last place); the rest rounds as the scalar steps do. */
+ * last place); the rest rounds as the scalar formulas do. */
 void smoothLevels(std::span<const float, voxaim::kSpectrumFloats> a, std::span<const float, voxaim::kSpectrumFloats> b)
 {
-    int k = 0;
-#if defined(__ARM_NEON)
-    using namespace voxaim::neon;
-    for (; k + 4 <= Bins; k += 4) {
-        const float32x4_t ma = squareRoot(power(vld2q_f32(a.data() + 2 * k)));
-        const float32x4_t mb = squareRoot(power(vld2q_f32(b.data() + 2 * k)));
-        const float32x4_t m = vmulq_n_f32(vaddq_f32(ma, mb), 0.5f);
-        float *fast = State.FastLevel.data() + k, *slow = State.SlowLevel.data() + k;
-        vst1q_f32(fast, vmlaq_n_f32(vmulq_n_f32(vld1q_f32(fast), FastKeep), m, FastGain));
-        vst1q_f32(slow, vmlaq_n_f32(vmulq_n_f32(vld1q_f32(slow), SlowKeep), m, SlowGain));
-    }
-#endif
-    for (; k < Bins; ++k) {
-        const float m = 0.5f * (magnitude(a, k) + magnitude(b, k));
-        State.FastLevel[k] = FastKeep * State.FastLevel[k] + FastGain * m;
-        State.SlowLevel[k] = SlowKeep * State.SlowLevel[k] + SlowGain * m;
-    }
+    static constexpr float gains[4] = {FastKeep, FastGain, SlowKeep, SlowGain};
+    voxaim::kernels().smoothLevels(a.data(), b.data(), State.FastLevel.data(), State.SlowLevel.data(), Bins, gains);
 }
 
 /* The estimate closes 1/16 of its gap to SlowLevel. */
 void followQuickly()
 {
-    int k = 0;
-#if defined(__ARM_NEON)
-    for (; k + 4 <= Bins; k += 4) {
-        float *noise = State.NoiseLevel.data() + k;
-        const float32x4_t n = vld1q_f32(noise);
-        vst1q_f32(noise, vmlaq_n_f32(n, vsubq_f32(vld1q_f32(State.SlowLevel.data() + k), n), FollowFast));
-    }
-#endif
-    for (; k < Bins; ++k)
-        State.NoiseLevel[k] += FollowFast * (State.SlowLevel[k] - State.NoiseLevel[k]);
+    voxaim::kernels().followLevel(State.NoiseLevel.data(), State.SlowLevel.data(), Bins, FollowFast);
 }
 
 /* The estimate creeps towards SlowLevel; rising is sixteen times slower
  * than falling. */
 void creep()
 {
-    int k = 0;
-#if defined(__ARM_NEON)
-    using namespace voxaim::neon;
-    const float32x4_t up = vdupq_n_f32(CreepUp), down = vdupq_n_f32(CreepDown);
-    for (; k + 4 <= Bins; k += 4) {
-        float *noise = State.NoiseLevel.data() + k;
-        const float32x4_t n = vld1q_f32(noise);
-        const float32x4_t d = vsubq_f32(vld1q_f32(State.SlowLevel.data() + k), n);
-        // -0 takes the falling factor here, and gives -0 either way.
-        vst1q_f32(noise, vmlaq_f32(n, d, vbslq_f32(signBit(d), down, up)));
-    }
-#endif
-    for (; k < Bins; ++k) {
-        const float d = State.SlowLevel[k] - State.NoiseLevel[k];
-        State.NoiseLevel[k] += d >= 0.0f ? d * CreepUp : d * CreepDown;
-    }
+    voxaim::kernels().creepLevel(State.NoiseLevel.data(), State.SlowLevel.data(), Bins, CreepUp, CreepDown);
 }
 
 /* Steady frames needed before the fast update: 3 per whole dB by which the

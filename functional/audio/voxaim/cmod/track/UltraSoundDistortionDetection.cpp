@@ -1,5 +1,6 @@
 #include "functional/audio/voxaim/cmod/track/UltraSoundDistortionDetection.h"
 
+#include <array>
 #include <cassert>
 #include <cmath>
 #include <memory>
@@ -8,9 +9,7 @@
 #include "functional/audio/voxaim/cmod/track/voxaim_spectrum.h"
 #include "platform/audio/audtest/eventlog.h"
 
-#if defined(__ARM_NEON)
-#include "functional/audio/voxaim/cmod/track/voxaim_neon.h"
-#endif
+#include "functional/audio/voxaim/cmod/track/voxaim_kernels.h"
 
 namespace {
 
@@ -26,28 +25,24 @@ constexpr float NeighborMargin_dB = 15.0f;
 
 std::unique_ptr<float[]> UltraSoundLevel;
 std::unique_ptr<float[]> NeighborBandLevel;
-int Channels = 0; /* length of both arrays */
+int Capacity = 0; /* length of both arrays */
 float TimeSmoothingFactor = 0.06058693f;
 int16_t AccCount = 0;
 uint8_t WarningIssued = 0;
 float MaxUltraSoundLevel_dB = InitialLevel_dB;
 float LastMaxUltraSoundLevel_dB = InitialLevel_dB;
 
-/* The sum of re^2 + im^2 over bins first ... last, added in bin order. */
+/* The sum of re^2 + im^2 over bins first ... last, added in bin order (the
+ * powers computed a vector at a time). */
 float bandPower(std::span<const float, voxaim::kSpectrumFloats> channel, int first, int last)
 {
+    std::array<float, NeighborLast - NeighborFirst + 1> powers;
+    static_assert(UltraSoundLast - UltraSoundFirst < static_cast<int>(powers.size()));
+    const int count = last - first + 1;
+    voxaim::kernels().binPowers(channel.data() + 2 * first, powers.data(), count);
     float sum = 0.0f;
-    int k = first;
-#if defined(__ARM_NEON)
-    // The powers four at a time; the sum stays in order.
-    for (; k + 4 <= last + 1; k += 4) {
-        float p[4];
-        vst1q_f32(p, voxaim::neon::power(vld2q_f32(channel.data() + 2 * k)));
-        sum = (((sum + p[0]) + p[1]) + p[2]) + p[3];
-    }
-#endif
-    for (; k <= last; ++k)
-        sum += voxaim::binPower(channel, k);
+    for (int k = 0; k < count; ++k)
+        sum += powers[k];
     return sum;
 }
 
@@ -56,12 +51,13 @@ float levelIn_dB(float power)
     return static_cast<float>(10.0 * std::log10(static_cast<double>(power)) - LevelOffset_dB);
 }
 
-/* The loudest channel; ties keep the lower index, no level above 0 gives 0. */
-int loudestChannel()
+/* The loudest of the first `channels` channels; ties keep the lower index,
+ * no level above 0 gives 0. */
+int loudestChannel(int channels)
 {
     float loudest = 0.0f;
     int index = 0;
-    for (int ch = 0; ch < Channels; ++ch) {
+    for (int ch = 0; ch < channels; ++ch) {
         if (UltraSoundLevel[ch] > loudest) {
             loudest = UltraSoundLevel[ch];
             index = ch;
@@ -70,9 +66,9 @@ int loudestChannel()
     return index;
 }
 
-void judgeBlock(uint8_t *distortion)
+void judgeBlock(int channels, uint8_t *distortion)
 {
-    const int ch = loudestChannel();
+    const int ch = loudestChannel(channels);
     float us = levelIn_dB(UltraSoundLevel[ch]);
     const float nb = levelIn_dB(NeighborBandLevel[ch]);
     MaxUltraSoundLevel_dB = us;
@@ -99,7 +95,7 @@ void judgeBlock(uint8_t *distortion)
     }
 
     AccCount = 0;
-    for (int c = 0; c < Channels; ++c) {
+    for (int c = 0; c < Capacity; ++c) {
         UltraSoundLevel[c] = 0.0f;
         NeighborBandLevel[c] = 0.0f;
     }
@@ -109,12 +105,12 @@ void judgeBlock(uint8_t *distortion)
 
 extern "C" void initializeUltraSoundDistortionDetector(int32_t channels)
 {
-    Channels = 0;
+    Capacity = 0;
     UltraSoundLevel.reset(new (std::nothrow) float[channels > 0 ? channels : 1]());
     assert(UltraSoundLevel);
     NeighborBandLevel.reset(new (std::nothrow) float[channels > 0 ? channels : 1]());
     assert(NeighborBandLevel);
-    Channels = channels > 0 ? channels : 0;
+    Capacity = channels > 0 ? channels : 0;
     TimeSmoothingFactor = 0.06058693f;
     AccCount = 0;
     WarningIssued = 0;
@@ -126,13 +122,14 @@ extern "C" void destroyUltraSoundDistortionDetector(void)
 {
     UltraSoundLevel.reset();
     NeighborBandLevel.reset();
-    Channels = 0;
+    Capacity = 0;
 }
 
-extern "C" void detectUltraSoundDistortion(const float *spectrum, uint8_t *distortion)
+extern "C" void detectUltraSoundDistortion(const float *spectrum, int32_t channels, uint8_t *distortion)
 {
+    assert(channels <= Capacity);
     *distortion = 0;
-    for (int ch = 0; ch < Channels; ++ch) {
+    for (int ch = 0; ch < channels; ++ch) {
         const auto channel = voxaim::channelSpectrum(spectrum, ch);
         const float pus = bandPower(channel, UltraSoundFirst, UltraSoundLast);
         const float pnb = bandPower(channel, NeighborFirst, NeighborLast);
@@ -141,7 +138,7 @@ extern "C" void detectUltraSoundDistortion(const float *spectrum, uint8_t *disto
     }
     if (++AccCount != BlockFrames)
         return;
-    judgeBlock(distortion);
+    judgeBlock(channels, distortion);
 }
 
 extern "C" float voxaim_getUltraSoundLevel(void) { return MaxUltraSoundLevel_dB; }

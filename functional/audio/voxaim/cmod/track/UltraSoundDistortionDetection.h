@@ -22,19 +22,20 @@
 extern "C" {
 #endif
 
-/* Allocates the level arrays for `channels` channels, the channels of every
- * spectrum handed to detectUltraSoundDistortion afterwards (zero-filled; a
- * failed allocation is a fatal assertion naming the array), and resets the
- * block counter, the warning state and the published levels. Arrays of an
+/* Allocates the level arrays for `channels` channels (zero-filled; a failed
+ * allocation is a fatal assertion naming the array), and resets the block
+ * counter, the warning state and the published levels. Arrays of an
  * earlier initialisation that was not destroyed are released. */
 void initializeUltraSoundDistortionDetector(int32_t channels);
 
 /* Releases the level arrays. */
 void destroyUltraSoundDistortionDetector(void);
 
-/* Accumulates one frame; on every 20th call judges the block. Writes 0/1 to
- * *distortion (1 only on a judging frame that found distortion). */
-void detectUltraSoundDistortion(const float *spectrum, uint8_t *distortion);
+/* Accumulates one frame of a spectrum of `channels` channels (at most the
+ * count given at initialisation: a larger one is a fatal assertion); on
+ * every 20th call judges the block. Writes 0/1 to *distortion (1 only on a
+ * judging frame that found distortion). */
+void detectUltraSoundDistortion(const float *spectrum, int32_t channels, uint8_t *distortion);
 
 /* The published ultrasound level in dB. */
 float voxaim_getUltraSoundLevel(void);

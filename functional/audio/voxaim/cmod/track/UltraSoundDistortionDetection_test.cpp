@@ -43,7 +43,7 @@ protected:
         testing::internal::CaptureStderr();
         for (int frame = 1; frame <= 20; ++frame) {
             uint8_t distortion = 7;
-            detectUltraSoundDistortion(spectrum.s.data(), &distortion);
+            detectUltraSoundDistortion(spectrum.s.data(), Channels, &distortion);
             EXPECT_TRUE(distortion == 0 || distortion == 1);
             if (distortion)
                 flagged.push_back(frame);
@@ -85,11 +85,11 @@ TEST_F(UltraSoundDistortionDetection, PublishedLevelIsMinus100UntilTheFirstJudge
     const Spectrum tone = Spectrum().tone(0, UltraSoundBin, powerFor(-50.0));
     for (int frame = 1; frame < 20; ++frame) {
         uint8_t distortion;
-        detectUltraSoundDistortion(tone.s.data(), &distortion);
+        detectUltraSoundDistortion(tone.s.data(), Channels, &distortion);
         EXPECT_EQ(voxaim_getUltraSoundLevel(), -100.0f);
     }
     uint8_t distortion;
-    detectUltraSoundDistortion(tone.s.data(), &distortion);
+    detectUltraSoundDistortion(tone.s.data(), Channels, &distortion);
     EXPECT_NEAR(voxaim_getUltraSoundLevel(), -50.0f, 0.01f);
 
     destroyUltraSoundDistortionDetector();
@@ -165,7 +165,7 @@ TEST_F(UltraSoundDistortionDetection, EveryBlockStartsFromZero)
     const Spectrum silence;
     uint8_t distortion;
     for (int frame = 1; frame <= 20; ++frame)
-        detectUltraSoundDistortion((frame <= 10 ? tone : silence).s.data(), &distortion);
+        detectUltraSoundDistortion((frame <= 10 ? tone : silence).s.data(), Channels, &distortion);
     const double a = 0.06058693;
     const double level = (1.0 - std::pow(1.0 - a, 10)) * std::pow(1.0 - a, 10) / (1.0 - std::pow(1.0 - a, 20));
     EXPECT_NEAR(voxaim_getUltraSoundLevel(), -20.0 + 10.0 * std::log10(level), 0.01);
@@ -173,20 +173,20 @@ TEST_F(UltraSoundDistortionDetection, EveryBlockStartsFromZero)
     EXPECT_TRUE(std::isinf(voxaim_getUltraSoundLevel()));
 }
 
-TEST_F(UltraSoundDistortionDetection, ReadsTheChannelsItWasInitialisedFor)
+TEST_F(UltraSoundDistortionDetection, ReadsTheChannelsItIsGiven)
 {
-    destroyUltraSoundDistortionDetector();
-    initializeUltraSoundDistortionDetector(4);
-    // A four-channel spectrum: nothing beyond it is read (checked by ASan).
+    // Eight channels allocated, a four-channel spectrum: nothing beyond it is
+    // read (checked by ASan), and its channel 3 is judged.
     std::vector<float> s(4 * 2 * Bins, 0.0f);
     s[3 * 2 * Bins + 2 * UltraSoundBin] = std::sqrt(powerFor(-20.0f));
     uint8_t distortion = 0;
     testing::internal::CaptureStderr();
     for (int frame = 0; frame < 20; ++frame)
-        detectUltraSoundDistortion(s.data(), &distortion);
+        detectUltraSoundDistortion(s.data(), 4, &distortion);
     const std::string log = testing::internal::GetCapturedStderr();
     EXPECT_EQ(distortion, 1);
     EXPECT_NE(log.find("channel: 3 "), std::string::npos) << log;
+    EXPECT_DEATH(detectUltraSoundDistortion(s.data(), Channels + 1, &distortion), "channels <= Capacity");
 }
 
 } // namespace

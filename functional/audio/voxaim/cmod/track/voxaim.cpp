@@ -17,6 +17,7 @@
 #include "functional/audio/voxaim/cmod/track/voxaim_fft.h"
 #include "functional/audio/voxaim/cmod/track/voxaim_geometry.h"
 #include "functional/audio/voxaim/cmod/track/voxaim_internal.h"
+#include "functional/audio/voxaim/cmod/track/voxaim_search.h"
 #include "functional/audio/voxaim/cmod/track/voxaim_variants.h"
 #include "functional/audio/voxaim/cmod/track/voxaim_window.h"
 
@@ -170,11 +171,13 @@ extern "C" void voxaim_initialize(uint32_t type)
 
     initializeGrids();
     initializeDelayTables();
+    initializeLagOffsets();
 
     // A variant without elevation pairs never writes the elevation accumulator:
     // start both from zero rather than from what an earlier variant left.
     AzimuthElevationResult.fill(0.0f);
     AzimuthRangeResult.fill(0.0f);
+    UnwrittenElevationCell = voxaim::bestCell(AzimuthElevationResult, AzimuthAngles, ElevationAngles);
 
     initializeDetectors();
 

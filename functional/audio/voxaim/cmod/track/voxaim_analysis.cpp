@@ -44,7 +44,7 @@ void runSpectralDetectors(FrameFlags &flags)
 {
     const float *noise = calculateNoiseLevel(FftResult, flags.noiseHold);
     detectFrequencyDomainActivity(FftResult, noise, &flags.voiceActivity, &flags.soundActivity);
-    detectUltraSoundDistortion(FftResult, &flags.ultraSoundDistortion);
+    detectUltraSoundDistortion(FftResult, NumberOfChannels, &flags.ultraSoundDistortion);
 }
 
 /* Cross-spectrum first x conj(second) of every pair into CurrentNumerator. */
@@ -77,13 +77,13 @@ void smoothNumerators(float gain)
 extern "C" void voxaim_normalizeInput(const float *in, float *out, int32_t bitsPerSample, int32_t channels)
 {
     if (channels > 0)
-        kernels::scale(in, inputScale(bitsPerSample), out, static_cast<size_t>(channels) * kFrameLength);
+        kernels().scale(in, inputScale(bitsPerSample), out, static_cast<size_t>(channels) * kFrameLength);
 }
 
 extern "C" void voxaim_vectorMultiply(const float *a, const float *b, float *out, int32_t n)
 {
     if (n > 0)
-        kernels::multiply(a, b, out, static_cast<size_t>(n));
+        kernels().multiply(a, b, out, static_cast<size_t>(n));
 }
 
 extern "C" void voxaim_overlapInputChannels(float *block, const float *previous, const float *current, int32_t channels)
@@ -97,21 +97,21 @@ extern "C" void voxaim_overlapInputChannels(float *block, const float *previous,
 extern "C" void voxaim_multiplyWithComplexConjugate(const float *a, const float *b, float *out, int32_t n)
 {
     if (n > 0)
-        kernels::multiplyConjugate(a, b, out, static_cast<size_t>(n));
+        kernels().multiplyConjugate(a, b, out, static_cast<size_t>(n));
 }
 
 namespace voxaim {
 
 void trackNoiseAndWeights(std::span<const float> spectrum, std::span<float> noisePower, std::span<float> weight)
 {
-    kernels::trackNoiseAndWeights(spectrum, noisePower, weight);
+    kernels().trackNoiseAndWeights(spectrum, noisePower, weight);
 }
 
 void smoothPairNumerator(std::span<float> current, std::span<const float> previous, std::span<uint8_t> timeout,
                          std::span<const float> weightA, std::span<const float> weightB, int lowerBin, int upperBin,
                          float gain, uint8_t timeoutLimit)
 {
-    kernels::smoothPairNumerator(current, previous, timeout, weightA, weightB, lowerBin, upperBin, gain, timeoutLimit);
+    kernels().smoothPairNumerator(current, previous, timeout, weightA, weightB, lowerBin, upperBin, gain, timeoutLimit);
 }
 
 void analyzeFrame(const float *frame, int32_t bitsPerSample, FrameFlags &flags)

@@ -2,81 +2,23 @@
 #include "functional/audio/voxaim/cmod/track/voxaim_fft.h"
 
 #include "functional/audio/libraries/dsplib/arm/cfft_pow2_conjpair_splitrad_c89_neon.h"
+#include "functional/audio/voxaim/cmod/track/voxaim_kernels.h"
 
 #include <cmath>
 
-// The split steps run on the widest vector layer the target always has.
-#if defined(__ARM_NEON)
-#include "functional/audio/libraries/dsplib/arm/simd_neon.h"
-using SplitSimd = dsplib::simd::Neon;
-#elif defined(__SSE2__)
-#include "functional/audio/libraries/dsplib/arm/simd_sse2.h"
-using SplitSimd = dsplib::simd::Sse2;
-#else
-#include "functional/audio/libraries/dsplib/arm/simd_portable.h"
-using SplitSimd = dsplib::simd::Portable;
-#endif
-
-namespace {
-
-// One float per lane: the scalar steps for the bins left over after the
-// vector loop.
-struct Scalar {
-    using V = float;
-    static void load2(const float *p, V &re, V &im)
-    {
-        re = p[0];
-        im = p[1];
-    }
-    static void store2(float *p, V re, V im)
-    {
-        p[0] = re;
-        p[1] = im;
-    }
-    static V reverse(V v) { return v; }
-    static V mla(V acc, V a, V b) { return acc + a * b; }
-    static V mls(V acc, V a, V b) { return acc - a * b; }
-};
-
-// Bins k .. k+L-1 of a split step. Z holds the bins k.., and M the bins
-// n-k-L+1 .. n-k (reversed here so that lane i pairs bin k+i with n-k-i).
-// Forward:  G[k] = Z[k] A[k] + conj(Z[n-k]) B[k]
-// Inverse:  G[k] = Z[k] conj(A[k]) + conj(Z[n-k]) conj(B[k])
-template <class S, bool Inverse>
-inline void splitBins(const float *Z, const float *M, const float *A, const float *B, float *G)
+extern "C" void splitIfftBand(int n, const float *S, int band, const float *A, const float *B, float *G)
 {
-    typename S::V zr, zi, mr, mi, ar, ai, br, bi;
-    S::load2(Z, zr, zi);
-    S::load2(M, mr, mi);
-    mr = S::reverse(mr);
-    mi = S::reverse(mi);
-    S::load2(A, ar, ai);
-    S::load2(B, br, bi);
-    // Left to right as written above, each product rounded before it is
-    // added (mla and mls never fuse).
-    if constexpr (!Inverse)
-        S::store2(G, S::mla(S::mla(S::mls(zr * ar, zi, ai), mr, br), mi, bi),
-                  S::mls(S::mla(S::mla(zi * ar, zr, ai), mr, bi), mi, br));
-    else
-        S::store2(G, S::mls(S::mla(S::mla(zr * ar, zi, ai), mr, br), mi, bi),
-                  S::mls(S::mls(S::mls(zi * ar, zr, ai), mr, bi), mi, br));
+    voxaim::kernels().splitInverseBand(n, S, band, A, B, G);
 }
 
-template <bool Inverse>
-void splitAll(int n, const float *Z, const float *A, const float *B, float *G)
+extern "C" void voxaim_realIfftWindow(int N, const float *S, int band, const float *A, const float *B, float *V,
+                                      float *out, int head, int tail)
 {
-    constexpr int L = SplitSimd::L;
-    int k = 0;
-    // Walking pointers, so that ARM code can use post-incrementing loads.
-    const float *z = Z, *m = Z + 2 * (n - L + 1), *a = A, *b = B;
-    float *g = G;
-    for (; k + L <= n; k += L, z += 2 * L, m -= 2 * L, a += 2 * L, b += 2 * L, g += 2 * L)
-        splitBins<SplitSimd, Inverse>(z, m, a, b, g);
-    for (; k < n; ++k)
-        splitBins<Scalar, Inverse>(Z + 2 * k, Z + 2 * (n - k), A + 2 * k, B + 2 * k, G + 2 * k);
+    const int n = N / 2;
+    splitIfftBand(n, S, band, A, B, V);
+    // Sample t is the real (t even) or imaginary part of complex value t / 2.
+    cifft_pow2_band_window(n, __builtin_ctz(static_cast<unsigned>(n)), V, out, band, (head + 1) / 2, (tail + 1) / 2);
 }
-
-} // namespace
 
 extern "C" void voxaim_generateAbTables(float *A, float *B, int n)
 {
@@ -132,7 +74,7 @@ extern "C" void splitFft(int n, float *X, const float *A, const float *B, float 
         return;
     X[2 * n] = X[0];
     X[2 * n + 1] = X[1];
-    splitAll<false>(n, X, A, B, G);
+    voxaim::kernels().splitForward(n, X, A, B, G);
     G[2 * n] = X[0] - X[1];
     G[2 * n + 1] = 0.0f;
 }
@@ -141,5 +83,5 @@ extern "C" void splitFft(int n, float *X, const float *A, const float *B, float 
 extern "C" void splitIfft(int n, const float *S, const float *A, const float *B, float *G)
 {
     if (n >= 1)
-        splitAll<true>(n, S, A, B, G);
+        voxaim::kernels().splitInverse(n, S, A, B, G);
 }

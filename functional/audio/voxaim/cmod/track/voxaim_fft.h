@@ -55,6 +55,25 @@ void voxaim_realFft(int N, const float *x, const float *w, float *out, int n_min
 void voxaim_realIfft(int N, float *S, const float *w, float *y, int n_min, const float *A, const float *B);
 
 /*
+ * The inverse real FFT of a band-limited half-spectrum, wanted only near
+ * sample 0: S holds bins 0 .. band of the n + 1 (n = N/2) bins, the bins
+ * above band being zero (band < n/4, bins 0 .. band are read). Writes the N
+ * real samples t < head and t >= N - tail of the inverse (scaled by 1/N,
+ * the values voxaim_realIfft gives them) into out (N floats, 8-byte
+ * aligned; its other samples are left unspecified). V is scratch of n
+ * complex values whose elements band < k < n - band must be zero; they are
+ * never written, so a buffer zero-filled once serves every call.
+ */
+void voxaim_realIfftWindow(int N, const float *S, int band, const float *A, const float *B, float *V, float *out,
+                           int head, int tail);
+
+/*
+ * The inverse split for such a half-spectrum: the values splitIfft gives,
+ * written only at the non-zero elements k <= band and k >= n - band of G.
+ */
+void splitIfftBand(int n, const float *S, int band, const float *A, const float *B, float *G);
+
+/*
  * Forward split: from the n-point complex spectrum X of z[m] = x[2m] + j
  * x[2m+1] to the n + 1 bins G of the real signal's spectrum. Writes
  * X[n] := X[0] first, so X must hold n + 1 values. G must not overlap X.

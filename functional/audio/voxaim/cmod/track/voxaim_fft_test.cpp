@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <complex>
 #include <cstring>
@@ -208,6 +209,29 @@ TEST(RealFft, InverseMatchesConjugateSymmetricSum)
             acc += full[k] * std::polar(1.0, 2 * M_PI * ((k * s) % N) / N);
         ASSERT_NEAR(in[s], acc.real() / N, 2e-7) << s;
         ASSERT_NEAR(acc.imag(), 0.0, 1e-9);
+    }
+}
+
+// The windowed inverse of a band-limited spectrum gives the full inverse's
+// samples near 0 (odd and even window ends, bands with and without a
+// remainder after whole vectors), and writes no element of V off its band.
+TEST(RealFft, WindowedInverseEqualsTheFullInverseNearZero)
+{
+    const int N = 16384, n = N / 2;
+    const Tables t(N);
+    for (const auto &[band, head, tail] : {std::array{1452, 330, 329}, std::array{1450, 17, 17}}) {
+        Buf S = randomReal(N + 2, band);
+        std::fill(S.begin() + 2 * (band + 1), S.end(), 0.0f);
+        Buf full = S, scratch(N + 2), V(N + 8, 0.0f), out(N, 1e30f);
+        voxaim_realIfft(N, full.data(), nullptr, scratch.data(), 2, t.A.data(), t.B.data());
+        voxaim_realIfftWindow(N, S.data(), band, t.A.data(), t.B.data(), V.data(), out.data(), head, tail);
+        for (int s = 0; s < N; ++s) {
+            if (s >= head && s < N - tail)
+                continue;
+            ASSERT_EQ(out[s], full[s]) << "band " << band << " sample " << s;
+        }
+        for (int k = band + 1; k < n - band; ++k)
+            ASSERT_TRUE(V[2 * k] == 0.0f && V[2 * k + 1] == 0.0f) << k;
     }
 }
 

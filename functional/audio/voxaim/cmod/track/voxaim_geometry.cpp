@@ -2,7 +2,9 @@
 #include "functional/audio/voxaim/cmod/track/voxaim_geometry.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
+#include <vector>
 
 using namespace voxaim;
 
@@ -135,4 +137,69 @@ void initializeDelayTables()
             }
         }
     }
+}
+
+namespace {
+
+// A lag of the circular correlation as a signed lag: -8192 ... 8191.
+int signedLag(int16_t entry)
+{
+    const int lag = static_cast<uint16_t>(entry) & (kLagCount - 1);
+    return lag < kLagCount / 2 ? lag : lag - kLagCount;
+}
+
+// The pair's window and quality offsets; returns the next free element of
+// CorrelationWindows.
+int32_t placeWindow(MicrophonePair &pair, int cells, int32_t start, int32_t &qualityEnd)
+{
+    // Lag 0 is always inside: the padding of the offset tables points there.
+    int ahead = 1, behind = 0;
+    for (int i = 0; i < cells; ++i) {
+        const int lag = signedLag(pair.lookupTable[i]);
+        ahead = std::max(ahead, lag + 1);
+        behind = std::max(behind, -lag);
+    }
+    std::vector<uint8_t> read(static_cast<std::size_t>(behind + ahead));
+    for (int i = 0; i < cells; ++i)
+        read[static_cast<std::size_t>(signedLag(pair.lookupTable[i]) + behind)] = 1;
+    pair.lagsAhead = static_cast<int16_t>(ahead);
+    pair.lagsBehind = static_cast<int16_t>(behind);
+    pair.windowStart = start;
+    pair.qualityStart = qualityEnd;
+    for (int at = 0; at < behind + ahead; ++at)
+        if (read[static_cast<std::size_t>(at)])
+            QualityOffsets[qualityEnd++] = static_cast<uint32_t>(start + at) * sizeof(float);
+    pair.qualityCount = qualityEnd - pair.qualityStart;
+    return start + behind + ahead;
+}
+
+// One grid's offset table (groups of kGridGroup cells, pair after pair; the
+// last group padded with the pair's first offset).
+void fillOffsets(uint32_t *offsets, const MicrophonePair *pairs, int32_t count, int cells)
+{
+    for (int first = 0; first < cells; first += kGridGroup)
+        for (int32_t p = 0; p < count; ++p) {
+            const MicrophonePair &pair = pairs[p];
+            const int zero = pair.windowStart + pair.lagsBehind; // lag 0's element
+            for (int c = 0; c < kGridGroup; ++c, ++offsets) {
+                const int lag = first + c < cells ? signedLag(pair.lookupTable[first + c]) : 0;
+                *offsets = static_cast<uint32_t>(zero + lag) * sizeof(float);
+            }
+        }
+}
+
+} // namespace
+
+void initializeLagOffsets()
+{
+    int32_t next = 0, qualityEnd = 0;
+    for (int32_t p = 0; p < NumberOfElevationPairs; ++p)
+        next = placeWindow(ElevationPairs[p], kAzimuthElevationCells, next, qualityEnd);
+    for (int32_t a = 0; a < NumberOfAzimuthPairs; ++a)
+        next = placeWindow(AzimuthPairs[a], kAzimuthRangeCells, next, qualityEnd);
+    // Holds for every variant: each window spans at most the array's
+    // largest path difference, a few hundred lags.
+    assert(next <= static_cast<int32_t>(CorrelationWindows.size()));
+    fillOffsets(AzimuthElevationOffsets, ElevationPairs, NumberOfElevationPairs, kAzimuthElevationCells);
+    fillOffsets(AzimuthRangeOffsets, AzimuthPairs, NumberOfAzimuthPairs, kAzimuthRangeCells);
 }

@@ -75,6 +75,12 @@ void initializeGrids();
 // pairs.
 void initializeDelayTables();
 
+// From the delay tables: every pair's window of lags (lagsAhead, lagsBehind,
+// windowStart: the search computes the correlation only there and keeps it
+// in CorrelationWindows), its QualityOffsets, and the grids' offset tables
+// AzimuthElevationOffsets and AzimuthRangeOffsets.
+void initializeLagOffsets();
+
 #endif
 
 #endif

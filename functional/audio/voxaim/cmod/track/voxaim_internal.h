@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "functional/audio/voxaim/cmod/track/voxaim.h"
+#include "functional/audio/voxaim/cmod/track/voxaim_kernels.h"
 #include "functional/audio/voxaim/cmod/track/voxaim_spectrum.h"
 
 namespace voxaim {
@@ -54,7 +55,12 @@ using Point = std::array<float, 3>;
 struct MicrophonePair {
     int16_t firstMicrophone;
     int16_t secondMicrophone;
-    int16_t *lookupTable;         // this pair's block of its delay table
+    int16_t *lookupTable; // this pair's block of its delay table
+    int16_t lagsAhead;    // the table's lags lie in 0 ... lagsAhead - 1
+    int16_t lagsBehind;   // and 16384 - lagsBehind ... 16383
+    int32_t windowStart;  // lag -lagsBehind's element of CorrelationWindows
+    int32_t qualityStart; // the pair's run of QualityOffsets
+    int32_t qualityCount;
     int16_t upperBin;             // highest analysed bin (1451)
     int16_t lowerBin;             // lowest analysed bin, from the microphone spacing
     int16_t loudspeakerLagWidth;  // half width of the suppressed lag band (0 when off)
@@ -92,7 +98,13 @@ extern uint8_t IsTransducersInitialized;
 //   lags 0 ... 16383 of the upsampled correlation. Elevation pair p owns
 //   entries p * 29737 ... (cell j * 227 + i for elevation j, azimuth i);
 //   azimuth pair a owns entries a * 10896 ... (cell k * 227 + i for range k).
+//   AzimuthElevationOffsets, AzimuthRangeOffsets: the same tables for the
+//   search's gathers, as byte offsets into CorrelationWindows, in groups of
+//   kGridGroup cells (the last group padded), each group holding the pairs'
+//   offsets one pair after the other (voxaim_kernels.h, accumulateGrid).
 //   Loudspeaker: one point, all zero where the variant has none.
+inline constexpr int kAzimuthElevationGroupedCells =
+    (voxaim::kAzimuthElevationCells + voxaim::kGridGroup - 1) / voxaim::kGridGroup * voxaim::kGridGroup;
 // clang-format off
 #define VOXAIM_ENGINE_BUFFERS(X) \
     X(InputAudio,                  float,          channels * kBlockLength,                 true)  \
@@ -106,6 +118,8 @@ extern uint8_t IsTransducersInitialized;
     X(TimeoutCounter,              uint8_t,        pairs * kSpectrumBins,                   true)  \
     X(AzimuthElevationLookupTable, int16_t,        elevationPairs * kAzimuthElevationCells, true)  \
     X(AzimuthRangeLookupTable,     int16_t,        azimuthPairs * kAzimuthRangeCells,       true)  \
+    X(AzimuthElevationOffsets,     uint32_t,       elevationPairs * kAzimuthElevationGroupedCells, true) \
+    X(AzimuthRangeOffsets,         uint32_t,       azimuthPairs * kAzimuthRangeCells,       true)  \
     X(Microphones,                 voxaim::Point,  channels,                                true)  \
     X(Loudspeaker,                 voxaim::Point,  1,                                       true)  \
     X(AzimuthPairs,                MicrophonePair, azimuthPairs,                            true)  \
@@ -134,6 +148,9 @@ extern std::array<float, voxaim::kRangeCount> Ranges;
 // --- Per-frame state ----------------------------------------------------------
 extern uint8_t TimeoutLimit;
 extern int32_t BlockedCounter; // upside-down frames since the last warning
+// The best cell of the elevation grid of a variant without elevation pairs,
+// which no frame writes: found once, at initialisation.
+extern int32_t UnwrittenElevationCell;
 
 // --- Fixed tables and scratch (module arrays, 16-byte aligned) --------------
 extern std::array<float, voxaim::kBlockLength> HammingWindow;
@@ -146,6 +163,15 @@ extern std::array<float, voxaim::kBlockLength> TwiddleFactors;
 extern std::array<float, voxaim::kUpsampledLength> TwiddleFactorsUpsampled;
 extern std::array<float, voxaim::kFftScratchFloats> FftInput;
 extern std::array<float, voxaim::kFftScratchFloats> FftOutput;
+// The split spectrum of the correlation transforms: zero outside the band
+// that they write, where it is never written (voxaim_realIfftWindow).
+extern std::array<float, voxaim::kUpsampledLength> CorrelationSpectrum;
+// Every pair's correlation at the lags its delay table reads, lags
+// -lagsBehind ... lagsAhead - 1 from the pair's windowStart.
+extern std::array<float, voxaim::kUpsampledLength> CorrelationWindows;
+// Per pair, the byte offsets into CorrelationWindows of the distinct lags
+// its table reads (the pair's quality is the largest value there).
+extern std::array<uint32_t, voxaim::kUpsampledLength> QualityOffsets;
 extern std::array<float, voxaim::kAzimuthElevationCells> AzimuthElevationResult;
 extern std::array<float, voxaim::kAzimuthRangeCells> AzimuthRangeResult;
 

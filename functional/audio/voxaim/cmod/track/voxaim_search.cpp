@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "functional/audio/voxaim/cmod/track/voxaim_fft.h"
+#include "functional/audio/voxaim/cmod/track/voxaim_geometry.h"
 #include "functional/audio/voxaim/cmod/track/voxaim_kernels.h"
 #include "platform/audio/audtest/eventlog.h"
 
@@ -29,10 +30,13 @@ Correlation correlatePair(int32_t g)
 {
     const bool azimuthPair = g >= NumberOfElevationPairs;
     const MicrophonePair &pair = azimuthPair ? AzimuthPairs[g - NumberOfElevationPairs] : ElevationPairs[g];
-    const std::span<const float, kSpectrumFloats> numerator(CurrentNumerator + g * kSpectrumFloats, kSpectrumFloats);
-    kernels::phaseTransform(numerator, FftOutput);
-    voxaim_realIfft(kUpsampledLength, FftOutput.data(), TwiddleFactorsUpsampled.data(), FftInput.data(), 2,
-                    ATableUpsampled.data(), BTableUpsampled.data());
+    // The numerator is zero above bin upperBin + 1 (smoothPairNumerator), so
+    // the phase transform and the inverse need only the band below it, and
+    // the inverse only the lags that the pair's delay table reads.
+    kernels().phaseTransform(CurrentNumerator + g * kSpectrumFloats, FftInput.data(), kCorrelationBand + 1);
+    voxaim_realIfftWindow(kUpsampledLength, FftInput.data(), kCorrelationBand, ATableUpsampled.data(),
+                          BTableUpsampled.data(), CorrelationSpectrum.data(), FftOutput.data(), pair.lagsAhead,
+                          pair.lagsBehind);
     // The loudspeaker's direct path is suppressed in the azimuth pairs only:
     // the elevation pairs see it at the same lag as a talker straight ahead.
     if (AttenuateLoudspeaker && azimuthPair)
@@ -41,16 +45,18 @@ Correlation correlatePair(int32_t g)
     return Correlation(FftOutput.data(), kUpsampledLength);
 }
 
-float accumulateCorrelation(Correlation correlation, const int16_t *lookupTable, std::span<float> accumulator,
-                            bool first)
+float keepWindow(Correlation correlation, const MicrophonePair &pair)
 {
-    return kernels::accumulateCorrelation(correlation, lookupTable, accumulator, first);
+    float *window = CorrelationWindows.data() + pair.windowStart;
+    std::copy_n(correlation.end() - pair.lagsBehind, pair.lagsBehind, window);
+    std::copy_n(correlation.begin(), pair.lagsAhead, window + pair.lagsBehind);
+    return kernels().largestAt(CorrelationWindows.data(), QualityOffsets.data() + pair.qualityStart, pair.qualityCount);
 }
 
 int32_t bestCell(std::span<const float> accumulator, std::span<const float> azimuthAngles,
                  std::span<const float> rowAngles)
 {
-    return kernels::bestCell(accumulator, azimuthAngles, rowAngles);
+    return kernels().bestCell(accumulator, azimuthAngles, rowAngles);
 }
 
 float plateauRange(std::span<const float> accumulator, int32_t q, std::span<const float> ranges)
@@ -87,16 +93,22 @@ void searchPosition(FrameFlags &flags, VoxaimResult *result)
 {
     const std::span<float> elevationCells(AzimuthElevationResult);
     const std::span<float> rangeCells(AzimuthRangeResult);
-    for (int32_t p = 0; p < NumberOfElevationPairs; ++p) {
-        const Correlation correlation = correlatePair(p);
-        ElevationQuality[p] = accumulateCorrelation(correlation, ElevationPairs[p].lookupTable, elevationCells, p == 0);
-    }
-    for (int32_t a = 0; a < NumberOfAzimuthPairs; ++a) {
-        const Correlation correlation = correlatePair(NumberOfElevationPairs + a);
-        AzimuthQuality[a] = accumulateCorrelation(correlation, AzimuthPairs[a].lookupTable, rangeCells, a == 0);
-    }
+    for (int32_t p = 0; p < NumberOfElevationPairs; ++p)
+        ElevationQuality[p] = keepWindow(correlatePair(p), ElevationPairs[p]);
+    for (int32_t a = 0; a < NumberOfAzimuthPairs; ++a)
+        AzimuthQuality[a] = keepWindow(correlatePair(NumberOfElevationPairs + a), AzimuthPairs[a]);
+    // Each cell sums the pairs' values in list order, the first pair's value
+    // written, the others added (an elevation grid that no pair writes keeps
+    // what it holds).
+    if (NumberOfElevationPairs > 0)
+        kernels().accumulateGrid(CorrelationWindows.data(), AzimuthElevationOffsets, NumberOfElevationPairs,
+                                 elevationCells);
+    kernels().accumulateGrid(CorrelationWindows.data(), AzimuthRangeOffsets, NumberOfAzimuthPairs, rangeCells);
 
-    const int32_t elevationCell = bestCell(elevationCells, AzimuthAngles, ElevationAngles);
+    // A variant without elevation pairs never writes its elevation grid: its
+    // best cell is the one found at initialisation.
+    const int32_t elevationCell =
+        NumberOfElevationPairs > 0 ? bestCell(elevationCells, AzimuthAngles, ElevationAngles) : UnwrittenElevationCell;
     const int32_t q = bestCell(rangeCells, AzimuthAngles, {});
     result->elevation = ElevationAngles[elevationCell / kAzimuthCount] * kDegreesPerRadian;
     result->azimuth = AzimuthAngles[q % kAzimuthCount] * kDegreesPerRadian;

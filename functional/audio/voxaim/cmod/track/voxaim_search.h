@@ -11,6 +11,7 @@
 #include <span>
 
 #include "functional/audio/voxaim/cmod/track/voxaim_analysis.h"
+#include "functional/audio/voxaim/cmod/track/voxaim_geometry.h"
 #include "functional/audio/voxaim/cmod/track/voxaim_internal.h"
 
 namespace voxaim {
@@ -19,17 +20,22 @@ namespace voxaim {
  * element m, circular (lags above 8191 are negative). */
 using Correlation = std::span<const float, kUpsampledLength>;
 
-/* Turns this frame's numerator of the pair with global index g into its
- * correlation, with the loudspeaker's direct path suppressed when the
- * variant asks for it and the pair is an azimuth pair. The correlation is
- * formed in FftOutput and stays valid until the next call. */
+/* The band of the numerators: bins above it are zero (smoothPairNumerator
+ * clears every bin above upperBin + 1). */
+inline constexpr int kCorrelationBand = kUpperBin + 1;
+
+/* Turns this frame's numerator of the pair with global index g (zero above
+ * bin kCorrelationBand) into its correlation, with the loudspeaker's direct
+ * path suppressed when the variant asks for it and the pair is an azimuth
+ * pair. The correlation is formed in FftOutput and stays valid until the
+ * next call; it is computed only at the lags of the pair's delay table
+ * (0 ... lagsAhead - 1 and 16384 - lagsBehind ... 16383), the others are
+ * left unspecified. */
 Correlation correlatePair(int32_t g);
 
-/* Adds the correlation at every cell's lag (lookupTable, one entry per
- * accumulator cell) into the accumulator, or writes it there for the first
- * pair of a list; returns the pair's largest value. */
-float accumulateCorrelation(Correlation correlation, const int16_t *lookupTable, std::span<float> accumulator,
-                            bool first);
+/* Keeps the pair's correlation at its window's lags in CorrelationWindows;
+ * returns the largest value at the lags its delay table reads. */
+float keepWindow(Correlation correlation, const MicrophonePair &pair);
 
 /* Multiplies lags lag - width ... lag + width (taken modulo the correlation
  * length, so a band may wrap across lag 0) by attenuation. */

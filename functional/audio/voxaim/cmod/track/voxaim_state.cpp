@@ -30,6 +30,7 @@ std::array<float, kRangeCount> Ranges{};
 
 uint8_t TimeoutLimit = 2;
 int32_t BlockedCounter = 0;
+int32_t UnwrittenElevationCell = 0;
 
 alignas(16) std::array<float, kBlockLength> HammingWindow{};
 alignas(16) std::array<float, kBlockLength> ATable{};
@@ -40,5 +41,8 @@ alignas(16) std::array<float, kBlockLength> TwiddleFactors{};
 alignas(16) std::array<float, kUpsampledLength> TwiddleFactorsUpsampled{};
 alignas(16) std::array<float, kFftScratchFloats> FftInput{};
 alignas(16) std::array<float, kFftScratchFloats> FftOutput{};
+alignas(16) std::array<float, kUpsampledLength> CorrelationSpectrum{};
+alignas(16) std::array<float, kUpsampledLength> CorrelationWindows{};
+alignas(16) std::array<uint32_t, kUpsampledLength> QualityOffsets{};
 alignas(16) std::array<float, kAzimuthElevationCells> AzimuthElevationResult{};
 alignas(16) std::array<float, kAzimuthRangeCells> AzimuthRangeResult{};
