@@ -18,9 +18,12 @@ set_source_files_properties(
 
 # The AVX2 build of the engine's loops (voxaim_kernels_avx2.cpp) gets its
 # instruction set here, without contracting a * b + c into fused
-# multiply-adds: its results are those of the portable loops. It runs only
-# where the DSP library's dispatcher chose AVX2.
+# multiply-adds: its results are those of the portable loops. Its loops are
+# vectorised by hand, so the compiler's vectoriser stays off there: at -O3
+# GCC 12 turns the one-lane tails of the complex products into fused
+# multiply-subtract-adds in spite of -ffp-contract=off. It runs only where
+# the DSP library's dispatcher chose AVX2.
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
   set_source_files_properties(${TRACK}/voxaim_kernels_avx2.cpp TARGET_DIRECTORY voxaim
-                              PROPERTIES COMPILE_OPTIONS "-mavx2;-mfma;-ffp-contract=off")
+                              PROPERTIES COMPILE_OPTIONS "-mavx2;-mfma;-ffp-contract=off;-fno-tree-vectorize")
 endif()
