@@ -64,10 +64,21 @@ GstElement *makeElement(GstBus *bus)
     return element;
 }
 
-std::vector<Message> takeMessages(GstBus *bus)
+// The element messages on the bus; the text of its warnings into `warnings`.
+std::vector<Message> takeMessages(GstBus *bus, std::string *warnings)
 {
     std::vector<Message> messages;
-    while (GstMessage *m = gst_bus_pop_filtered(bus, GST_MESSAGE_ELEMENT)) {
+    while (GstMessage *m = gst_bus_pop_filtered(bus, static_cast<GstMessageType>(GST_MESSAGE_ELEMENT |
+                                                                                 GST_MESSAGE_WARNING))) {
+        if (GST_MESSAGE_TYPE(m) == GST_MESSAGE_WARNING) {
+            GError *error = nullptr;
+            gst_message_parse_warning(m, &error, nullptr);
+            if (warnings != nullptr)
+                *warnings += error->message;
+            g_error_free(error);
+            gst_message_unref(m);
+            continue;
+        }
         const GstStructure *s = gst_message_get_structure(m);
         EXPECT_TRUE(gst_structure_has_name(s, "voxaim"));
         Message got{};
@@ -96,17 +107,36 @@ std::string errorText(GstBus *bus)
     return text;
 }
 
-struct Run {
+struct Feed {
     std::size_t chunk = 4096;
     bool planar = false;
     std::size_t breakAt = 0;  // sample where a new stream starts (0: none)
     bool byFlush = false;     // ... by a flush rather than a discontinuity
     std::size_t flagsAt = 0;  // sample from which input-flags is 1 (0: never)
+    GstAudioFormat format = GST_AUDIO_FORMAT_S16LE; // or S24_32LE (samples x 256), F32LE
+    bool zeroTop = false;     // S24_32LE with the container's top byte 0
+    std::size_t nanAt = SIZE_MAX; // F32LE: this sample of channel 0 is NaN
+    std::string *warnings = nullptr; // the element's warnings, if wanted
 };
+
+// Sample `at` of channel c in the run's format, into `out`.
+void writeSample(const Feed &run, int16_t v, std::size_t at, int c, guint8 *out)
+{
+    if (run.format == GST_AUDIO_FORMAT_S16LE) {
+        std::memcpy(out, &v, 2);
+    } else if (run.format == GST_AUDIO_FORMAT_S24_32LE) {
+        const int32_t wide = static_cast<int32_t>(static_cast<uint32_t>(v) << 8);
+        const int32_t sample = run.zeroTop ? (wide & 0xFFFFFF) : wide;
+        std::memcpy(out, &sample, 4);
+    } else {
+        const float sample = at == run.nanAt && c == 0 ? NAN : v / 32768.0f;
+        std::memcpy(out, &sample, 4);
+    }
+}
 
 // Pushes `audio` through a voxaimlocate in `run.chunk`-sample buffers and
 // returns its messages; every buffer must come out as it went in.
-std::vector<Message> locate(const std::vector<int16_t> &audio, const Run &run)
+std::vector<Message> locate(const std::vector<int16_t> &audio, const Feed &run)
 {
     GstBus *bus = newBus();
     GstElement *element = makeElement(bus);
@@ -114,7 +144,8 @@ std::vector<Message> locate(const std::vector<int16_t> &audio, const Run &run)
         return {};
     GstHarness *h = gst_harness_new_with_element(element, "sink", "src");
     GstAudioInfo info;
-    gst_audio_info_set_format(&info, GST_AUDIO_FORMAT_S16LE, 48000, kChannels, nullptr);
+    gst_audio_info_set_format(&info, run.format, 48000, kChannels, nullptr);
+    const std::size_t width = run.format == GST_AUDIO_FORMAT_S16LE ? 2 : 4;
     info.layout = run.planar ? GST_AUDIO_LAYOUT_NON_INTERLEAVED : GST_AUDIO_LAYOUT_INTERLEAVED;
     GstCaps *caps = gst_audio_info_to_caps(&info);
     gst_harness_set_src_caps(h, gst_caps_ref(caps));
@@ -127,13 +158,13 @@ std::vector<Message> locate(const std::vector<int16_t> &audio, const Run &run)
             n = run.breakAt - at;
         if (run.flagsAt != 0 && at == run.flagsAt)
             g_object_set(element, "input-flags", 1u, nullptr);
-        GstBuffer *buffer = gst_buffer_new_allocate(nullptr, n * kChannels * 2, nullptr);
+        GstBuffer *buffer = gst_buffer_new_allocate(nullptr, n * kChannels * width, nullptr);
         GstMapInfo map;
         gst_buffer_map(buffer, &map, GST_MAP_WRITE);
-        auto *out = reinterpret_cast<int16_t *>(map.data);
         for (std::size_t i = 0; i < n; ++i) {
             for (int c = 0; c < kChannels; ++c)
-                out[run.planar ? c * n + i : i * kChannels + c] = audio[(at + i) * kChannels + c];
+                writeSample(run, audio[(at + i) * kChannels + c], at + i, c,
+                            map.data + width * (run.planar ? c * n + i : i * kChannels + c));
         }
         for (std::size_t b = 0; b < map.size; ++b)
             pushed += map.data[b] * (b % 251 + 1);
@@ -168,7 +199,7 @@ std::vector<Message> locate(const std::vector<int16_t> &audio, const Run &run)
     EXPECT_TRUE(gst_caps_is_equal(sent, caps));
     gst_caps_unref(sent);
     gst_caps_unref(caps);
-    std::vector<Message> messages = takeMessages(bus);
+    std::vector<Message> messages = takeMessages(bus, run.warnings);
     gst_harness_teardown(h);
     gst_object_unref(element);
     gst_object_unref(bus);
@@ -197,6 +228,30 @@ TEST(VoxaimLocate, GathersWholeFramesFromBuffersOfAnySizeAndLayout)
     EXPECT_EQ(locate(audio, {.chunk = 317, .planar = true}), reference);
     const std::vector<int16_t> two = talker(2 * kFrame, 1);
     EXPECT_EQ(locate(two, {.chunk = 1}), std::vector<Message>(reference.begin(), reference.begin() + 2));
+}
+
+TEST(VoxaimLocate, TwentyFourBitSamplesWhateverTheContainersTopByte)
+{
+    const std::vector<int16_t> audio = talker(3 * kFrame, 5);
+    const Feed extended{.chunk = 1000, .format = GST_AUDIO_FORMAT_S24_32LE};
+    Feed zeroed = extended;
+    zeroed.zeroTop = true;
+    const std::vector<Message> reference = locate(audio, extended);
+    ASSERT_EQ(reference.size(), 3u);
+    EXPECT_EQ(locate(audio, zeroed), reference);
+}
+
+TEST(VoxaimLocate, FloatFrameWithNaNIsNotLocated)
+{
+    std::string warnings;
+    const std::vector<Message> messages = locate(
+        talker(3 * kFrame, 6),
+        {.chunk = 1000, .format = GST_AUDIO_FORMAT_F32LE, .nanAt = kFrame + 5, .warnings = &warnings});
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].frame, 0u);
+    EXPECT_EQ(messages[1].frame, 2u);
+    EXPECT_TRUE(std::isfinite(messages[1].quality));
+    EXPECT_NE(warnings.find("Frame 1 holds a sample that is not finite"), std::string::npos) << warnings;
 }
 
 TEST(VoxaimLocate, DiscontinuityOrFlushStartsANewStream)
