@@ -342,7 +342,8 @@ gboolean setup(GstAudioFilter *filter, const GstAudioInfo *info)
     s.format = format;
     s.bits = bits;
     s.channels = GST_AUDIO_INFO_CHANNELS(info);
-    s.frame.assign(static_cast<std::size_t>(s.channels) * VOXAIM_FRAME_LENGTH, 0.0f);
+    // Caps of the same form keep the partial frame.
+    s.frame.resize(static_cast<std::size_t>(s.channels) * VOXAIM_FRAME_LENGTH);
     return TRUE;
 }
 
