@@ -91,16 +91,17 @@ TEST_F(LostRecordsTest, OverrunAndGapOfTheDeviceCounted)
 {
     const std::string device = (scratch.path() / "device").string();
     std::ofstream(device) << "";
-    script = {"6,1,1,-;a\n", "6,2,2,-;b\n", "EPIPE", "6,8,8,-;c\n", "6,9,9,-;d\n", "6,310,10,-;e\n"};
+    script = {"6,1,1,-;a\n", "6,2,2,-;b\n", "EPIPE",         "6,8,8,-;c\n",
+              "6,9,9,-;d\n", "6,310,10,-;e\n", "EPIPE",         "6,311,11,-;f\n"};
     kmsgwatch::LostRecordsFile = file.c_str();
     kmsgwatch::ReadDevice = scriptedRead;
     testing::internal::CaptureStderr();
     const int result = monitor_file(device.c_str(), "/nonexistent", "NOT-THERE", 0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "kmsgwatch: 5 kernel log records lost (overwritten before they were read)\n"
-              "kmsgwatch: 300 kernel log records lost (overwritten before they were read)\n");
+              "kmsgwatch: 301 kernel log records lost (overwritten before they were read)\n");
     EXPECT_EQ(result, 1);
-    EXPECT_EQ(count(), "305\n");
+    EXPECT_EQ(count(), "306\n");
 }
 
 } // namespace
