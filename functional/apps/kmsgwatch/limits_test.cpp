@@ -21,10 +21,12 @@ using kmsgwatch::StormLimit;
 TEST(StormLimitTest, TenRunsInAnyTenSecondsAndEveryReportCounted)
 {
     StormLimit limit;
-    for (int i = 0; i < 10; ++i) {
+    EXPECT_TRUE(limit.allow(0));
+    for (int i = 0; i < 9; ++i) {
         EXPECT_TRUE(limit.allow(9000 + i));
     }
-    EXPECT_FALSE(limit.allow(10000));
+    EXPECT_TRUE(limit.allow(10000));  // the run of 0 is 10 s old
+    EXPECT_FALSE(limit.allow(10001)); // a fresh window from 10000 would take it: 11 runs in 1 s
     EXPECT_FALSE(limit.allow(18999));
     EXPECT_EQ(limit.due(), 19000);
     EXPECT_EQ(limit.takeHeldBack(18999, false), 0u);
