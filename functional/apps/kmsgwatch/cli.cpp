@@ -23,6 +23,23 @@ void usage(const char *program)
                stdout);
 }
 
+// The longest time limit -T accepts: a day.
+constexpr unsigned MaxLimitSeconds = 86400;
+
+// A whole number of seconds from 1 to MaxLimitSeconds, digits only.
+bool parseSeconds(const char *text, unsigned &seconds)
+{
+    if (text[0] == '\0' || std::strspn(text, "0123456789") != std::strlen(text) || std::strlen(text) > 5) {
+        return false;
+    }
+    const unsigned long value = std::strtoul(text, nullptr, 10);
+    if (value < 1 || value > MaxLimitSeconds) {
+        return false;
+    }
+    seconds = static_cast<unsigned>(value);
+    return true;
+}
+
 // getopt_long's value for --version: no short option has it.
 constexpr int VersionOption = 256;
 
@@ -46,7 +63,7 @@ extern "C" int kmsgwatch_main(int argc, char **argv)
     const char *testText = nullptr;
     int oomContinue = 0;
     int option;
-    while ((option = getopt_long(argc, argv, "f:F:t:Oh", LongOptions, nullptr)) != -1) {
+    while ((option = getopt_long(argc, argv, "f:F:t:OhT:", LongOptions, nullptr)) != -1) {
         switch (option) {
         case 'f':
             device = optarg;
@@ -59,6 +76,13 @@ extern "C" int kmsgwatch_main(int argc, char **argv)
             break;
         case 'O':
             oomContinue = 1;
+            break;
+        case 'T':
+            if (!parseSeconds(optarg, kmsgwatch::HandlerLimitSeconds)) {
+                std::fprintf(stderr, "kmsgwatch: -T: not a number of seconds from 1 to %u: %s\n", MaxLimitSeconds,
+                             optarg);
+                return 1;
+            }
             break;
         case VersionOption:
             std::printf("kmsgwatch %s\n", VX_VERSION_STRING);

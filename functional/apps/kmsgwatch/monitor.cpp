@@ -1,11 +1,14 @@
 // Following the kernel log: the record device, or the log file as fallback.
 #include "functional/apps/kmsgwatch/kmsgwatch.h"
+#include "functional/apps/kmsgwatch/limits.h"
 #include "functional/apps/kmsgwatch/position.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -34,6 +37,35 @@ struct Descriptor {
             fd = -1;
         }
     }
+};
+
+// Before a blocking read: waits until fd can be read, printing what the
+// storm limit and the count of lost records have to say as it comes due
+// (their lines must not wait for the next record).
+void waitToRead(int fd)
+{
+    for (;;) {
+        const kmsgwatch::Millis now = kmsgwatch::monotonicMillis();
+        kmsgwatch::reportPending(now, false);
+        const kmsgwatch::Millis due = kmsgwatch::nextReportDue();
+        if (due == kmsgwatch::NoDeadline) {
+            return;
+        }
+        pollfd ready{fd, POLLIN, 0};
+        const int timeout = static_cast<int>(std::clamp<kmsgwatch::Millis>(due - now, 1, 60000));
+        const int got = poll(&ready, 1, timeout);
+        if (got > 0 || (got < 0 && errno != EINTR)) {
+            return; // the read tells what there is
+        }
+    }
+}
+
+// Whatever ends the watch: nothing counted is left unsaid.
+struct ReportAtEnd {
+    ReportAtEnd() = default;
+    ReportAtEnd(const ReportAtEnd &) = delete;
+    ReportAtEnd &operator=(const ReportAtEnd &) = delete;
+    ~ReportAtEnd() { kmsgwatch::reportPending(kmsgwatch::monotonicMillis(), true); }
 };
 
 void actOnLine(const char *line, const char *testText, int oomContinue)
@@ -96,6 +128,7 @@ int followLogFile(const char *logFile, const char *testText, int oomContinue)
         char events[272];
         ssize_t got;
         do {
+            waitToRead(watch.fd);
             got = read(watch.fd, events, sizeof events);
         } while (got < 0 && errno == EINTR);
         if (got < 0) {
@@ -105,10 +138,15 @@ int followLogFile(const char *logFile, const char *testText, int oomContinue)
     }
 }
 
+ssize_t readDevice(int fd, void *buffer, std::size_t size) { return read(fd, buffer, size); }
+
 } // namespace
+
+ssize_t (*kmsgwatch::ReadDevice)(int fd, void *buffer, std::size_t size) = readDevice;
 
 extern "C" int monitor_file(const char *device, const char *logFile, const char *testText, int oomContinue)
 {
+    const ReportAtEnd reportAtEnd;
     Descriptor kmsg(open(device, O_RDONLY | O_CLOEXEC | (testText != nullptr ? O_NONBLOCK : 0)));
     if (kmsg.fd < 0) {
         std::fprintf(stderr, "kmsgwatch: cannot open %s: %s\n", device, std::strerror(errno));
@@ -129,14 +167,20 @@ extern "C" int monitor_file(const char *device, const char *logFile, const char 
     kmsgwatch::Position position(keepPosition ? kmsgwatch::PositionFile : nullptr);
     ssize_t got;
     for (;;) {
+        if (testText == nullptr) {
+            waitToRead(kmsg.fd);
+        } else {
+            kmsgwatch::reportPending(kmsgwatch::monotonicMillis(), false);
+        }
         errno = 0;
-        got = read(kmsg.fd, buffer, ReadSize);
+        got = kmsgwatch::ReadDevice(kmsg.fd, buffer, ReadSize);
         if (got > 0) {
             buffer[got] = '\0';
             if (!pieces.startsRecord(buffer, static_cast<std::size_t>(got), ReadSize)) {
                 continue; // the rest of a record already handled
             }
             if (kmsgwatch::parseKmsgRecord(buffer, record)) {
+                kmsgwatch::recordRead(record.sequence);
                 if (keepPosition) {
                     if (position.seen(record.sequence)) {
                         continue;
@@ -152,7 +196,8 @@ extern "C" int monitor_file(const char *device, const char *logFile, const char 
             continue;
         }
         if (got < 0 && errno == EPIPE) {
-            usleep(10000); // records were overwritten before they were read
+            kmsgwatch::recordsOverrun(); // records were overwritten before they were read
+            usleep(10000);
             continue;
         }
         break;
