@@ -40,6 +40,9 @@ constexpr option LongOptions[] = {
 extern "C" void handler(int signalNumber)
 {
     selfcheckrun::removePendingTemporary();
+    // A test program runs in a group of its own (so that its limits end it
+    // alone): it ends with the runner.
+    selfcheckrun::signalRunningTest(signalNumber);
     signal(signalNumber, SIG_DFL);
     kill(0, signalNumber);
 }
@@ -52,7 +55,7 @@ extern "C" int selfcheckrun_main(int argc, char **argv)
     long delay = 30;
     const char *resultPath = DefaultResultPath;
     int option;
-    while ((option = getopt_long(argc, argv, "s:f:hi:", LongOptions, nullptr)) != -1) {
+    while ((option = getopt_long(argc, argv, "s:f:hi:T:o:", LongOptions, nullptr)) != -1) {
         switch (option) {
         case 's':
             if (!parseWholeNumber(optarg, 0, INT_MAX, pause)) {
@@ -68,6 +71,18 @@ extern "C" int selfcheckrun_main(int argc, char **argv)
             break;
         case 'f':
             resultPath = optarg;
+            break;
+        case 'T': // per test program, seconds
+            if (!parseWholeNumber(optarg, 1, INT_MAX, ActiveLimits.seconds)) {
+                usage(program);
+                return 1;
+            }
+            break;
+        case 'o': // per test program, bytes of output
+            if (!parseWholeNumber(optarg, 1, INT_MAX, ActiveLimits.bytes)) {
+                usage(program);
+                return 1;
+            }
             break;
         case 'h':
             usage(program);
