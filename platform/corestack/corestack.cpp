@@ -67,11 +67,16 @@ struct Frame {
     char moduleName[ModuleNameSize];
 };
 
+using RegisterValues = std::array<unw_word_t, corestack::GeneralRegisters.size()>;
+
 struct ThreadRecord {
     std::vector<Frame> frames; // at most MaxFrames
     int threadNum = 0;         // the index under which the core back end knows the thread
     pid_t lwp = 0;
     bool signalled = false;
+    // The general registers as the thread stopped (frame 0); none where one
+    // of them cannot be read.
+    std::optional<RegisterValues> registers;
 };
 
 struct Settings {
@@ -219,11 +224,22 @@ void findModule(const Settings &settings, Address pc, char (&moduleName)[ModuleN
     std::snprintf(moduleName, sizeof moduleName, "Unknown");
 }
 
-// Walks thread `index` of the core into `record`, at most MaxFrames frames.
-// The record is flagged as the signalled thread when its LWP is
-// `signalledLwp`. On a failure the frames gathered so far are kept.
+// The general registers of the cursor's frame; none unless every one can be
+// read.
+std::optional<RegisterValues> readRegisters(unw_cursor_t &cursor)
+{
+    RegisterValues values{};
+    for (std::size_t r = 0; r < corestack::GeneralRegisters.size(); ++r)
+        if (unw_get_reg(&cursor, corestack::GeneralRegisters[r].number, &values[r]) < 0)
+            return std::nullopt;
+    return values;
+}
+
+// Walks thread `index` of the core into `record`, at most MaxFrames frames,
+// after taking the registers of its frame 0. On a failure the frames
+// gathered so far are kept.
 void get_thread_backtrace(const Settings &settings, UCD_info *core, unw_addr_space_t as, int index,
-                          ThreadRecord &record, std::optional<pid_t> signalledLwp)
+                          ThreadRecord &record)
 {
     _UCD_select_thread(core, index);
     unw_cursor_t cursor;
@@ -234,7 +250,7 @@ void get_thread_backtrace(const Settings &settings, UCD_info *core, unw_addr_spa
     }
     record.threadNum = index;
     record.lwp = _UCD_get_pid(core);
-    record.signalled = signalledLwp && record.lwp == *signalledLwp;
+    record.registers = readRegisters(cursor);
 
     bool interrupted = false; // the frame before was a signal frame
     while (record.frames.size() < MaxFrames) {
@@ -290,20 +306,14 @@ void dump_thread_backtrace_regular(const ThreadRecord &record)
     }
 }
 
-// Prints the general registers of thread 0 of the core, the signalled thread,
-// as they were when it stopped; nothing unless every one can be read.
-void dump_registers(UCD_info *core, unw_addr_space_t as)
+// Prints the general registers of a thread's record as they were when it
+// stopped; nothing where the walk could not read them all.
+void dump_registers(const ThreadRecord &record)
 {
     using corestack::GeneralRegisters;
-    _UCD_select_thread(core, 0);
-    unw_cursor_t cursor;
-    if (unw_init_remote(&cursor, as, core) < 0)
+    if (!record.registers)
         return;
-    std::array<unw_word_t, GeneralRegisters.size()> values{};
-    for (std::size_t r = 0; r < GeneralRegisters.size(); ++r)
-        if (unw_get_reg(&cursor, GeneralRegisters[r].number, &values[r]) < 0)
-            return;
-
+    const RegisterValues &values = *record.registers;
     std::printf("Registers:\n");
     for (std::size_t r = 0; r < GeneralRegisters.size(); ++r) {
         const bool lineEnd =
@@ -314,17 +324,18 @@ void dump_registers(UCD_info *core, unw_addr_space_t as)
     std::printf("-----\n");
 }
 
-void printRegular(const Settings &settings, UCD_info *core, unw_addr_space_t as, int signum,
-                  const std::vector<ThreadRecord> &records)
+// The core's threads by index; thread 0 is the signalled one (the core lists
+// it first). `numThreads` is the core's count: a core that counts none still
+// has a record 0, walked as thread 0.
+void printRegular(const Settings &settings, int signum, const std::vector<ThreadRecord> &records, int numThreads)
 {
-    const int numThreads = static_cast<int>(records.size()) - 1;
-    const pid_t signalledLwp = records[0].lwp;
+    const ThreadRecord &signalled = records[0];
     std::printf("Threads: %d\n", numThreads);
     std::printf("Signal: %s (%d)\n", corestack::signalName(signum), signum);
-    std::printf("Signalled thread (LWP %d, %s)\n", signalledLwp, threadName(settings, signalledLwp));
-    dump_registers(core, as);
-    dump_thread_backtrace_regular(records[0]);
-    for (int k = numThreads; k >= 1; --k) {
+    std::printf("Signalled thread (LWP %d, %s)\n", signalled.lwp, threadName(settings, signalled.lwp));
+    dump_registers(signalled);
+    dump_thread_backtrace_regular(signalled);
+    for (int k = numThreads - 1; k >= 0; --k) {
         const ThreadRecord &record = records[k];
         std::printf("\n");
         std::printf("Thread %d (LWP %d, %s)\n", record.threadNum, record.lwp, threadName(settings, record.lwp));
@@ -332,7 +343,7 @@ void printRegular(const Settings &settings, UCD_info *core, unw_addr_space_t as,
     }
 }
 
-void printJson(const Settings &settings, int signum, const std::vector<ThreadRecord> &records)
+void printJson(const Settings &settings, int signum, const std::vector<ThreadRecord> &records, int numThreads)
 {
     using corestack::jsonEscape;
     std::printf("JSON output:\n\n{\n");
@@ -342,7 +353,7 @@ void printJson(const Settings &settings, int signum, const std::vector<ThreadRec
     std::printf("    \"signum\": %d,\n", signum);
     std::printf("    \"threads\":\n");
     std::printf("    [\n");
-    for (int k = static_cast<int>(records.size()) - 1; k >= 1; --k) {
+    for (int k = numThreads - 1; k >= 0; --k) {
         const ThreadRecord &record = records[k];
         std::printf("%-*s{\n", 8, "");
         std::printf("%-*s\"thread_pid\": \"LWP %d\",\n", 12, "", record.lwp);
@@ -357,7 +368,7 @@ void printJson(const Settings &settings, int signum, const std::vector<ThreadRec
                         i + 1 < record.frames.size() ? "," : "");
         }
         std::printf("%-*s]\n", 12, "");
-        std::printf("%-*s}%s\n", 8, "", k > 1 ? "," : "");
+        std::printf("%-*s}%s\n", 8, "", k > 0 ? "," : "");
     }
     std::printf("    ]\n");
     std::printf("}\n");
@@ -466,15 +477,17 @@ void attachModules(const Settings &settings, OpenCore &core)
     }
 }
 
-// Every thread of the core: record 0 is the signalled thread (the core lists
-// it first), records 1 .. n all threads by index, walked from the last.
+// Every thread of the core, each walked once, record k for thread k; at least
+// record 0, the signalled thread (the core lists it first). A thread is
+// flagged as signalled when its LWP is thread 0's.
 std::vector<ThreadRecord> walkThreads(const Settings &settings, OpenCore &core, int numThreads)
 {
-    std::vector<ThreadRecord> records(static_cast<std::size_t>(numThreads) + 1);
-    get_thread_backtrace(settings, core.handle.get(), core.as.get(), 0, records[0], std::nullopt);
-    const pid_t signalledLwp = records[0].lwp;
-    for (int k = numThreads - 1; k >= 0; --k)
-        get_thread_backtrace(settings, core.handle.get(), core.as.get(), k, records[k + 1], signalledLwp);
+    std::vector<ThreadRecord> records(static_cast<std::size_t>(std::max(numThreads, 1)));
+    get_thread_backtrace(settings, core.handle.get(), core.as.get(), 0, records[0]);
+    for (int k = static_cast<int>(records.size()) - 1; k >= 1; --k)
+        get_thread_backtrace(settings, core.handle.get(), core.as.get(), k, records[k]);
+    for (ThreadRecord &record : records)
+        record.signalled = record.lwp == records[0].lwp;
     return records;
 }
 
@@ -492,9 +505,9 @@ int run(int argc, char **argv)
     const int signum = _UCD_get_cursig(core.handle.get());
     const std::vector<ThreadRecord> records = walkThreads(settings, core, numThreads);
     if (settings.regularOutput)
-        printRegular(settings, core.handle.get(), core.as.get(), signum, records);
+        printRegular(settings, signum, records, numThreads);
     if (settings.jsonOutput)
-        printJson(settings, signum, records);
+        printJson(settings, signum, records, numThreads);
     return 0;
 }
 
@@ -505,7 +518,8 @@ int main(int argc, char **argv)
     try {
         return run(argc, argv);
     } catch (const std::bad_alloc &) {
-        // Reported as the thread records' allocation failure always was.
+        // No memory for the thread records. The message is the one the tool
+        // has always printed for it, from when they were one calloc() block.
         errno = ENOMEM;
         std::perror("calloc()");
         return 1;

@@ -45,14 +45,14 @@ Owned<T> allocateZeroed(std::size_t count)
 // The owners of the per-variant buffers. The module pointers of the same names
 // alias them while the engine is initialised.
 struct EngineBuffers {
-#define VOXAIM_BUFFER_OWNER(name, type, count, checked) Owned<type> name;
+#define VOXAIM_BUFFER_OWNER(name, type, blocks, blockLength) Owned<type> name;
     VOXAIM_ENGINE_BUFFERS(VOXAIM_BUFFER_OWNER)
 #undef VOXAIM_BUFFER_OWNER
 };
 EngineBuffers Buffers;
 
 // Allocates every buffer of the list into its owner and points the module
-// pointer of the same name at it, stopping with the buffer's name when memory
+// buffer of the same name at it, stopping with the buffer's name when memory
 // is short, before anything uses it. The double buffers start as current =
 // 1, previous = 2.
 void allocateBuffers()
@@ -62,10 +62,13 @@ void allocateBuffers()
     const std::size_t elevationPairs = static_cast<std::size_t>(NumberOfElevationPairs);
     const std::size_t azimuthPairs = static_cast<std::size_t>(NumberOfAzimuthPairs);
     const std::size_t pairs = elevationPairs + azimuthPairs;
-#define VOXAIM_ALLOCATE_BUFFER(name, type, count, checked)                                                             \
-    Buffers.name = allocateZeroed<type>(count);                                                                        \
-    name = Buffers.name.get();                                                                                         \
-    assert(name);
+#define VOXAIM_ALLOCATE_BUFFER(name, type, blocks, blockLength)                                                         \
+    {                                                                                                                  \
+        const std::size_t count = (blocks) * std::size_t{blockLength};                                                 \
+        Buffers.name = allocateZeroed<type>(count);                                                                    \
+        name.assign(std::span<type>(Buffers.name.get(), Buffers.name ? count : 0));                                    \
+        assert(name);                                                                                                  \
+    }
     VOXAIM_ENGINE_BUFFERS(VOXAIM_ALLOCATE_BUFFER)
 #undef VOXAIM_ALLOCATE_BUFFER
     CurrentRawAudioInput = RawAudioInput1;
@@ -77,11 +80,11 @@ void allocateBuffers()
 void releaseBuffers()
 {
     Buffers = EngineBuffers{};
-#define VOXAIM_FORGET_BUFFER(name, type, count, checked) name = nullptr;
+#define VOXAIM_FORGET_BUFFER(name, type, blocks, blockLength) name = {};
     VOXAIM_ENGINE_BUFFERS(VOXAIM_FORGET_BUFFER)
 #undef VOXAIM_FORGET_BUFFER
-    CurrentRawAudioInput = PreviousRawAudioInput = nullptr;
-    CurrentNumerator = PreviousNumerator = nullptr;
+    CurrentRawAudioInput = PreviousRawAudioInput = {};
+    CurrentNumerator = PreviousNumerator = {};
 }
 
 // The variant's counts and grid parameters, and its channels for the activity
@@ -106,7 +109,7 @@ void initializeTransducerData(const VariantConfig &variant)
 {
     for (int32_t ch = 0; ch < NumberOfChannels; ++ch)
         Microphones[ch] = variant.microphones[ch];
-    *Loudspeaker = variant.loudspeaker;
+    Loudspeaker[0] = variant.loudspeaker;
     for (int32_t p = 0; p < NumberOfElevationPairs; ++p) {
         const PairIndices pair = variant.elevationPairs[p];
         initializeSinglePair(&ElevationPairs[p], pair.first, pair.second);
@@ -134,11 +137,6 @@ void checkMemoryAllocation()
     assert(MinimumElevation != 0.0f);
     assert(MinimumAzimuth != 0.0f);
     assert(AngleInterval > 0.0f);
-#define VOXAIM_CHECK_BUFFER(name, type, count, checked)                                                                \
-    if (checked)                                                                                                       \
-        assert(name);
-    VOXAIM_ENGINE_BUFFERS(VOXAIM_CHECK_BUFFER)
-#undef VOXAIM_CHECK_BUFFER
 }
 
 } // namespace
@@ -164,9 +162,9 @@ extern "C" void voxaim_initialize(uint32_t type)
 
     initializeTransducerData(*variant);
     for (int32_t p = 0; p < NumberOfElevationPairs; ++p)
-        ElevationPairs[p].lookupTable = AzimuthElevationLookupTable + p * kAzimuthElevationCells;
+        ElevationPairs[p].lookupTable = AzimuthElevationLookupTable.block(p).data();
     for (int32_t a = 0; a < NumberOfAzimuthPairs; ++a)
-        AzimuthPairs[a].lookupTable = AzimuthRangeLookupTable + a * kAzimuthRangeCells;
+        AzimuthPairs[a].lookupTable = AzimuthRangeLookupTable.block(a).data();
     IsTransducersInitialized = 1;
 
     initializeGrids();
@@ -199,7 +197,7 @@ extern "C" int32_t voxaim_getNumberOfChannels(void) { return NumberOfChannels; }
 
 extern "C" const float *voxaim_getMicrophoneCoordinates(int32_t index)
 {
-    if (Microphones == nullptr || index < 0 || index >= NumberOfChannels)
+    if (!Microphones || index < 0 || index >= NumberOfChannels)
         return nullptr;
     return Microphones[index].data();
 }

@@ -32,19 +32,21 @@ const MicrophonePair &pairAt(int32_t g)
 void transformChannels()
 {
     for (int32_t ch = 0; ch < NumberOfChannels; ++ch) {
-        float *spectrum = FftResult + ch * kSpectrumFloats;
-        voxaim_vectorMultiply(HammingWindow.data(), InputAudio + ch * kBlockLength, FftInput.data(), kBlockLength);
-        voxaim_realFft(kBlockLength, FftInput.data(), TwiddleFactors.data(), spectrum, 2, ATable.data(), BTable.data(),
+        const std::span<float, kSpectrumFloats> spectrum = FftResult.block(ch);
+        const std::span<const float, kBlockLength> block = InputAudio.block(ch);
+        voxaim_vectorMultiply(HammingWindow.data(), block.data(), FftInput.data(), block.size());
+        // The transform takes a twiddle table that it never reads.
+        voxaim_realFft(block.size(), FftInput.data(), nullptr, spectrum.data(), 2, ATable.data(), BTable.data(),
                        FftOutput.data());
-        std::fill_n(spectrum, 2 * kFirstAnalysedBin, 0.0f);
+        std::fill_n(spectrum.begin(), 2 * kFirstAnalysedBin, 0.0f);
     }
 }
 
 void runSpectralDetectors(FrameFlags &flags)
 {
-    const float *noise = calculateNoiseLevel(FftResult, flags.noiseHold);
-    detectFrequencyDomainActivity(FftResult, noise, &flags.voiceActivity, &flags.soundActivity);
-    detectUltraSoundDistortion(FftResult, NumberOfChannels, &flags.ultraSoundDistortion);
+    const float *noise = calculateNoiseLevel(FftResult.data(), flags.noiseHold);
+    detectFrequencyDomainActivity(FftResult.data(), noise, &flags.voiceActivity, &flags.soundActivity);
+    detectUltraSoundDistortion(FftResult.data(), NumberOfChannels, &flags.ultraSoundDistortion);
 }
 
 /* Cross-spectrum first x conj(second) of every pair into CurrentNumerator. */
@@ -52,9 +54,10 @@ void formCrossSpectra()
 {
     for (int32_t g = 0; g < pairCount(); ++g) {
         const MicrophonePair &pair = pairAt(g);
-        voxaim_multiplyWithComplexConjugate(FftResult + pair.firstMicrophone * kSpectrumFloats,
-                                            FftResult + pair.secondMicrophone * kSpectrumFloats,
-                                            CurrentNumerator + g * kSpectrumFloats, kSpectrumFloats);
+        const std::span<float, kSpectrumFloats> numerator = CurrentNumerator.block(g);
+        voxaim_multiplyWithComplexConjugate(FftResult.block(pair.firstMicrophone).data(),
+                                            FftResult.block(pair.secondMicrophone).data(), numerator.data(),
+                                            numerator.size());
     }
 }
 
@@ -62,13 +65,9 @@ void smoothNumerators(float gain)
 {
     for (int32_t g = 0; g < pairCount(); ++g) {
         const MicrophonePair &pair = pairAt(g);
-        smoothPairNumerator(
-            std::span<float>(CurrentNumerator + g * kSpectrumFloats, kSpectrumFloats),
-            std::span<const float>(PreviousNumerator + g * kSpectrumFloats, kSpectrumFloats),
-            std::span<uint8_t>(TimeoutCounter + g * kSpectrumBins, kSpectrumBins),
-            std::span<const float>(FrequencyWeight + pair.firstMicrophone * kSpectrumBins, kSpectrumBins),
-            std::span<const float>(FrequencyWeight + pair.secondMicrophone * kSpectrumBins, kSpectrumBins),
-            pair.lowerBin, pair.upperBin, gain, TimeoutLimit);
+        smoothPairNumerator(CurrentNumerator.block(g), PreviousNumerator.block(g), TimeoutCounter.block(g),
+                            FrequencyWeight.block(pair.firstMicrophone), FrequencyWeight.block(pair.secondMicrophone),
+                            pair.lowerBin, pair.upperBin, gain, TimeoutLimit);
     }
 }
 
@@ -116,13 +115,11 @@ void smoothPairNumerator(std::span<float> current, std::span<const float> previo
 
 void analyzeFrame(const float *frame, int32_t bitsPerSample, FrameFlags &flags)
 {
-    voxaim_normalizeInput(frame, CurrentRawAudioInput, bitsPerSample, NumberOfChannels);
-    detectTimeDomainActivity(CurrentRawAudioInput, &flags.timeDomainAnswer);
+    voxaim_normalizeInput(frame, CurrentRawAudioInput.data(), bitsPerSample, NumberOfChannels);
+    detectTimeDomainActivity(CurrentRawAudioInput.data(), &flags.timeDomainAnswer);
 
     transformChannels();
-    trackNoiseAndWeights(std::span<const float>(FftResult, NumberOfChannels * kSpectrumFloats),
-                         std::span<float>(NoisePowerEstimate, NumberOfChannels * kSpectrumBins),
-                         std::span<float>(FrequencyWeight, NumberOfChannels * kSpectrumBins));
+    trackNoiseAndWeights(FftResult.span(), NoisePowerEstimate.span(), FrequencyWeight.span());
     runSpectralDetectors(flags);
 
     TimeoutLimit = flags.voiceActivity && !flags.farEnd ? kSpeechTimeout : kShortTimeout;

@@ -19,7 +19,8 @@ extern "C" void voxaim_calculate(const float *frame, int32_t bitsPerSample, uint
 
     // The next frame analyses the last two frames; the numerator and raw
     // buffers just written hold the previous frame's data from now on.
-    voxaim_overlapInputChannels(InputAudio, PreviousRawAudioInput, CurrentRawAudioInput, NumberOfChannels);
+    voxaim_overlapInputChannels(InputAudio.data(), PreviousRawAudioInput.data(), CurrentRawAudioInput.data(),
+                                NumberOfChannels);
     std::swap(CurrentNumerator, PreviousNumerator);
     std::swap(CurrentRawAudioInput, PreviousRawAudioInput);
 }

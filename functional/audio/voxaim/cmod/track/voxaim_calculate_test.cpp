@@ -130,21 +130,20 @@ TEST_F(Calculate, FlagWord)
 TEST_F(Calculate, FarEndHoldsTheNumeratorsOneFrameAndClearsThemAfterTwo)
 {
     voxaim_initialize(1);
-    const int pairs = NumberOfElevationPairs + NumberOfAzimuthPairs;
-    std::fill_n(PreviousNumerator, pairs * kSpectrumFloats, 1.0f);
+    std::ranges::fill(PreviousNumerator.span(), 1.0f);
     const MicrophonePair &pair = AzimuthPairs[0]; // global index NumberOfElevationPairs
     const float *block = nullptr;
 
     run(silence(), 1u);
     EXPECT_EQ(TimeoutLimit, 2);
-    block = PreviousNumerator + NumberOfElevationPairs * kSpectrumFloats; // just written
+    block = PreviousNumerator.block(NumberOfElevationPairs).data(); // just written
     EXPECT_EQ(block[2 * pair.lowerBin], 1.0f);
     EXPECT_EQ(block[2 * 1452 + 1], 1.0f);
     EXPECT_EQ(block[2 * (pair.lowerBin - 1)], 0.0f);
     EXPECT_EQ(block[2 * 1453], 0.0f);
 
     run(silence(), 1u);
-    block = PreviousNumerator + NumberOfElevationPairs * kSpectrumFloats;
+    block = PreviousNumerator.block(NumberOfElevationPairs).data();
     EXPECT_TRUE(std::all_of(block, block + kSpectrumFloats, [](float v) { return v == 0.0f; }));
 }
 
@@ -181,13 +180,13 @@ TEST_F(Calculate, NearEndVoiceChoosesTheLongTimeoutUnlessTheFarEndIsActive)
 TEST_F(Calculate, DoubleBuffersSwapEveryFrame)
 {
     voxaim_initialize(0);
-    EXPECT_EQ(CurrentNumerator, Numerator1);
-    EXPECT_EQ(CurrentRawAudioInput, RawAudioInput1);
+    EXPECT_EQ(CurrentNumerator.data(), Numerator1.data());
+    EXPECT_EQ(CurrentRawAudioInput.data(), RawAudioInput1.data());
     run(silence());
-    EXPECT_EQ(CurrentNumerator, Numerator2);
-    EXPECT_EQ(PreviousNumerator, Numerator1);
-    EXPECT_EQ(CurrentRawAudioInput, RawAudioInput2);
-    EXPECT_EQ(PreviousRawAudioInput, RawAudioInput1);
+    EXPECT_EQ(CurrentNumerator.data(), Numerator2.data());
+    EXPECT_EQ(PreviousNumerator.data(), Numerator1.data());
+    EXPECT_EQ(CurrentRawAudioInput.data(), RawAudioInput2.data());
+    EXPECT_EQ(PreviousRawAudioInput.data(), RawAudioInput1.data());
     // The next analysis block holds zeros, then the frame just passed in.
     std::vector<float> frame = silence();
     frame[5] = 8388608.0f;

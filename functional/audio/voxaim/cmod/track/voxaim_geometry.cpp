@@ -79,7 +79,7 @@ void initializeSinglePair(MicrophonePair *pair, int16_t first, int16_t second)
         return;
     }
     const LoudspeakerSuppression suppression =
-        loudspeakerSuppression(Loudspeaker->data(), firstPosition, secondPosition);
+        loudspeakerSuppression(Loudspeaker[0].data(), firstPosition, secondPosition);
     pair->loudspeakerLagWidth = suppression.lagWidth;
     pair->loudspeakerLag = suppression.lag;
     pair->loudspeakerAttenuation = suppression.attenuation;
@@ -200,6 +200,6 @@ void initializeLagOffsets()
     // Holds for every variant: each window spans at most the array's
     // largest path difference, a few hundred lags.
     assert(next <= static_cast<int32_t>(CorrelationWindows.size()));
-    fillOffsets(AzimuthElevationOffsets, ElevationPairs, NumberOfElevationPairs, kAzimuthElevationCells);
-    fillOffsets(AzimuthRangeOffsets, AzimuthPairs, NumberOfAzimuthPairs, kAzimuthRangeCells);
+    fillOffsets(AzimuthElevationOffsets.data(), ElevationPairs.data(), NumberOfElevationPairs, kAzimuthElevationCells);
+    fillOffsets(AzimuthRangeOffsets.data(), AzimuthPairs.data(), NumberOfAzimuthPairs, kAzimuthRangeCells);
 }

@@ -139,7 +139,7 @@ TEST_F(TablesTest, PairsSuppressTheLoudspeakerOnlyWhereTheVariantAsksForIt)
     // Azimuth pair 2 is (1, 0): microphones at y = 0.17 and y = 0.33.
     const MicrophonePair &pair = AzimuthPairs[2];
     // Loudspeaker to microphone 1: 0.1074 m, to microphone 0: 0.2648 m.
-    EXPECT_NEAR(voxaim_calculateDistance(Loudspeaker->data(), Microphones[1].data()), 0.1074f, 1e-3f);
+    EXPECT_NEAR(voxaim_calculateDistance(Loudspeaker[0].data(), Microphones[1].data()), 0.1074f, 1e-3f);
     EXPECT_EQ(pair.loudspeakerLagWidth, 28);            // far / near = 2.47: capped at 0.05 m
     EXPECT_EQ(pair.loudspeakerLag, 16297);              // nearer the first microphone: 16384 - 86.8
     EXPECT_FLOAT_EQ(pair.loudspeakerAttenuation, 0.1f); // 0.4 x 0.107 = 0.043, floored

@@ -5,18 +5,20 @@
  * frame analysis, position search). Not for callers of the engine.
  *
  * All state is defined once, in voxaim_state.cpp. Buffers that depend on the
- * product variant are plain pointers here; they are allocated zero-filled in
- * voxaim_initialize, owned there, and null while the engine is not
- * initialised. Fixed-size tables and scratch buffers are module arrays.
+ * product variant are spans here (EngineBuffer); they are allocated
+ * zero-filled in voxaim_initialize, owned there, and empty while the engine
+ * is not initialised. Fixed-size tables and scratch buffers are module arrays.
  */
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "functional/audio/voxaim/cmod/track/voxaim.h"
 #include "functional/audio/voxaim/cmod/track/voxaim_kernels.h"
+#include "functional/audio/voxaim/cmod/track/voxaim_layout.h"
 #include "functional/audio/voxaim/cmod/track/voxaim_spectrum.h"
 
 namespace voxaim {
@@ -34,8 +36,6 @@ inline constexpr int kAzimuthRangeCells = kRangeCount * kAzimuthCount;         /
 static_assert(kFftScratchFloats == 16392);
 static_assert(kAzimuthElevationCells == 29737 && kAzimuthRangeCells == 10896);
 
-inline constexpr int kMaxPairs = 9; // elevation + azimuth pairs of the largest variant
-
 // The input scale 1 / 2^(bitsPerSample - 1) in single precision: full scale
 // becomes 1.0. The exponent is formed in 64 bits and bounded, so a damaged
 // sample width (INT_MIN, say) gives 0 or infinity instead of an overflow.
@@ -44,9 +44,6 @@ inline float inputScale(int32_t bitsPerSample)
     const int64_t exponent = std::clamp<int64_t>(1 - int64_t{bitsPerSample}, -1024, 1024);
     return std::ldexp(1.0f, static_cast<int>(exponent));
 }
-
-// A point (x, y, z) in metres: x forward, y sideways, z up.
-using Point = std::array<float, 3>;
 
 } // namespace voxaim
 
@@ -80,15 +77,39 @@ extern uint8_t AttenuateLoudspeaker;
 extern uint8_t IsTransducersInitialized;
 
 // --- Buffers allocated per variant -----------------------------------------
+// A buffer allocated per variant: its elements (none while the engine is not
+// initialised), in blocks of BlockLength elements, one block per channel or
+// per pair. block(i) is block i; span() is the whole buffer.
+template <typename T, std::size_t BlockLength>
+class EngineBuffer {
+public:
+    using element_type = T;
+    static constexpr std::size_t kBlockLength = BlockLength;
+
+    std::span<T> span() const noexcept { return elements_; }
+    std::span<T, BlockLength> block(std::size_t index) const noexcept
+    {
+        return std::span<T, BlockLength>(elements_.data() + index * BlockLength, BlockLength);
+    }
+    T *data() const noexcept { return elements_.data(); }
+    std::size_t size() const noexcept { return elements_.size(); }
+    T &operator[](std::size_t index) const noexcept { return elements_[index]; }
+    explicit operator bool() const noexcept { return elements_.data() != nullptr; }
+
+    void assign(std::span<T> elements) noexcept { elements_ = elements; }
+
+private:
+    std::span<T> elements_;
+};
+
 // The one list of the engine's per-variant buffers: name, element type,
-// element count, and whether the final check of initialisation verifies it
-// (ElevationPairs is not verified: feyla has no elevation pairs). Each entry is
-// a module pointer of that name, declared below and defined in
-// voxaim_state.cpp. voxaim_initialize allocates them zero-filled in this
-// order, stopping with the buffer's name when memory is short; voxaim_destroy
-// releases them. Counts are in the variant's `channels`, `pairs` (elevation
-// plus azimuth pairs, in global pair index order), `elevationPairs` and
-// `azimuthPairs`.
+// number of blocks and elements per block (1 for buffers of single records).
+// Each entry is a module EngineBuffer of that name, declared below and
+// defined in voxaim_state.cpp. voxaim_initialize allocates them zero-filled
+// in this order, stopping with the buffer's name when memory is short;
+// voxaim_destroy releases them. Block counts are in the variant's
+// `channels`, `pairs` (elevation plus azimuth pairs, in global pair index
+// order), `elevationPairs` and `azimuthPairs`.
 //   InputAudio: the analysis block, two frames per channel.
 //   RawAudioInput1/2, Numerator1/2: double buffers (normalised input, smoothed
 //   cross-spectra), aliased by Current... and Previous... below.
@@ -96,48 +117,49 @@ extern uint8_t IsTransducersInitialized;
 //   FrequencyWeight: per channel and bin; TimeoutCounter: per pair and bin.
 //   AzimuthElevationLookupTable, AzimuthRangeLookupTable: the delay tables,
 //   lags 0 ... 16383 of the upsampled correlation. Elevation pair p owns
-//   entries p * 29737 ... (cell j * 227 + i for elevation j, azimuth i);
-//   azimuth pair a owns entries a * 10896 ... (cell k * 227 + i for range k).
+//   block p (cell j * 227 + i for elevation j, azimuth i); azimuth pair a
+//   owns block a (cell k * 227 + i for range k).
 //   AzimuthElevationOffsets, AzimuthRangeOffsets: the same tables for the
 //   search's gathers, as byte offsets into CorrelationWindows, in groups of
 //   kGridGroup cells (the last group padded), each group holding the pairs'
-//   offsets one pair after the other (voxaim_kernels.h, accumulateGrid).
+//   offsets one pair after the other (voxaim_kernels.h, accumulateGrid):
+//   the pairs interleave, so these are one run of single offsets.
 //   Loudspeaker: one point, all zero where the variant has none.
 inline constexpr int kAzimuthElevationGroupedCells =
     (voxaim::kAzimuthElevationCells + voxaim::kGridGroup - 1) / voxaim::kGridGroup * voxaim::kGridGroup;
 // clang-format off
 #define VOXAIM_ENGINE_BUFFERS(X) \
-    X(InputAudio,                  float,          channels * kBlockLength,                 true)  \
-    X(RawAudioInput1,              float,          channels * kFrameLength,                 true)  \
-    X(RawAudioInput2,              float,          channels * kFrameLength,                 true)  \
-    X(FftResult,                   float,          channels * kSpectrumFloats,              true)  \
-    X(Numerator1,                  float,          pairs * kSpectrumFloats,                 true)  \
-    X(Numerator2,                  float,          pairs * kSpectrumFloats,                 true)  \
-    X(NoisePowerEstimate,          float,          channels * kSpectrumBins,                true)  \
-    X(FrequencyWeight,             float,          channels * kSpectrumBins,                true)  \
-    X(TimeoutCounter,              uint8_t,        pairs * kSpectrumBins,                   true)  \
-    X(AzimuthElevationLookupTable, int16_t,        elevationPairs * kAzimuthElevationCells, true)  \
-    X(AzimuthRangeLookupTable,     int16_t,        azimuthPairs * kAzimuthRangeCells,       true)  \
-    X(AzimuthElevationOffsets,     uint32_t,       elevationPairs * kAzimuthElevationGroupedCells, true) \
-    X(AzimuthRangeOffsets,         uint32_t,       azimuthPairs * kAzimuthRangeCells,       true)  \
-    X(Microphones,                 voxaim::Point,  channels,                                true)  \
-    X(Loudspeaker,                 voxaim::Point,  1,                                       true)  \
-    X(AzimuthPairs,                MicrophonePair, azimuthPairs,                            true)  \
-    X(ElevationPairs,              MicrophonePair, elevationPairs,                          false) \
-    X(AzimuthQuality,              float,          azimuthPairs,                            true)  \
-    X(ElevationQuality,            float,          elevationPairs,                          true)  \
+    X(InputAudio,                  float,          channels,       voxaim::kBlockLength)                   \
+    X(RawAudioInput1,              float,          channels,       voxaim::kFrameLength)                   \
+    X(RawAudioInput2,              float,          channels,       voxaim::kFrameLength)                   \
+    X(FftResult,                   float,          channels,       voxaim::kSpectrumFloats)                \
+    X(Numerator1,                  float,          pairs,          voxaim::kSpectrumFloats)                \
+    X(Numerator2,                  float,          pairs,          voxaim::kSpectrumFloats)                \
+    X(NoisePowerEstimate,          float,          channels,       voxaim::kSpectrumBins)                  \
+    X(FrequencyWeight,             float,          channels,       voxaim::kSpectrumBins)                  \
+    X(TimeoutCounter,              uint8_t,        pairs,          voxaim::kSpectrumBins)                  \
+    X(AzimuthElevationLookupTable, int16_t,        elevationPairs, voxaim::kAzimuthElevationCells)         \
+    X(AzimuthRangeLookupTable,     int16_t,        azimuthPairs,   voxaim::kAzimuthRangeCells)             \
+    X(AzimuthElevationOffsets,     uint32_t,       elevationPairs * kAzimuthElevationGroupedCells, 1) \
+    X(AzimuthRangeOffsets,         uint32_t,       azimuthPairs * kAzimuthRangeCells, 1)           \
+    X(Microphones,                 voxaim::Point,  channels,       1)                              \
+    X(Loudspeaker,                 voxaim::Point,  1,              1)                              \
+    X(AzimuthPairs,                MicrophonePair, azimuthPairs,   1)                              \
+    X(ElevationPairs,              MicrophonePair, elevationPairs, 1)                              \
+    X(AzimuthQuality,              float,          azimuthPairs,   1)                              \
+    X(ElevationQuality,            float,          elevationPairs, 1)                              \
     /* every entry ends with a backslash: a new buffer is one more line */
 // clang-format on
 
-#define VOXAIM_DECLARE_BUFFER(name, type, count, checked) extern type *name;
+#define VOXAIM_DECLARE_BUFFER(name, type, blocks, blockLength) extern EngineBuffer<type, blockLength> name;
 VOXAIM_ENGINE_BUFFERS(VOXAIM_DECLARE_BUFFER)
 #undef VOXAIM_DECLARE_BUFFER
 
 // Aliases of the double buffers, exchanged at the end of every frame.
-extern float *CurrentRawAudioInput;  // RawAudioInput1 or 2
-extern float *PreviousRawAudioInput; // the other one
-extern float *CurrentNumerator;      // Numerator1 or 2: written this frame
-extern float *PreviousNumerator;     // the other one: last frame's
+extern decltype(RawAudioInput1) CurrentRawAudioInput;  // RawAudioInput1 or 2
+extern decltype(RawAudioInput1) PreviousRawAudioInput; // the other one
+extern decltype(Numerator1) CurrentNumerator;          // Numerator1 or 2: written this frame
+extern decltype(Numerator1) PreviousNumerator;         // the other one: last frame's
 
 // Sine-spaced angle grids (radians; NaN where the sine leaves -1 ... 1) and the
 // range grid (metres).
@@ -158,9 +180,6 @@ extern std::array<float, voxaim::kBlockLength> ATable; // 2048 complex: 4096-poi
 extern std::array<float, voxaim::kBlockLength> BTable;
 extern std::array<float, voxaim::kUpsampledLength> ATableUpsampled; // 8192 complex
 extern std::array<float, voxaim::kUpsampledLength> BTableUpsampled;
-// Passed in the transforms' twiddle slot; their contents are never read.
-extern std::array<float, voxaim::kBlockLength> TwiddleFactors;
-extern std::array<float, voxaim::kUpsampledLength> TwiddleFactorsUpsampled;
 extern std::array<float, voxaim::kFftScratchFloats> FftInput;
 extern std::array<float, voxaim::kFftScratchFloats> FftOutput;
 // The split spectrum of the correlation transforms: zero outside the band

@@ -33,7 +33,7 @@ Correlation correlatePair(int32_t g)
     // The numerator is zero above bin upperBin + 1 (smoothPairNumerator), so
     // the phase transform and the inverse need only the band below it, and
     // the inverse only the lags that the pair's delay table reads.
-    kernels().phaseTransform(CurrentNumerator + g * kSpectrumFloats, FftInput.data(), kCorrelationBand + 1);
+    kernels().phaseTransform(CurrentNumerator.block(g).data(), FftInput.data(), kCorrelationBand + 1);
     voxaim_realIfftWindow(kUpsampledLength, FftInput.data(), kCorrelationBand, ATableUpsampled.data(),
                           BTableUpsampled.data(), CorrelationSpectrum.data(), FftOutput.data(), pair.lagsAhead,
                           pair.lagsBehind);
@@ -101,9 +101,9 @@ void searchPosition(FrameFlags &flags, VoxaimResult *result)
     // written, the others added (an elevation grid that no pair writes keeps
     // what it holds).
     if (NumberOfElevationPairs > 0)
-        kernels().accumulateGrid(CorrelationWindows.data(), AzimuthElevationOffsets, NumberOfElevationPairs,
+        kernels().accumulateGrid(CorrelationWindows.data(), AzimuthElevationOffsets.data(), NumberOfElevationPairs,
                                  elevationCells);
-    kernels().accumulateGrid(CorrelationWindows.data(), AzimuthRangeOffsets, NumberOfAzimuthPairs, rangeCells);
+    kernels().accumulateGrid(CorrelationWindows.data(), AzimuthRangeOffsets.data(), NumberOfAzimuthPairs, rangeCells);
 
     // A variant without elevation pairs never writes its elevation grid: its
     // best cell is the one found at initialisation.
@@ -115,7 +115,7 @@ void searchPosition(FrameFlags &flags, VoxaimResult *result)
     result->range = plateauRange(rangeCells, q, Ranges);
     result->quality = AzimuthRangeResult[q] + AzimuthElevationResult[elevationCell];
 
-    flags.panelUpright = panelUpright(ProductType, flags.voiceActivity, ElevationQuality, AzimuthQuality);
+    flags.panelUpright = panelUpright(ProductType, flags.voiceActivity, ElevationQuality.data(), AzimuthQuality.data());
 
     uint32_t word = 0;
     voxaim_setFlag(VOXAIM_OUT_VOICE_ACTIVITY, flags.voiceActivity, &word);

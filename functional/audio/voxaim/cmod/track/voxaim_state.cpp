@@ -15,14 +15,14 @@ float AngleInterval = 0.0f;
 uint8_t AttenuateLoudspeaker = 0;
 uint8_t IsTransducersInitialized = 0;
 
-// The per-variant buffers (VOXAIM_ENGINE_BUFFERS), null until voxaim_initialize.
-#define VOXAIM_DEFINE_BUFFER(name, type, count, checked) type *name = nullptr;
+// The per-variant buffers (VOXAIM_ENGINE_BUFFERS), empty until voxaim_initialize.
+#define VOXAIM_DEFINE_BUFFER(name, type, blocks, blockLength) EngineBuffer<type, blockLength> name;
 VOXAIM_ENGINE_BUFFERS(VOXAIM_DEFINE_BUFFER)
 #undef VOXAIM_DEFINE_BUFFER
-float *CurrentRawAudioInput = nullptr;
-float *PreviousRawAudioInput = nullptr;
-float *CurrentNumerator = nullptr;
-float *PreviousNumerator = nullptr;
+decltype(RawAudioInput1) CurrentRawAudioInput;
+decltype(RawAudioInput1) PreviousRawAudioInput;
+decltype(Numerator1) CurrentNumerator;
+decltype(Numerator1) PreviousNumerator;
 
 std::array<float, kAzimuthCount> AzimuthAngles{};
 std::array<float, kElevationCount> ElevationAngles{};
@@ -37,8 +37,6 @@ alignas(16) std::array<float, kBlockLength> ATable{};
 alignas(16) std::array<float, kBlockLength> BTable{};
 alignas(16) std::array<float, kUpsampledLength> ATableUpsampled{};
 alignas(16) std::array<float, kUpsampledLength> BTableUpsampled{};
-alignas(16) std::array<float, kBlockLength> TwiddleFactors{};
-alignas(16) std::array<float, kUpsampledLength> TwiddleFactorsUpsampled{};
 alignas(16) std::array<float, kFftScratchFloats> FftInput{};
 alignas(16) std::array<float, kFftScratchFloats> FftOutput{};
 alignas(16) std::array<float, kUpsampledLength> CorrelationSpectrum{};

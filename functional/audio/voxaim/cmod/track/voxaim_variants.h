@@ -5,7 +5,8 @@
 #include <array>
 #include <cstdint>
 
-#include "functional/audio/voxaim/cmod/track/voxaim_internal.h"
+#include "functional/audio/voxaim/cmod/track/voxaim.h"
+#include "functional/audio/voxaim/cmod/track/voxaim_layout.h"
 
 namespace voxaim {
 
