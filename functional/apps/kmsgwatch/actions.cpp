@@ -1,5 +1,7 @@
 // Incident actions: the handler process, the kernel log note, the restart.
 #include "functional/apps/kmsgwatch/kmsgwatch.h"
+#include "functional/apps/kmsgwatch/statistics.h"
+#include "platform/fleet/journal.h"
 #include "platform/proc/process.h"
 #include "platform/proc/run_command.h"
 
@@ -22,20 +24,6 @@ void sleepRealSeconds(unsigned seconds)
 {
     timespec left{static_cast<time_t>(seconds), 0};
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
-}
-
-// The words of the kernel log note for each action.
-const char *actionWords(unsigned action)
-{
-    switch (action) {
-    case ACTION_EXIT:
-        return "exit itself";
-    case ACTION_REBOOT:
-    case ACTION_HARD_REBOOT:
-        return "reboot unit";
-    default:
-        return "continue to watch log";
     }
 }
 
@@ -64,6 +52,19 @@ void runHandler(void *name) { do_acr(static_cast<const char *>(name)); }
 
 void (*SleepSeconds)(unsigned seconds) = sleepRealSeconds;
 
+const char *actionWords(unsigned action)
+{
+    switch (action) {
+    case ACTION_EXIT:
+        return "exit itself";
+    case ACTION_REBOOT:
+    case ACTION_HARD_REBOOT:
+        return "reboot unit";
+    default:
+        return "continue to watch log";
+    }
+}
+
 } // namespace kmsgwatch
 
 using namespace kmsgwatch;
@@ -83,12 +84,15 @@ extern "C" void trigger_acr(const char *name, unsigned action)
 {
     const pid_t pid = proc_fork(runHandler, const_cast<char *>(name));
     if (pid < 0) {
-        std::perror("kmsgwatch: fork()");
+        fleet::logError("kmsgwatch: fork()");
     }
     int status = 0;
     if (proc_wait(pid, &status) != 0) { // a failed fork fails here as well
-        std::perror("kmsgwatch: waitpid");
+        fleet::logError("kmsgwatch: waitpid");
         return;
+    }
+    if (!proc_succeeded(status)) {
+        countHandlerFailure(name);
     }
     writeNote(name, action);
     switch (action) {
@@ -107,13 +111,13 @@ extern "C" void trigger_acr(const char *name, unsigned action)
 
 extern "C" int reboot_unit(int hardOnly)
 {
-    std::fputs("kmsgwatch: reboot unit\n", stderr);
+    fleet::logLine(fleet::Critical, "kmsgwatch: reboot unit\n");
     sync();
     SleepSeconds(60);
     if (!hardOnly) {
         run_command("reboot");
         SleepSeconds(60);
-        std::fputs("kmsgwatch: soft reboot failed\n", stderr);
+        fleet::logLine(fleet::Error, "kmsgwatch: soft reboot failed\n");
     }
     return reboot(RB_AUTOBOOT);
 }

@@ -1,5 +1,8 @@
 // The kmsgwatch command line.
 #include "functional/apps/kmsgwatch/kmsgwatch.h"
+#include "functional/apps/kmsgwatch/position.h"
+#include "functional/apps/kmsgwatch/statistics.h"
+#include "platform/fleet/journal.h"
 
 #include "vx_version.h"
 
@@ -44,9 +47,10 @@ extern "C" int kmsgwatch_main(int argc, char **argv)
     const char *device = "/dev/kmsg";
     const char *logFile = "/var/log/kern.log";
     const char *testText = nullptr;
+    const char *metricsFolder = nullptr;
     int oomContinue = 0;
     int option;
-    while ((option = getopt_long(argc, argv, "f:F:t:Oh", LongOptions, nullptr)) != -1) {
+    while ((option = getopt_long(argc, argv, "f:F:t:Op:h", LongOptions, nullptr)) != -1) {
         switch (option) {
         case 'f':
             device = optarg;
@@ -60,6 +64,9 @@ extern "C" int kmsgwatch_main(int argc, char **argv)
         case 'O':
             oomContinue = 1;
             break;
+        case 'p': // the folder of kmsgwatch.prom (node_exporter's textfile collector)
+            metricsFolder = optarg;
+            break;
         case VersionOption:
             std::printf("kmsgwatch %s\n", VX_VERSION_STRING);
             return 0;
@@ -68,6 +75,13 @@ extern "C" int kmsgwatch_main(int argc, char **argv)
             return 1;
         }
     }
+    fleet::logStart("kmsgwatch");
     kmsgwatch::removeStaleMetricsTemporaries();
-    return monitor_file(device, logFile, testText, oomContinue) ? 0 : 1;
+    // Counts since boot are kept where the watch position is: for the
+    // kernel's own record device outside test mode.
+    const bool sinceBoot = testText == nullptr && std::strcmp(device, "/dev/kmsg") == 0;
+    kmsgwatch::statisticsStart(metricsFolder, sinceBoot ? kmsgwatch::CountsFile : nullptr, kmsgwatch::BootIdFile);
+    const int status = monitor_file(device, logFile, testText, oomContinue) ? 0 : 1;
+    kmsgwatch::statisticsFlush();
+    return status;
 }

@@ -1,6 +1,7 @@
 // Metrics files: one unsigned decimal count and a newline each.
 #include "functional/apps/kmsgwatch/classify.h"
 #include "functional/apps/kmsgwatch/kmsgwatch.h"
+#include "platform/fleet/journal.h"
 #include "platform/publish/publish.h"
 
 #include <cstdio>
@@ -39,7 +40,7 @@ extern "C" void increment_instance_of(const char *path)
 {
     const unsigned count = readCount(path) + 1;
     if (!writeCount(path, count)) {
-        std::fprintf(stderr, "kmsgwatch: updating metrics file (%s) failed\n", path);
+        fleet::logLine(fleet::Error, fleet::format("kmsgwatch: updating metrics file (%s) failed\n", path));
     }
 }
 

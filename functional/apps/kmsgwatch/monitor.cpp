@@ -1,8 +1,11 @@
 // Following the kernel log: the record device, or the log file as fallback.
 #include "functional/apps/kmsgwatch/kmsgwatch.h"
 #include "functional/apps/kmsgwatch/position.h"
+#include "functional/apps/kmsgwatch/statistics.h"
+#include "platform/fleet/journal.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -40,7 +43,26 @@ void actOnLine(const char *line, const char *testText, int oomContinue)
 {
     static kmsg_record record;
     if (kmsgwatch::parseLogLine(line, record)) {
+        kmsgwatch::countLogRecord();
         act_on_message(&record, testText, oomContinue);
+        kmsgwatch::statisticsChanged();
+    }
+}
+
+// Before a read that may block: a metrics file write that waits (the last
+// one was less than a second ago) is made when it is due, or at once when
+// the descriptor has nothing to read before then.
+void waitReadable(int fd)
+{
+    int due;
+    while ((due = kmsgwatch::statisticsDueInMs()) >= 0) {
+        pollfd ready{fd, POLLIN, 0};
+        const int got = poll(&ready, 1, due);
+        if (got == 0) {
+            kmsgwatch::statisticsFlush();
+        } else if (got > 0 || errno != EINTR) {
+            return;
+        }
     }
 }
 
@@ -50,18 +72,18 @@ int followLogFile(const char *logFile, const char *testText, int oomContinue)
 {
     Descriptor watch(inotify_init1(IN_CLOEXEC));
     if (watch.fd < 0) {
-        std::perror("kmsgwatch: inotify_init()");
+        fleet::logError("kmsgwatch: inotify_init()");
         return 0;
     }
     if (inotify_add_watch(watch.fd, logFile, IN_MODIFY) < 0) {
         const int error = errno;
-        std::perror("kmsgwatch: inotify_add_watch()");
-        std::fprintf(stderr, "kmsgwatch: cannot open %s: %s\n", logFile, std::strerror(error));
+        fleet::logError("kmsgwatch: inotify_add_watch()");
+        fleet::logLine(fleet::Error, fleet::format("kmsgwatch: cannot open %s: %s\n", logFile, std::strerror(error)));
         return 0;
     }
     std::FILE *in = std::fopen(logFile, "re");
     if (in == nullptr) {
-        std::fprintf(stderr, "kmsgwatch: Failed to open %s: %s\n", logFile, std::strerror(errno));
+        fleet::logLine(fleet::Error, fleet::format("kmsgwatch: Failed to open %s: %s\n", logFile, std::strerror(errno)));
         return 0;
     }
     LineAssembler lines;
@@ -82,7 +104,7 @@ int followLogFile(const char *logFile, const char *testText, int oomContinue)
             }
         }
         if (std::ferror(in)) {
-            std::perror("kmsgwatch: fgets()");
+            fleet::logError("kmsgwatch: fgets()");
             std::fclose(in);
             return 0;
         }
@@ -95,6 +117,7 @@ int followLogFile(const char *logFile, const char *testText, int oomContinue)
         }
         char events[272];
         ssize_t got;
+        waitReadable(watch.fd);
         do {
             got = read(watch.fd, events, sizeof events);
         } while (got < 0 && errno == EINTR);
@@ -111,11 +134,11 @@ extern "C" int monitor_file(const char *device, const char *logFile, const char 
 {
     Descriptor kmsg(open(device, O_RDONLY | O_CLOEXEC | (testText != nullptr ? O_NONBLOCK : 0)));
     if (kmsg.fd < 0) {
-        std::fprintf(stderr, "kmsgwatch: cannot open %s: %s\n", device, std::strerror(errno));
+        fleet::logLine(fleet::Error, fleet::format("kmsgwatch: cannot open %s: %s\n", device, std::strerror(errno)));
         return 0;
     }
     if (lseek(kmsg.fd, 0, SEEK_SET) < 0) {
-        std::perror("kmsgwatch: seek()");
+        fleet::logError("kmsgwatch: seek()");
         return 0;
     }
     static char buffer[ReadSize + 1];
@@ -129,6 +152,7 @@ extern "C" int monitor_file(const char *device, const char *logFile, const char 
     kmsgwatch::Position position(keepPosition ? kmsgwatch::PositionFile : nullptr);
     ssize_t got;
     for (;;) {
+        waitReadable(kmsg.fd);
         errno = 0;
         got = read(kmsg.fd, buffer, ReadSize);
         if (got > 0) {
@@ -137,6 +161,10 @@ extern "C" int monitor_file(const char *device, const char *logFile, const char 
                 continue; // the rest of a record already handled
             }
             if (kmsgwatch::parseKmsgRecord(buffer, record)) {
+                // Counted by a watcher of this boot before: handled then.
+                if (!kmsgwatch::countRecord(record.sequence)) {
+                    continue;
+                }
                 if (keepPosition) {
                     if (position.seen(record.sequence)) {
                         continue;
@@ -147,8 +175,10 @@ extern "C" int monitor_file(const char *device, const char *logFile, const char 
                 }
                 act_on_message(&record, testText, oomContinue);
             } else {
-                std::fputs("kmsgwatch: Failed to parse line\n", stderr);
+                fleet::logLine(fleet::Error, "kmsgwatch: Failed to parse line\n");
+                kmsgwatch::countParseError();
             }
+            kmsgwatch::statisticsChanged();
             continue;
         }
         if (got < 0 && errno == EPIPE) {
@@ -163,7 +193,7 @@ extern "C" int monitor_file(const char *device, const char *logFile, const char 
         if (testText != nullptr) {
             return 1;
         }
-        std::fputs("kmsgwatch: read(): end of the record device\n", stderr);
+        fleet::logLine(fleet::Error, "kmsgwatch: read(): end of the record device\n");
         return 0;
     }
     switch (errno) {
@@ -173,7 +203,7 @@ extern "C" int monitor_file(const char *device, const char *logFile, const char 
     case EAGAIN:
         return 1;
     default:
-        std::perror("kmsgwatch: read()");
+        fleet::logError("kmsgwatch: read()");
         return 0;
     }
 }
