@@ -47,7 +47,7 @@ struct Counts {
 
 struct State {
     Counts counts;
-    std::optional<fleet::MetricsFile> metrics;
+    fleet::MetricsFile metrics{"kmsgwatch", nullptr, ""};
     const char *countsPath = nullptr;
     char boot[64] = {};
     bool sequenceKnown = false;
@@ -196,8 +196,8 @@ void write()
     S.written = true;
     S.lastWrite = monotonicNow();
     saveCounts();
-    if (S.metrics) {
-        S.metrics->publish(exposition());
+    if (S.metrics.enabled()) {
+        S.metrics.publish(exposition());
     }
 }
 
@@ -209,10 +209,8 @@ void statisticsStart(const char *folder, const char *countsPath, const char *boo
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     S.startTime = static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec / 1000000) / 1000.0;
-    if (folder != nullptr) {
-        S.metrics.emplace("kmsgwatch", folder, MetricsFileName);
-        S.metrics->removeStale();
-    }
+    S.metrics = fleet::MetricsFile("kmsgwatch", folder, MetricsFileName);
+    S.metrics.removeStale();
     if (countsPath != nullptr) {
         if (std::FILE *in = std::fopen(bootIdPath, "re")) {
             if (std::fscanf(in, "%63s", S.boot) != 1) {
@@ -226,8 +224,8 @@ void statisticsStart(const char *folder, const char *countsPath, const char *boo
             loadCounts();
         }
     }
-    if (S.metrics) {
-        S.metrics->publish(exposition());
+    if (S.metrics.enabled()) {
+        S.metrics.publish(exposition());
         S.written = true;
         S.lastWrite = monotonicNow();
     }

@@ -1,6 +1,9 @@
 // The selfcheckrun command line and its run loop.
 #include "functional/apps/selfcheckrun/selfcheckrun.h"
 
+#include "platform/fleet/journal.h"
+#include "platform/fleet/message_ids.h"
+
 #include "vx_version.h"
 
 #include <getopt.h>
@@ -51,8 +54,10 @@ extern "C" int selfcheckrun_main(int argc, char **argv)
     long pause = 60;
     long delay = 30;
     const char *resultPath = DefaultResultPath;
+    const char *metricsFolder = nullptr;
     int option;
-    while ((option = getopt_long(argc, argv, "s:f:hi:", LongOptions, nullptr)) != -1) {
+    fleet::logStart("selfcheckrun");
+    while ((option = getopt_long(argc, argv, "s:f:hi:p:", LongOptions, nullptr)) != -1) {
         switch (option) {
         case 's':
             if (!parseWholeNumber(optarg, 0, INT_MAX, pause)) {
@@ -69,6 +74,9 @@ extern "C" int selfcheckrun_main(int argc, char **argv)
         case 'f':
             resultPath = optarg;
             break;
+        case 'p': // the folder of selfcheckrun.prom (node_exporter's textfile collector)
+            metricsFolder = optarg;
+            break;
         case 'h':
             usage(program);
             return 0;
@@ -81,11 +89,12 @@ extern "C" int selfcheckrun_main(int argc, char **argv)
         }
     }
     if (!resultPathFits(resultPath)) {
-        std::fprintf(stderr, "selfcheckrun: result path too long for the copy to /var/log: %s\n", resultPath);
+        fleet::logLine(fleet::Error,
+                       fleet::format("selfcheckrun: result path too long for the copy to /var/log: %s\n", resultPath));
         return 1;
     }
     if (!resultPathUsable(resultPath)) {
-        std::fprintf(stderr, "selfcheckrun: result path is not a regular file: %s\n", resultPath);
+        fleet::logLine(fleet::Error, fleet::format("selfcheckrun: result path is not a regular file: %s\n", resultPath));
         return 1;
     }
 
@@ -99,14 +108,18 @@ extern "C" int selfcheckrun_main(int argc, char **argv)
     openlog("selfcheckrun", 0, LOG_DAEMON);
     syslog(LOG_INFO, "selfcheckrun: Started");
     removeStaleTemporaries(resultPath);
+    statisticsStart(metricsFolder);
 
     if (delay > 0) {
         sleepSeconds(delay);
     }
     while (!installWaitRequested()) {
-        if (!run_tests(resultPath)) {
-            std::fputs("selfcheckrun: Failed to run tests\n", stderr);
+        const bool published = run_tests(resultPath) != 0;
+        if (!published) {
+            fleet::logLine(fleet::Error, "selfcheckrun: Failed to run tests\n",
+                           {{"MESSAGE_ID", fleet::message_id::RunFailed}});
         }
+        statisticsAfterRun(published);
         sleepSeconds(pause);
     }
     return 0;

@@ -1,10 +1,13 @@
 // One run of the sanity tests and the start of each test program.
 #include "functional/apps/selfcheckrun/selfcheckrun.h"
 
+#include "platform/fleet/journal.h"
+#include "platform/fleet/message_ids.h"
 #include "platform/proc/process.h"
 #include "platform/publish/publish.h"
 
 #include <dirent.h>
+#include <sys/wait.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <syslog.h>
@@ -15,12 +18,20 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 namespace selfcheckrun {
 
 bool runTestProgram(const char *path, std::FILE *out)
 {
+    int status = 0;
+    return runTestProgram(path, out, &status);
+}
+
+bool runTestProgram(const char *path, std::FILE *out, int *status)
+{
+    *status = -1;
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) < 0) {
         return false;
@@ -42,8 +53,11 @@ bool runTestProgram(const char *path, std::FILE *out)
         }
     }
     close(pipeFds[0]);
-    int status = 0;
-    return proc_wait(pid, &status) == 0 && proc_succeeded(status);
+    if (proc_wait(pid, status) != 0) {
+        *status = -1;
+        return false;
+    }
+    return proc_succeeded(*status);
 }
 
 bool parseWholeNumber(const char *text, long minimum, long maximum, long &value)
@@ -103,8 +117,8 @@ bool installWaitRequested()
     }
     if (info.st_ino != reported.st_ino || info.st_dev != reported.st_dev || info.st_uid != reported.st_uid) {
         reported = info;
-        std::fprintf(stderr, "selfcheckrun: ignoring %s: owned by user %u\n", InstallWaitMarker,
-                     static_cast<unsigned>(info.st_uid));
+        fleet::logLine(fleet::Warning, fleet::format("selfcheckrun: ignoring %s: owned by user %u\n", InstallWaitMarker,
+                                                      static_cast<unsigned>(info.st_uid)));
         syslog(LOG_INFO, "selfcheckrun: ignoring %s: owned by user %u", InstallWaitMarker,
                static_cast<unsigned>(info.st_uid));
     }
@@ -127,6 +141,30 @@ namespace {
 
 // The temporary file of the run in progress, for the signal handler.
 std::atomic<const char *> PendingTemporary{nullptr};
+
+RunReport CurrentRun;
+
+double secondsOf(clockid_t clock)
+{
+    timespec now{};
+    clock_gettime(clock, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+const char *baseName(const std::string &path)
+{
+    const std::size_t slash = path.rfind('/');
+    return path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
+}
+
+// How a failed program ended, as journal fields.
+fleet::Field endOf(int status)
+{
+    if (status >= 0 && WIFSIGNALED(status)) {
+        return {"SIGNAL", std::to_string(WTERMSIG(status))};
+    }
+    return {"EXIT_STATUS", std::to_string(status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : 127)};
+}
 static_assert(std::atomic<const char *>::is_always_lock_free, "read by a signal handler");
 
 // A file being published (the run's document or its copy): its temporary
@@ -165,7 +203,8 @@ private:
 // log.
 void reportNotRun(const std::string &path, const std::string &why)
 {
-    std::fprintf(stderr, "selfcheckrun: Not running %s: %s\n", path.c_str(), why.c_str());
+    fleet::logLine(fleet::Warning, fleet::format("selfcheckrun: Not running %s: %s\n", path.c_str(), why.c_str()),
+                   {{"MESSAGE_ID", fleet::message_id::UnsafeRefused}, {"TEST", baseName(path)}});
     syslog(LOG_INFO, "selfcheckrun: Not running %s: %s", path.c_str(), why.c_str());
 }
 
@@ -179,24 +218,32 @@ void runDirectory(DIR *directory, std::FILE *out)
         const std::string path = std::string(TestDirectory) + "/" + entry->d_name;
         struct stat info {};
         if (stat(path.c_str(), &info) != 0) {
-            std::fprintf(stderr, "selfcheckrun: Failed to stat %s\n", path.c_str());
+            fleet::logLine(fleet::Error, fleet::format("selfcheckrun: Failed to stat %s\n", path.c_str()),
+                           {{"TEST", baseName(path)}});
             continue;
         }
         if (S_ISDIR(info.st_mode)) {
             continue;
         }
         if ((info.st_mode & S_IXUSR) == 0) {
-            std::fprintf(stderr, "selfcheckrun: %s is not executable\n", path.c_str());
+            fleet::logLine(fleet::Warning, fleet::format("selfcheckrun: %s is not executable\n", path.c_str()),
+                           {{"TEST", baseName(path)}});
             continue;
         }
         if (asRoot) {
             if (const std::string why = whyNotTrusted(path.c_str(), info); !why.empty()) {
                 reportNotRun(path, why);
+                ++CurrentRun.refused;
                 continue;
             }
         }
-        if (!runTestProgram(path.c_str(), out)) {
-            std::fprintf(stderr, "selfcheckrun: Failed to run %s\n", path.c_str());
+        int status = -1;
+        const double started = secondsOf(CLOCK_MONOTONIC);
+        const bool passed = runTestProgram(path.c_str(), out, &status);
+        CurrentRun.tests.push_back({baseName(path), !passed, secondsOf(CLOCK_MONOTONIC) - started});
+        if (!passed) {
+            fleet::logLine(fleet::Warning, fleet::format("selfcheckrun: Failed to run %s\n", path.c_str()),
+                           {{"MESSAGE_ID", fleet::message_id::TestFailed}, {"TEST", baseName(path)}, endOf(status)});
             syslog(LOG_INFO, "selfcheckrun: Failed to run %s", path.c_str());
         }
     }
@@ -237,12 +284,16 @@ void copyResult(const char *resultPath)
         close(in);
     }
     if (error != 0) {
-        std::fputs("selfcheckrun: Copying results failed\n", stderr);
-        std::fprintf(stderr, "selfcheckrun: %s: %s\n", target.c_str(), std::strerror(error));
+        fleet::logLine(fleet::Error, "selfcheckrun: Copying results failed\n",
+                       {{"MESSAGE_ID", fleet::message_id::CopyFailed}});
+        fleet::logLine(fleet::Error, fleet::format("selfcheckrun: %s: %s\n", target.c_str(), std::strerror(error)),
+                       {{"MESSAGE_ID", fleet::message_id::CopyFailed}});
     }
 }
 
 } // namespace
+
+const RunReport &lastRun() { return CurrentRun; }
 
 void removePendingTemporary()
 {
@@ -257,16 +308,19 @@ using namespace selfcheckrun;
 
 extern "C" int run_tests(const char *resultPath)
 {
+    CurrentRun = {};
+    const double started = secondsOf(CLOCK_MONOTONIC);
     PendingFile document(resultPath);
     if (!document.opened()) {
-        std::perror("selfcheckrun: Opening tempfile failed");
+        fleet::logError("selfcheckrun: Opening tempfile failed");
         return 0;
     }
     publish_file &result = document.file();
     std::fputs("<tests>\n", result.out);
     DIR *directory = opendir(TestDirectory);
     if (directory == nullptr) {
-        std::fprintf(stderr, "selfcheckrun: cannot open %s: %s\n", TestDirectory, std::strerror(errno));
+        fleet::logLine(fleet::Error,
+                       fleet::format("selfcheckrun: cannot open %s: %s\n", TestDirectory, std::strerror(errno)));
         publish_abandon(&result);
         return 0;
     }
@@ -278,12 +332,14 @@ extern "C" int run_tests(const char *resultPath)
     case PUBLISH_DONE:
         break;
     case PUBLISH_WRITE_FAILED:
-        std::perror("selfcheckrun: Writing tempfile failed");
+        fleet::logError("selfcheckrun: Writing tempfile failed");
         return 0;
     case PUBLISH_RENAME_FAILED:
-        std::perror("selfcheckrun: Rename failed");
+        fleet::logError("selfcheckrun: Rename failed");
         return 0;
     }
+    CurrentRun.endTime = secondsOf(CLOCK_REALTIME);
+    CurrentRun.seconds = secondsOf(CLOCK_MONOTONIC) - started;
     copyResult(resultPath);
     return 1;
 }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 extern "C" {
 
@@ -42,6 +43,28 @@ inline constexpr std::size_t ResultPathMax = 1010;
 // would), and copies its standard output to `out` unchanged. True when it ran
 // and exited with status 0.
 bool runTestProgram(const char *path, std::FILE *out);
+// As above; *status is its wait status (-1 when it could not be started).
+bool runTestProgram(const char *path, std::FILE *out, int *status);
+
+// What one run found, for the metrics file.
+struct TestOutcome {
+    std::string name; // the file name in the test directory
+    bool failed;      // ended with another status than 0, by a signal, or not started
+    double seconds;   // how long it ran
+};
+struct RunReport {
+    std::vector<TestOutcome> tests; // in the order they ran
+    unsigned refused = 0;           // programs not run as unsafe
+    double endTime = 0;             // seconds since the epoch, when published
+    double seconds = 0;             // the whole run
+};
+// The report of the last run_tests().
+const RunReport &lastRun();
+
+// The metrics file <folder>/selfcheckrun.prom (-p; null: none), written at
+// start and after every run.
+void statisticsStart(const char *folder);
+void statisticsAfterRun(bool published);
 
 // Reads a whole decimal number (base 10, nothing after it) within
 // [minimum, maximum]; false for anything else.
