@@ -51,6 +51,10 @@ struct State {
     const char *countsPath = nullptr;
     char boot[64] = {};
     bool sequenceKnown = false;
+    // A restarted watcher reads again what an earlier one counted, up to
+    // the first record after the kept sequence number: records that cannot
+    // be parsed among them were counted then.
+    bool replaying = false;
     unsigned long long lastSequence = 0;
     double startTime = 0;
     timespec lastWrite{};
@@ -127,6 +131,7 @@ void loadCounts()
     S.counts = counts;
     S.sequenceKnown = true;
     S.lastSequence = sequence;
+    S.replaying = true;
 }
 
 void saveCounts()
@@ -237,6 +242,7 @@ bool countRecord(unsigned long long sequence)
         if (S.sequenceKnown && sequence <= S.lastSequence) {
             return false;
         }
+        S.replaying = false;
         S.sequenceKnown = true;
         S.lastSequence = sequence;
     }
@@ -253,6 +259,9 @@ void countLogRecord()
 
 void countParseError()
 {
+    if (S.replaying) {
+        return;
+    }
     ++S.counts.parseErrors;
     S.pending = true;
 }
