@@ -250,6 +250,7 @@ def main():
     parser.add_argument("--kmsgwatch", required=True)
     parser.add_argument("--selfcheckrun", required=True)
     parser.add_argument("--build", required=True)
+    parser.add_argument("--rules", required=True)
     args = parser.parse_known_args()[0]
     emulator = nsutil.emulator_prefix(args.emulator)
     if os.geteuid() != 0:
@@ -258,6 +259,12 @@ def main():
     tools = fleettools.unpacked(os.path.join(args.build, "fleet-tools"), ["prometheus", "prometheus-node-exporter"])
     if tools is None:
         sys.exit(scripttest.SKIPPED)
+    r = subprocess.run([os.path.join(tools, "usr/bin/promtool"), "check", "rules", args.rules],
+                       capture_output=True, text=True)
+    if "--inside-namespace" not in sys.argv:
+        print(r.stdout + r.stderr, end="", flush=True)
+        if r.returncode != 0:
+            sys.exit(1)
     scratch = nsutil.enter_namespace(args.build)
     setup()
     test_metrics_across_kill_and_node_exporter()
