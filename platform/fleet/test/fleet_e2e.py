@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
 """What a fleet's monitoring gets from kmsgwatch and selfcheckrun, run as
 PID 1 of a private PID + mount namespace: /run, /tmp and /var/log are
-tmpfs, /etc/selfcheckrun.d and /usr/bin are overlays, /dev/kmsg is a
+tmpfs, /etc and /usr/bin are overlays, /dev/kmsg is a
 scratch file. Debian's promtool and node_exporter (unpacked into the build,
 on 127.0.0.1) read the metrics files; a stand-in journal socket on
 /run/systemd/journal/socket receives the entries."""
 
 import argparse
 import os
+import shutil
 import signal
 import socket
 import struct
@@ -46,10 +47,9 @@ def setup():
     for d in ("/run/metrics", "/run/kmsgwatch", "/run/systemd/journal"):
         os.makedirs(d)
     nsutil.overlay("/usr/bin", scratch, "usr-bin")
-    os.makedirs("/etc/selfcheckrun.d", exist_ok=True)
-    nsutil.overlay("/etc/selfcheckrun.d", scratch, "tests")
-    for f in os.listdir("/etc/selfcheckrun.d"):
-        os.remove(os.path.join("/etc/selfcheckrun.d", f))
+    nsutil.overlay("/etc", scratch, "etc")  # changes to /etc stay in the namespace
+    shutil.rmtree("/etc/selfcheckrun.d", ignore_errors=True)
+    os.mkdir("/etc/selfcheckrun.d")
 
 
 def prom_findings(path):
@@ -78,7 +78,8 @@ def test_metrics_across_kill_and_node_exporter():
     folder = os.path.join(scratch, "textfiles")
     os.mkdir(folder)
     nsutil.write_script("/usr/bin/kmsgwatch-avc",
-                        f"#!/bin/sh\ntouch {scratch}/avc-started\nexec sleep 600\n")
+                        f"#!/bin/sh\necho $$ > {scratch}/avc-started.tmp\n"
+                        f"mv {scratch}/avc-started.tmp {scratch}/avc-started\nexec sleep 600\n")
     records = ["6,1,10,-;boot line\n", "3,2,20,-;sched: RT throttling activated\n",
                "3,3,30,-;tegra-mc: csr_nvdisplayr: EMEM address decode error\n", "not a record\n",
                "3,4,40,-;sched: RT throttling activated\n", "5,5,50,-;audit: avc:  denied  { read }\n",
@@ -95,7 +96,9 @@ def test_metrics_across_kill_and_node_exporter():
             time.sleep(0.05)
         first.send_signal(signal.SIGKILL)
         first.wait()
-        subprocess.run(["pkill", "-KILL", "-f", "sleep 600"])  # the handler (only this namespace's)
+        with open(os.path.join(scratch, "avc-started")) as f:
+            os.kill(int(f.read()), signal.SIGKILL)  # the handler that never ends
+        first.wait()
         nsutil.write_script("/usr/bin/kmsgwatch-avc", "#!/bin/sh\nexit 0\n")
         second = kmsgwatch(["-p", folder], stderr=subprocess.PIPE, text=True)
         err = second.communicate(timeout=60)[1]
