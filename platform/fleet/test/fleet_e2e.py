@@ -8,6 +8,7 @@ on 127.0.0.1) read the metrics files; a stand-in journal socket on
 
 import argparse
 import os
+import re
 import shutil
 import signal
 import socket
@@ -246,6 +247,21 @@ def test_journal_entries():
     sock.close()
 
 
+def test_catalog():
+    """journalctl builds a catalog database from the catalog, with an entry
+    for every MESSAGE_ID the daemons send."""
+    root = os.path.join(scratch, "catalog-root")
+    folder = os.path.join(root, "usr/lib/systemd/catalog")
+    os.makedirs(folder)
+    shutil.copy(args.catalog, folder)
+    subprocess.run(["journalctl", "--root=" + root, "--update-catalog"], check=True)
+    listed = subprocess.run(["journalctl", "--root=" + root, "--list-catalog"], capture_output=True,
+                            text=True).stdout
+    ids = set(re.findall(r'"([0-9a-f]{32})"', open(args.message_ids).read()))
+    found = {line.split()[0] for line in listed.splitlines() if line.split()}
+    t.equal(sorted(ids - found), [], "a catalog entry for every MESSAGE_ID")
+
+
 def main():
     global args, emulator, scratch, tools
     parser = argparse.ArgumentParser()
@@ -254,6 +270,8 @@ def main():
     parser.add_argument("--selfcheckrun", required=True)
     parser.add_argument("--build", required=True)
     parser.add_argument("--rules", required=True)
+    parser.add_argument("--catalog", required=True)
+    parser.add_argument("--message-ids", required=True)
     args = parser.parse_known_args()[0]
     emulator = nsutil.emulator_prefix(args.emulator)
     if os.geteuid() != 0:
@@ -272,6 +290,7 @@ def main():
     setup()
     test_metrics_across_kill_and_node_exporter()
     test_journal_entries()
+    test_catalog()
     t.finish()
 
 
