@@ -71,7 +71,7 @@ void logIncident(unsigned rule, unsigned action, const kmsg_record &record, cons
                                      : action == ACTION_CONTINUE ? fleet::Warning
                                                                  : fleet::Critical;
     const std::string line = fleet::format(r.logFormat, text);
-    const std::string incident = incidentName(rule);
+    const std::string incident = ruleIncidentName(rule);
     if (r.incident != nullptr) {
         fleet::logLine(priority, line,
                        {{"MESSAGE_ID", RuleMessageIds[rule]},

@@ -26,6 +26,23 @@ void usage(const char *program)
                stdout);
 }
 
+// The longest time limit -T accepts: a day.
+constexpr unsigned MaxLimitSeconds = 86400;
+
+// A whole number of seconds from 1 to MaxLimitSeconds, digits only.
+bool parseSeconds(const char *text, unsigned &seconds)
+{
+    if (text[0] == '\0' || std::strspn(text, "0123456789") != std::strlen(text) || std::strlen(text) > 5) {
+        return false;
+    }
+    const unsigned long value = std::strtoul(text, nullptr, 10);
+    if (value < 1 || value > MaxLimitSeconds) {
+        return false;
+    }
+    seconds = static_cast<unsigned>(value);
+    return true;
+}
+
 // getopt_long's value for --version: no short option has it.
 constexpr int VersionOption = 256;
 
@@ -50,7 +67,8 @@ extern "C" int kmsgwatch_main(int argc, char **argv)
     const char *metricsFolder = nullptr;
     int oomContinue = 0;
     int option;
-    while ((option = getopt_long(argc, argv, "f:F:t:Op:h", LongOptions, nullptr)) != -1) {
+    fleet::logStart("kmsgwatch");
+    while ((option = getopt_long(argc, argv, "f:F:t:OhT:p:", LongOptions, nullptr)) != -1) {
         switch (option) {
         case 'f':
             device = optarg;
@@ -67,6 +85,13 @@ extern "C" int kmsgwatch_main(int argc, char **argv)
         case 'p': // the folder of kmsgwatch.prom (node_exporter's textfile collector)
             metricsFolder = optarg;
             break;
+        case 'T':
+            if (!parseSeconds(optarg, kmsgwatch::HandlerLimitSeconds)) {
+                fleet::logLine(fleet::Error, fleet::format("kmsgwatch: -T: not a number of seconds from 1 to %u: %s\n",
+                                                           MaxLimitSeconds, optarg));
+                return 1;
+            }
+            break;
         case VersionOption:
             std::printf("kmsgwatch %s\n", VX_VERSION_STRING);
             return 0;
@@ -75,7 +100,6 @@ extern "C" int kmsgwatch_main(int argc, char **argv)
             return 1;
         }
     }
-    fleet::logStart("kmsgwatch");
     kmsgwatch::removeStaleMetricsTemporaries();
     // Counts since boot are kept where the watch position is: for the
     // kernel's own record device outside test mode.

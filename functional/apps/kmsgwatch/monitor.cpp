@@ -1,5 +1,6 @@
 // Following the kernel log: the record device, or the log file as fallback.
 #include "functional/apps/kmsgwatch/kmsgwatch.h"
+#include "functional/apps/kmsgwatch/limits.h"
 #include "functional/apps/kmsgwatch/position.h"
 #include "functional/apps/kmsgwatch/statistics.h"
 #include "platform/fleet/journal.h"
@@ -9,6 +10,7 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -39,6 +41,45 @@ struct Descriptor {
     }
 };
 
+// Before a blocking read: waits until fd can be read, printing what the
+// storm limit and the count of lost records have to say as it comes due
+// (their lines must not wait for the next record).
+void waitToRead(int fd)
+{
+    for (;;) {
+        const kmsgwatch::Millis now = kmsgwatch::monotonicMillis();
+        kmsgwatch::reportPending(now, false);
+        kmsgwatch::Millis due = kmsgwatch::nextReportDue();
+        // A metrics file write that waits (the last one was less than a
+        // second ago) is made when it is due.
+        const int metricsDue = kmsgwatch::statisticsDueInMs();
+        if (metricsDue == 0) {
+            kmsgwatch::statisticsFlush();
+            continue;
+        }
+        if (metricsDue > 0) {
+            due = std::min<kmsgwatch::Millis>(due, now + metricsDue);
+        }
+        if (due == kmsgwatch::NoDeadline) {
+            return;
+        }
+        pollfd ready{fd, POLLIN, 0};
+        const int timeout = static_cast<int>(std::clamp<kmsgwatch::Millis>(due - now, 1, 60000));
+        const int got = poll(&ready, 1, timeout);
+        if (got > 0 || (got < 0 && errno != EINTR)) {
+            return; // the read tells what there is
+        }
+    }
+}
+
+// Whatever ends the watch: nothing counted is left unsaid.
+struct ReportAtEnd {
+    ReportAtEnd() = default;
+    ReportAtEnd(const ReportAtEnd &) = delete;
+    ReportAtEnd &operator=(const ReportAtEnd &) = delete;
+    ~ReportAtEnd() { kmsgwatch::reportPending(kmsgwatch::monotonicMillis(), true); }
+};
+
 void actOnLine(const char *line, const char *testText, int oomContinue)
 {
     static kmsg_record record;
@@ -46,23 +87,6 @@ void actOnLine(const char *line, const char *testText, int oomContinue)
         kmsgwatch::countLogRecord();
         act_on_message(&record, testText, oomContinue);
         kmsgwatch::statisticsChanged();
-    }
-}
-
-// Before a read that may block: a metrics file write that waits (the last
-// one was less than a second ago) is made when it is due, or at once when
-// the descriptor has nothing to read before then.
-void waitReadable(int fd)
-{
-    int due;
-    while ((due = kmsgwatch::statisticsDueInMs()) >= 0) {
-        pollfd ready{fd, POLLIN, 0};
-        const int got = poll(&ready, 1, due);
-        if (got == 0) {
-            kmsgwatch::statisticsFlush();
-        } else if (got > 0 || errno != EINTR) {
-            return;
-        }
     }
 }
 
@@ -117,8 +141,8 @@ int followLogFile(const char *logFile, const char *testText, int oomContinue)
         }
         char events[272];
         ssize_t got;
-        waitReadable(watch.fd);
         do {
+            waitToRead(watch.fd);
             got = read(watch.fd, events, sizeof events);
         } while (got < 0 && errno == EINTR);
         if (got < 0) {
@@ -128,10 +152,15 @@ int followLogFile(const char *logFile, const char *testText, int oomContinue)
     }
 }
 
+ssize_t readDevice(int fd, void *buffer, std::size_t size) { return read(fd, buffer, size); }
+
 } // namespace
+
+ssize_t (*kmsgwatch::ReadDevice)(int fd, void *buffer, std::size_t size) = readDevice;
 
 extern "C" int monitor_file(const char *device, const char *logFile, const char *testText, int oomContinue)
 {
+    const ReportAtEnd reportAtEnd;
     Descriptor kmsg(open(device, O_RDONLY | O_CLOEXEC | (testText != nullptr ? O_NONBLOCK : 0)));
     if (kmsg.fd < 0) {
         fleet::logLine(fleet::Error, fleet::format("kmsgwatch: cannot open %s: %s\n", device, std::strerror(errno)));
@@ -152,9 +181,13 @@ extern "C" int monitor_file(const char *device, const char *logFile, const char 
     kmsgwatch::Position position(keepPosition ? kmsgwatch::PositionFile : nullptr);
     ssize_t got;
     for (;;) {
-        waitReadable(kmsg.fd);
+        if (testText == nullptr) {
+            waitToRead(kmsg.fd);
+        } else {
+            kmsgwatch::reportPending(kmsgwatch::monotonicMillis(), false);
+        }
         errno = 0;
-        got = read(kmsg.fd, buffer, ReadSize);
+        got = kmsgwatch::ReadDevice(kmsg.fd, buffer, ReadSize);
         if (got > 0) {
             buffer[got] = '\0';
             if (!pieces.startsRecord(buffer, static_cast<std::size_t>(got), ReadSize)) {
@@ -165,6 +198,7 @@ extern "C" int monitor_file(const char *device, const char *logFile, const char 
                 if (!kmsgwatch::countRecord(record.sequence)) {
                     continue;
                 }
+                kmsgwatch::recordRead(record.sequence);
                 if (keepPosition) {
                     if (position.seen(record.sequence)) {
                         continue;
@@ -182,7 +216,8 @@ extern "C" int monitor_file(const char *device, const char *logFile, const char 
             continue;
         }
         if (got < 0 && errno == EPIPE) {
-            usleep(10000); // records were overwritten before they were read
+            kmsgwatch::recordsOverrun(); // records were overwritten before they were read
+            usleep(10000);
             continue;
         }
         break;

@@ -2,6 +2,7 @@
 #include "functional/apps/kmsgwatch/statistics.h"
 
 #include "functional/apps/kmsgwatch/classify.h"
+#include "functional/apps/kmsgwatch/counters.h"
 #include "platform/fleet/exposition.h"
 #include "platform/publish/publish.h"
 
@@ -18,7 +19,7 @@ namespace {
 
 // The names of the incidents that are counted, in rule order: the handler
 // name, or the metrics file's name for the rules counted only.
-constexpr std::array<const char *, RuleCount> IncidentNames = [] {
+constexpr std::array<const char *, RuleCount> RuleIncidentNames = [] {
     std::array<const char *, RuleCount> names{};
     for (unsigned i = 0; i < RuleCount; ++i) {
         const char *name = Rules[i].incident;
@@ -67,7 +68,7 @@ State S;
 std::optional<unsigned> ruleOf(const char *incident)
 {
     for (unsigned i = 0; i < RuleCount; ++i) {
-        if (std::strcmp(IncidentNames[i], incident) == 0) {
+        if (std::strcmp(RuleIncidentNames[i], incident) == 0) {
             return i;
         }
     }
@@ -134,24 +135,27 @@ void loadCounts()
     S.replaying = true;
 }
 
+Counts current();
+
 void saveCounts()
 {
     if (S.countsPath == nullptr || S.boot[0] == '\0') {
         return;
     }
+    const Counts c = current();
     publish_file file;
     if (publish_open(&file, S.countsPath) != 0) {
         return; // no folder for it: the counts start again with the next watcher
     }
     std::fprintf(file.out, "%s %llu\nrecords %llu\nlost %llu\nparse_errors %llu\n", S.boot, S.lastSequence,
-                 static_cast<unsigned long long>(S.counts.records), static_cast<unsigned long long>(S.counts.lost),
-                 static_cast<unsigned long long>(S.counts.parseErrors));
+                 static_cast<unsigned long long>(c.records), static_cast<unsigned long long>(c.lost),
+                 static_cast<unsigned long long>(c.parseErrors));
     for (unsigned i = 0; i < RuleCount; ++i) {
         const auto value = [](std::uint64_t v) { return static_cast<unsigned long long>(v); };
         std::fprintf(file.out, "incidents:%s %llu\nhandler_failures:%s %llu\nhandler_timeouts:%s %llu\nsuppressed:%s %llu\n",
-                     IncidentNames[i], value(S.counts.incidents[i]), IncidentNames[i],
-                     value(S.counts.handlerFailures[i]), IncidentNames[i], value(S.counts.handlerTimeouts[i]),
-                     IncidentNames[i], value(S.counts.suppressed[i]));
+                     RuleIncidentNames[i], value(c.incidents[i]), RuleIncidentNames[i],
+                     value(c.handlerFailures[i]), RuleIncidentNames[i], value(c.handlerTimeouts[i]),
+                     RuleIncidentNames[i], value(c.suppressed[i]));
     }
     publish_commit(&file);
 }
@@ -163,15 +167,34 @@ void perIncident(fleet::Exposition &out, const char *name, const char *help,
     out.family(name, help, fleet::MetricType::Counter);
     for (unsigned i = 0; i < RuleCount; ++i) {
         if (!handlersOnly || Rules[i].incident != nullptr) {
-            out.sample(name, {{"incident", IncidentNames[i]}}, values[i]);
+            out.sample(name, {{"incident", RuleIncidentNames[i]}}, values[i]);
         }
     }
+}
+
+// What earlier watchers of this boot counted, and what this one counted
+// (counters.h) for the handler outcomes and lost records.
+Counts current()
+{
+    Counts c = S.counts;
+    const Counters &mine = counters();
+    for (unsigned i = 0; i < RuleCount; ++i) {
+        if (Rules[i].incident == nullptr) {
+            continue;
+        }
+        const IncidentCounts &n = mine.incidents[incidentIndex(Rules[i].incident)];
+        c.handlerFailures[i] += n.handlerFailures;
+        c.handlerTimeouts[i] += n.handlerTimeouts;
+        c.suppressed[i] += n.handlersSuppressed;
+    }
+    c.lost += mine.recordsLost;
+    return c;
 }
 
 std::string exposition()
 {
     fleet::Exposition out;
-    const Counts &c = S.counts;
+    const Counts c = current();
     perIncident(out, "kmsgwatch_incidents_total", "Kernel incidents recognised since boot, by incident.",
                 c.incidents, false);
     out.family("kmsgwatch_records_total", "Kernel log records read since boot.", fleet::MetricType::Counter);
@@ -266,40 +289,10 @@ void countParseError()
     S.pending = true;
 }
 
-void countRecordsLost(std::uint64_t count)
-{
-    S.counts.lost += count;
-    S.pending = true;
-}
-
 void countIncident(unsigned rule)
 {
     ++S.counts.incidents[rule];
     S.pending = true;
-}
-
-void countHandlerFailure(const char *incident)
-{
-    if (const auto rule = ruleOf(incident)) {
-        ++S.counts.handlerFailures[*rule];
-        S.pending = true;
-    }
-}
-
-void countHandlerTimeout(const char *incident)
-{
-    if (const auto rule = ruleOf(incident)) {
-        ++S.counts.handlerTimeouts[*rule];
-        S.pending = true;
-    }
-}
-
-void countHandlerSuppressed(const char *incident)
-{
-    if (const auto rule = ruleOf(incident)) {
-        ++S.counts.suppressed[*rule];
-        S.pending = true;
-    }
 }
 
 void keepCounts(bool publishNow)
@@ -311,7 +304,7 @@ void keepCounts(bool publishNow)
     }
 }
 
-const char *incidentName(unsigned rule) { return IncidentNames[rule]; }
+const char *ruleIncidentName(unsigned rule) { return RuleIncidentNames[rule]; }
 
 void statisticsChanged()
 {

@@ -29,17 +29,14 @@ bool countRecord(unsigned long long sequence);
 // A record of the log file (no sequence numbers).
 void countLogRecord();
 void countParseError();
-void countRecordsLost(std::uint64_t count);
 // By rule index (classify.h).
 void countIncident(unsigned rule);
-// By incident (handler) name; names without a rule are not counted.
-void countHandlerFailure(const char *incident);
-void countHandlerTimeout(const char *incident);
-void countHandlerSuppressed(const char *incident);
+// Handler outcomes and lost records are those of counters.h, added to what
+// earlier watchers of this boot counted.
 
 // The incident label of a rule: its handler name, or the name of its
 // /run/metrics file for the rules that are only counted.
-const char *incidentName(unsigned rule);
+const char *ruleIncidentName(unsigned rule);
 
 // Before an action that may end the process: the counts are kept now, and
 // with publishNow the metrics file is written at once too.
