@@ -43,6 +43,9 @@ constexpr option LongOptions[] = {
 extern "C" void handler(int signalNumber)
 {
     selfcheckrun::removePendingTemporary();
+    // A test program runs in a group of its own (so that its limits end it
+    // alone): it ends with the runner.
+    selfcheckrun::signalRunningTest(signalNumber);
     signal(signalNumber, SIG_DFL);
     kill(0, signalNumber);
 }
@@ -55,9 +58,9 @@ extern "C" int selfcheckrun_main(int argc, char **argv)
     long delay = 30;
     const char *resultPath = DefaultResultPath;
     const char *metricsFolder = nullptr;
-    int option;
     fleet::logStart("selfcheckrun");
-    while ((option = getopt_long(argc, argv, "s:f:hi:p:", LongOptions, nullptr)) != -1) {
+    int option;
+    while ((option = getopt_long(argc, argv, "s:f:hi:T:o:p:", LongOptions, nullptr)) != -1) {
         switch (option) {
         case 's':
             if (!parseWholeNumber(optarg, 0, INT_MAX, pause)) {
@@ -76,6 +79,18 @@ extern "C" int selfcheckrun_main(int argc, char **argv)
             break;
         case 'p': // the folder of selfcheckrun.prom (node_exporter's textfile collector)
             metricsFolder = optarg;
+            break;
+        case 'T': // per test program, seconds
+            if (!parseWholeNumber(optarg, 1, INT_MAX, ActiveLimits.seconds)) {
+                usage(program);
+                return 1;
+            }
+            break;
+        case 'o': // per test program, bytes of output
+            if (!parseWholeNumber(optarg, 1, INT_MAX, ActiveLimits.bytes)) {
+                usage(program);
+                return 1;
+            }
             break;
         case 'h':
             usage(program);
@@ -114,12 +129,17 @@ extern "C" int selfcheckrun_main(int argc, char **argv)
         sleepSeconds(delay);
     }
     while (!installWaitRequested()) {
+        timespec started{};
+        clock_gettime(CLOCK_MONOTONIC, &started);
         const bool published = run_tests(resultPath) != 0;
         if (!published) {
             fleet::logLine(fleet::Error, "selfcheckrun: Failed to run tests\n",
                            {{"MESSAGE_ID", fleet::message_id::RunFailed}});
         }
-        statisticsAfterRun(published);
+        timespec ended{};
+        clock_gettime(CLOCK_MONOTONIC, &ended);
+        statisticsAfterRun(published, static_cast<double>(ended.tv_sec - started.tv_sec) +
+                                          static_cast<double>(ended.tv_nsec - started.tv_nsec) / 1e9);
         sleepSeconds(pause);
     }
     return 0;
