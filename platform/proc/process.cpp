@@ -2,6 +2,7 @@
 #include "platform/proc/process.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,8 +25,14 @@ struct SpawnRequest {
 void execute(void *context)
 {
     const auto *request = static_cast<const SpawnRequest *>(context);
-    if (request->newGroup && setpgid(0, 0) != 0) {
-        _exit(request->notStartedStatus);
+    if (request->newGroup) {
+        // A program of its own: its own group, and no signal held back
+        // (the caller may hold some while it records the child).
+        sigset_t none;
+        sigemptyset(&none);
+        if (setpgid(0, 0) != 0 || sigprocmask(SIG_SETMASK, &none, nullptr) != 0) {
+            _exit(request->notStartedStatus);
+        }
     }
     if (request->outputFd == STDOUT_FILENO) {
         // dup2 onto itself would keep the close-on-exec flag.

@@ -31,6 +31,7 @@ pid_t proc_spawn_searching(char *const argv[], const char *searchPath, int outpu
 // group id is its process id, set in parent and child alike, so that it
 // holds when this returns): the program and everything it starts can be
 // signalled together with kill(-pid, signal) without reaching the caller.
+// The program starts with no signal blocked, whatever the caller blocks.
 pid_t proc_spawn_group(char *const argv[], int outputFd, int notStartedStatus);
 
 // Waits until the child has ended, repeating interrupted waits and waiting

@@ -82,13 +82,25 @@ TestOutcome runTestProgram(const char *path, const Limits &limits, std::string &
         return outcome;
     }
     char *const argv[] = {const_cast<char *>(path), nullptr};
+    // The ending signals wait until the handler knows the new group: one
+    // that came in between would miss the program.
+    sigset_t held;
+    sigset_t previous;
+    sigemptyset(&held);
+    for (int signalNumber : EndingSignals) {
+        sigaddset(&held, signalNumber);
+    }
+    sigprocmask(SIG_BLOCK, &held, &previous);
     const pid_t pid = proc_spawn_group(argv, pipeFds[1], 127);
+    if (pid > 0) {
+        RunningGroup = pid;
+    }
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
     close(pipeFds[1]);
     if (pid < 0) {
         close(pipeFds[0]);
         return outcome;
     }
-    RunningGroup = pid;
     outcome.started = true;
     const double deadline = started + static_cast<double>(limits.seconds);
     const std::size_t limit = static_cast<std::size_t>(limits.bytes);
