@@ -250,6 +250,33 @@ def test_journal_entries():
                             "killed": ("448f3e15adb6445e88b21aa0c4a8a6ba", "4", None, "9")},
                     "failed tests: TEST, EXIT_STATUS or SIGNAL")
     sock.close()
+    os.remove("/run/systemd/journal/socket")
+
+
+def test_handler_timeout():
+    """A handler ended at its time limit: counted in kmsgwatch.prom, and its
+    journal entry names the handler."""
+    sock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+    sock.bind("/run/systemd/journal/socket")
+    sock.setblocking(False)
+    folder = os.path.join(scratch, "timeout-textfiles")
+    os.mkdir(folder)
+    nsutil.write_script("/usr/bin/kmsgwatch-avc", "#!/bin/sh\nexec sleep 600\n")
+    source = os.path.join(scratch, "timeout-records")
+    records_file(source, ["6,1,10,-;audit: avc:  denied  { read }\n"])
+    err = open(os.path.join(scratch, "timeout.err"), "w+b")
+    st = os.fstat(err.fileno())
+    env = dict(os.environ, JOURNAL_STREAM=f"{st.st_dev}:{st.st_ino}")
+    subprocess.run(emulator + [args.kmsgwatch, "-T", "1", "-f", source, "-t", "never", "-p", folder],
+                   stderr=err, env=env, timeout=60)
+    got = samples(open(os.path.join(folder, "kmsgwatch.prom")).read())
+    t.equal((got.get('kmsgwatch_handler_timeouts_total{incident="avc"}'),
+             got.get('kmsgwatch_incidents_total{incident="avc"}')), (1, 1), "handler timeout counted")
+    timed_out = [e for e in entries(sock) if e.get("MESSAGE_ID") == "d22ace2bf784406f9919ff0d2e7fb884"]
+    t.equal([(e.get("HANDLER"), e.get("INCIDENT"), e.get("PRIORITY")) for e in timed_out],
+            [("/bin/kmsgwatch-avc", "avc", "3")], "one timed-out entry with HANDLER and INCIDENT")
+    sock.close()
+    os.remove("/run/systemd/journal/socket")
 
 
 def test_catalog():
@@ -295,6 +322,7 @@ def main():
     setup()
     test_metrics_across_kill_and_node_exporter()
     test_journal_entries()
+    test_handler_timeout()
     test_catalog()
     t.finish()
 
