@@ -12,7 +12,7 @@ set -euo pipefail
 host_pkgs=(
   build-essential cmake ninja-build pkg-config git python3
   libgtest-dev googletest libbenchmark-dev libfftw3-dev
-  libudev-dev libunwind-dev
+  libudev-dev libunwind-dev libsystemd-dev
   umockdev libumockdev-dev
   gdb gdb-multiarch clang libclang-rt-14-dev
   util-linux procps
@@ -26,7 +26,7 @@ host_pkgs=(
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
 )
-arm_pkgs=(libudev-dev:armhf libunwind-dev:armhf libc6:armhf libstdc++6:armhf
+arm_pkgs=(libudev-dev:armhf libunwind-dev:armhf libsystemd-dev:armhf libc6:armhf libstdc++6:armhf
           libsndfile1-dev:armhf libasound2-dev:armhf libfftw3-dev:armhf libcpp-httplib-dev:armhf
           libne10-dev:armhf
           libgstreamer1.0-dev:armhf libgstreamer-plugins-base1.0-0:armhf)

@@ -3,6 +3,9 @@
 #include "functional/apps/kmsgwatch/counters.h"
 #include "functional/apps/kmsgwatch/kmsgwatch.h"
 #include "functional/apps/kmsgwatch/limits.h"
+#include "functional/apps/kmsgwatch/statistics.h"
+#include "platform/fleet/journal.h"
+#include "platform/fleet/message_ids.h"
 #include "platform/proc/process.h"
 #include "platform/proc/run_command.h"
 
@@ -31,7 +34,7 @@ void sleepRealSeconds(unsigned seconds)
 }
 
 // The words of the kernel log note for each action.
-const char *actionWords(unsigned action)
+const char *noteWords(unsigned action)
 {
     switch (action) {
     case ACTION_EXIT:
@@ -54,7 +57,7 @@ void writeNote(const char *name, unsigned action)
     char note[1024];
     const int length =
         std::snprintf(note, sizeof note, "kmsgwatch has detected a situation to report (%s) and will %s\n", name,
-                      actionWords(action));
+                      noteWords(action));
     if (length > 0) {
         const std::size_t size =
             static_cast<std::size_t>(length) < sizeof note ? static_cast<std::size_t>(length) : sizeof note - 1;
@@ -101,19 +104,23 @@ bool reportThroughHandler(const char *name, IncidentCounts &counts)
 {
     const pid_t pid = startInOwnGroup(runHandler, const_cast<char *>(name));
     if (pid < 0) {
-        std::perror("kmsgwatch: fork()");
+        fleet::logError("kmsgwatch: fork()");
     } else {
         ++counts.handlerRuns;
     }
     const ChildEnd end = waitWithin(pid, static_cast<Millis>(HandlerLimitSeconds) * 1000);
     if (!end.waited) { // a failed fork fails here as well
-        std::perror("kmsgwatch: waitpid");
+        fleet::logError("kmsgwatch: waitpid");
         return false;
     }
     if (end.timedOut) {
         ++counts.handlerTimeouts;
-        std::fprintf(stderr, "kmsgwatch: handler %s%s timed out after %u s\n", HandlerBase, name,
-                     HandlerLimitSeconds);
+        fleet::logLine(fleet::Error,
+                       fleet::format("kmsgwatch: handler %s%s timed out after %u s\n", HandlerBase, name,
+                                     HandlerLimitSeconds),
+                       {{"MESSAGE_ID", fleet::message_id::HandlerTimedOut},
+                        {"INCIDENT", name},
+                        {"HANDLER", std::string(HandlerBase) + name}});
     } else if (!proc_succeeded(end.status)) {
         ++counts.handlerFailures;
     }
@@ -123,6 +130,8 @@ bool reportThroughHandler(const char *name, IncidentCounts &counts)
 } // namespace
 
 void (*SleepSeconds)(unsigned seconds) = sleepRealSeconds;
+
+const char *actionWords(unsigned action) { return noteWords(action); }
 unsigned MillisecondsPerPauseSecond = 1000;
 unsigned HandlerLimitSeconds = DefaultHandlerLimitSeconds;
 const char *LostRecordsFile = "/run/metrics/kmsg_lost";
@@ -136,8 +145,12 @@ void reportPending(long long now, bool force)
     for (unsigned i = 0; i <= IncidentCount; ++i) {
         const std::uint64_t heldBack = stormLimits[i].takeHeldBack(now, force);
         if (heldBack != 0) {
-            std::fprintf(stderr, "kmsgwatch: %llu %s incidents in %lld s were not handed to the handler (rate limit)\n",
-                         static_cast<unsigned long long>(heldBack), incidentName(i), StormLimit::Window / 1000);
+            fleet::logLine(fleet::Warning,
+                           fleet::format("kmsgwatch: %llu %s incidents in %lld s were not handed to the handler "
+                                         "(rate limit)\n",
+                                         static_cast<unsigned long long>(heldBack), incidentName(i),
+                                         StormLimit::Window / 1000),
+                           {{"INCIDENT", incidentName(i)}});
         }
     }
     lostRecords().report(now, force);
@@ -202,7 +215,7 @@ extern "C" void trigger_acr(const char *name, unsigned action)
 
 extern "C" int reboot_unit(int hardOnly)
 {
-    std::fputs("kmsgwatch: reboot unit\n", stderr);
+    fleet::logLine(fleet::Critical, "kmsgwatch: reboot unit\n");
     sync();
     SleepSeconds(60);
     if (!hardOnly) {
@@ -216,10 +229,10 @@ extern "C" int reboot_unit(int hardOnly)
         }
         if (waitWithin(pid, pause).timedOut) {
             ++counters().rebootCommandTimeouts;
-            std::fputs("kmsgwatch: reboot timed out after 60 s\n", stderr);
+            fleet::logLine(fleet::Error, "kmsgwatch: reboot timed out after 60 s\n");
         }
         sleepMillis(started + pause - monotonicMillis());
-        std::fputs("kmsgwatch: soft reboot failed\n", stderr);
+        fleet::logLine(fleet::Error, "kmsgwatch: soft reboot failed\n");
     }
     return reboot(RB_AUTOBOOT);
 }

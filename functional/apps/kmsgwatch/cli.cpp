@@ -1,5 +1,8 @@
 // The kmsgwatch command line.
 #include "functional/apps/kmsgwatch/kmsgwatch.h"
+#include "functional/apps/kmsgwatch/position.h"
+#include "functional/apps/kmsgwatch/statistics.h"
+#include "platform/fleet/journal.h"
 
 #include "vx_version.h"
 
@@ -61,9 +64,11 @@ extern "C" int kmsgwatch_main(int argc, char **argv)
     const char *device = "/dev/kmsg";
     const char *logFile = "/var/log/kern.log";
     const char *testText = nullptr;
+    const char *metricsFolder = nullptr;
     int oomContinue = 0;
     int option;
-    while ((option = getopt_long(argc, argv, "f:F:t:OhT:", LongOptions, nullptr)) != -1) {
+    fleet::logStart("kmsgwatch");
+    while ((option = getopt_long(argc, argv, "f:F:t:OhT:p:", LongOptions, nullptr)) != -1) {
         switch (option) {
         case 'f':
             device = optarg;
@@ -77,10 +82,13 @@ extern "C" int kmsgwatch_main(int argc, char **argv)
         case 'O':
             oomContinue = 1;
             break;
+        case 'p': // the folder of kmsgwatch.prom (node_exporter's textfile collector)
+            metricsFolder = optarg;
+            break;
         case 'T':
             if (!parseSeconds(optarg, kmsgwatch::HandlerLimitSeconds)) {
-                std::fprintf(stderr, "kmsgwatch: -T: not a number of seconds from 1 to %u: %s\n", MaxLimitSeconds,
-                             optarg);
+                fleet::logLine(fleet::Error, fleet::format("kmsgwatch: -T: not a number of seconds from 1 to %u: %s\n",
+                                                           MaxLimitSeconds, optarg));
                 return 1;
             }
             break;
@@ -93,5 +101,11 @@ extern "C" int kmsgwatch_main(int argc, char **argv)
         }
     }
     kmsgwatch::removeStaleMetricsTemporaries();
-    return monitor_file(device, logFile, testText, oomContinue) ? 0 : 1;
+    // Counts since boot are kept where the watch position is: for the
+    // kernel's own record device outside test mode.
+    const bool sinceBoot = testText == nullptr && std::strcmp(device, "/dev/kmsg") == 0;
+    kmsgwatch::statisticsStart(metricsFolder, sinceBoot ? kmsgwatch::CountsFile : nullptr, kmsgwatch::BootIdFile);
+    const int status = monitor_file(device, logFile, testText, oomContinue) ? 0 : 1;
+    kmsgwatch::statisticsFlush();
+    return status;
 }

@@ -82,6 +82,9 @@ long long nextReportDue();
 // files ("<metrics file>.<pid>" of a process that is gone); nothing else.
 void removeStaleMetricsTemporaries();
 
+// The words of the kernel log note for an action.
+const char *actionWords(unsigned action);
+
 // How the watcher sleeps (seconds). Only a test build replaces it, so that
 // the restart path's long pauses do not slow the tests down.
 extern void (*SleepSeconds)(unsigned seconds);

@@ -1,4 +1,6 @@
 // The storm limit and the count of lost records.
+#include "platform/fleet/journal.h"
+#include "platform/fleet/message_ids.h"
 #include "functional/apps/kmsgwatch/limits.h"
 
 #include "functional/apps/kmsgwatch/counters.h"
@@ -69,10 +71,12 @@ void LostRecords::report(Millis now, bool force)
     if (pending_ == 0 || (!force && now < due())) {
         return;
     }
-    std::fprintf(stderr, "kmsgwatch: %llu kernel log records lost (overwritten before they were read)\n",
-                 static_cast<unsigned long long>(pending_));
+    fleet::logLine(fleet::Warning,
+                   fleet::format("kmsgwatch: %llu kernel log records lost (overwritten before they were read)\n",
+                                 static_cast<unsigned long long>(pending_)),
+                   {{"MESSAGE_ID", fleet::message_id::RecordsLost}, {"LOST", std::to_string(pending_)}});
     if (!addToMetricsFile(file_, pending_)) {
-        std::fprintf(stderr, "kmsgwatch: updating metrics file (%s) failed\n", file_);
+        fleet::logLine(fleet::Error, fleet::format("kmsgwatch: updating metrics file (%s) failed\n", file_));
     }
     pending_ = 0;
     reported_ = true;

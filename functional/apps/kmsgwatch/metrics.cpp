@@ -2,6 +2,7 @@
 #include "functional/apps/kmsgwatch/classify.h"
 #include "functional/apps/kmsgwatch/kmsgwatch.h"
 #include "functional/apps/kmsgwatch/limits.h"
+#include "platform/fleet/journal.h"
 #include "platform/publish/publish.h"
 
 #include <cstdio>
@@ -39,7 +40,7 @@ bool writeCount(const char *path, unsigned long long count)
 extern "C" void increment_instance_of(const char *path)
 {
     if (!kmsgwatch::addToMetricsFile(path, 1)) {
-        std::fprintf(stderr, "kmsgwatch: updating metrics file (%s) failed\n", path);
+        fleet::logLine(fleet::Error, fleet::format("kmsgwatch: updating metrics file (%s) failed\n", path));
     }
 }
 

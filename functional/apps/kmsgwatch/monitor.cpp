@@ -2,6 +2,8 @@
 #include "functional/apps/kmsgwatch/kmsgwatch.h"
 #include "functional/apps/kmsgwatch/limits.h"
 #include "functional/apps/kmsgwatch/position.h"
+#include "functional/apps/kmsgwatch/statistics.h"
+#include "platform/fleet/journal.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -47,7 +49,17 @@ void waitToRead(int fd)
     for (;;) {
         const kmsgwatch::Millis now = kmsgwatch::monotonicMillis();
         kmsgwatch::reportPending(now, false);
-        const kmsgwatch::Millis due = kmsgwatch::nextReportDue();
+        kmsgwatch::Millis due = kmsgwatch::nextReportDue();
+        // A metrics file write that waits (the last one was less than a
+        // second ago) is made when it is due.
+        const int metricsDue = kmsgwatch::statisticsDueInMs();
+        if (metricsDue == 0) {
+            kmsgwatch::statisticsFlush();
+            continue;
+        }
+        if (metricsDue > 0) {
+            due = std::min<kmsgwatch::Millis>(due, now + metricsDue);
+        }
         if (due == kmsgwatch::NoDeadline) {
             return;
         }
@@ -72,7 +84,9 @@ void actOnLine(const char *line, const char *testText, int oomContinue)
 {
     static kmsg_record record;
     if (kmsgwatch::parseLogLine(line, record)) {
+        kmsgwatch::countLogRecord();
         act_on_message(&record, testText, oomContinue);
+        kmsgwatch::statisticsChanged();
     }
 }
 
@@ -82,18 +96,18 @@ int followLogFile(const char *logFile, const char *testText, int oomContinue)
 {
     Descriptor watch(inotify_init1(IN_CLOEXEC));
     if (watch.fd < 0) {
-        std::perror("kmsgwatch: inotify_init()");
+        fleet::logError("kmsgwatch: inotify_init()");
         return 0;
     }
     if (inotify_add_watch(watch.fd, logFile, IN_MODIFY) < 0) {
         const int error = errno;
-        std::perror("kmsgwatch: inotify_add_watch()");
-        std::fprintf(stderr, "kmsgwatch: cannot open %s: %s\n", logFile, std::strerror(error));
+        fleet::logError("kmsgwatch: inotify_add_watch()");
+        fleet::logLine(fleet::Error, fleet::format("kmsgwatch: cannot open %s: %s\n", logFile, std::strerror(error)));
         return 0;
     }
     std::FILE *in = std::fopen(logFile, "re");
     if (in == nullptr) {
-        std::fprintf(stderr, "kmsgwatch: Failed to open %s: %s\n", logFile, std::strerror(errno));
+        fleet::logLine(fleet::Error, fleet::format("kmsgwatch: Failed to open %s: %s\n", logFile, std::strerror(errno)));
         return 0;
     }
     LineAssembler lines;
@@ -114,7 +128,7 @@ int followLogFile(const char *logFile, const char *testText, int oomContinue)
             }
         }
         if (std::ferror(in)) {
-            std::perror("kmsgwatch: fgets()");
+            fleet::logError("kmsgwatch: fgets()");
             std::fclose(in);
             return 0;
         }
@@ -149,11 +163,11 @@ extern "C" int monitor_file(const char *device, const char *logFile, const char 
     const ReportAtEnd reportAtEnd;
     Descriptor kmsg(open(device, O_RDONLY | O_CLOEXEC | (testText != nullptr ? O_NONBLOCK : 0)));
     if (kmsg.fd < 0) {
-        std::fprintf(stderr, "kmsgwatch: cannot open %s: %s\n", device, std::strerror(errno));
+        fleet::logLine(fleet::Error, fleet::format("kmsgwatch: cannot open %s: %s\n", device, std::strerror(errno)));
         return 0;
     }
     if (lseek(kmsg.fd, 0, SEEK_SET) < 0) {
-        std::perror("kmsgwatch: seek()");
+        fleet::logError("kmsgwatch: seek()");
         return 0;
     }
     static char buffer[ReadSize + 1];
@@ -180,6 +194,10 @@ extern "C" int monitor_file(const char *device, const char *logFile, const char 
                 continue; // the rest of a record already handled
             }
             if (kmsgwatch::parseKmsgRecord(buffer, record)) {
+                // Counted by a watcher of this boot before: handled then.
+                if (!kmsgwatch::countRecord(record.sequence)) {
+                    continue;
+                }
                 kmsgwatch::recordRead(record.sequence);
                 if (keepPosition) {
                     if (position.seen(record.sequence)) {
@@ -191,8 +209,10 @@ extern "C" int monitor_file(const char *device, const char *logFile, const char 
                 }
                 act_on_message(&record, testText, oomContinue);
             } else {
-                std::fputs("kmsgwatch: Failed to parse line\n", stderr);
+                fleet::logLine(fleet::Error, "kmsgwatch: Failed to parse line\n");
+                kmsgwatch::countParseError();
             }
+            kmsgwatch::statisticsChanged();
             continue;
         }
         if (got < 0 && errno == EPIPE) {
@@ -208,7 +228,7 @@ extern "C" int monitor_file(const char *device, const char *logFile, const char 
         if (testText != nullptr) {
             return 1;
         }
-        std::fputs("kmsgwatch: read(): end of the record device\n", stderr);
+        fleet::logLine(fleet::Error, "kmsgwatch: read(): end of the record device\n");
         return 0;
     }
     switch (errno) {
@@ -218,7 +238,7 @@ extern "C" int monitor_file(const char *device, const char *logFile, const char 
     case EAGAIN:
         return 1;
     default:
-        std::perror("kmsgwatch: read()");
+        fleet::logError("kmsgwatch: read()");
         return 0;
     }
 }

@@ -1,6 +1,8 @@
 // One run of the sanity tests and the start of each test program.
 #include "functional/apps/selfcheckrun/selfcheckrun.h"
 
+#include "platform/fleet/journal.h"
+#include "platform/fleet/message_ids.h"
 #include "platform/proc/process.h"
 #include "platform/publish/publish.h"
 
@@ -214,8 +216,8 @@ bool installWaitRequested()
     }
     if (info.st_ino != reported.st_ino || info.st_dev != reported.st_dev || info.st_uid != reported.st_uid) {
         reported = info;
-        std::fprintf(stderr, "selfcheckrun: ignoring %s: owned by user %u\n", InstallWaitMarker,
-                     static_cast<unsigned>(info.st_uid));
+        fleet::logLine(fleet::Warning, fleet::format("selfcheckrun: ignoring %s: owned by user %u\n", InstallWaitMarker,
+                                                      static_cast<unsigned>(info.st_uid)));
         syslog(LOG_INFO, "selfcheckrun: ignoring %s: owned by user %u", InstallWaitMarker,
                static_cast<unsigned>(info.st_uid));
     }
@@ -274,13 +276,23 @@ private:
     bool opened_;
 };
 
+// The file name of a test program's path.
+std::string baseName(const std::string &path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 // A test program that is not run: why, on standard error and in the system
 // log.
 void reportNotRun(const std::string &path, const std::string &why)
 {
-    std::fprintf(stderr, "selfcheckrun: Not running %s: %s\n", path.c_str(), why.c_str());
+    fleet::logLine(fleet::Warning, fleet::format("selfcheckrun: Not running %s: %s\n", path.c_str(), why.c_str()),
+                   {{"MESSAGE_ID", fleet::message_id::UnsafeRefused}, {"TEST", baseName(path)}});
     syslog(LOG_INFO, "selfcheckrun: Not running %s: %s", path.c_str(), why.c_str());
 }
+
+RunReport LastRun;
 
 // The document being written, and its copy for /var/log written alike as
 // it goes (the copy is made of what was written, never read back from the
@@ -298,10 +310,17 @@ struct Document {
     void write(const std::string &text) { write(text.data(), text.size()); }
 };
 
-// A line about a test program, on standard error and in the system log.
-void report(const std::string &line)
+// A line about a test program, on standard error (or the journal, with its
+// fields) and in the system log.
+void report(const std::string &line, const char *messageId, const TestOutcome &outcome)
 {
-    std::fprintf(stderr, "%s\n", line.c_str());
+    fleet::Field end{"EXIT_STATUS", "127"};
+    if (outcome.started && WIFSIGNALED(outcome.waitStatus)) {
+        end = {"SIGNAL", std::to_string(WTERMSIG(outcome.waitStatus))};
+    } else if (outcome.started && WIFEXITED(outcome.waitStatus)) {
+        end = {"EXIT_STATUS", std::to_string(WEXITSTATUS(outcome.waitStatus))};
+    }
+    fleet::logLine(fleet::Warning, line, {{"MESSAGE_ID", messageId}, {"TEST", baseName(outcome.path)}, end});
     syslog(LOG_INFO, "%s", line.c_str());
 }
 
@@ -316,14 +335,16 @@ void runDirectory(DIR *directory, Document &document, const Limits &limits, RunR
         const std::string path = std::string(TestDirectory) + "/" + entry->d_name;
         struct stat info {};
         if (stat(path.c_str(), &info) != 0) {
-            std::fprintf(stderr, "selfcheckrun: Failed to stat %s\n", path.c_str());
+            fleet::logLine(fleet::Error, fleet::format("selfcheckrun: Failed to stat %s\n", path.c_str()),
+                           {{"TEST", baseName(path)}});
             continue;
         }
         if (S_ISDIR(info.st_mode)) {
             continue;
         }
         if ((info.st_mode & S_IXUSR) == 0) {
-            std::fprintf(stderr, "selfcheckrun: %s is not executable\n", path.c_str());
+            fleet::logLine(fleet::Warning, fleet::format("selfcheckrun: %s is not executable\n", path.c_str()),
+                           {{"TEST", baseName(path)}});
             continue;
         }
         if (asRoot) {
@@ -336,19 +357,23 @@ void runDirectory(DIR *directory, Document &document, const Limits &limits, RunR
         const TestOutcome outcome = runTestProgram(path.c_str(), limits, output);
         document.write(output);
         if (outcome.timedOut) {
-            report("selfcheckrun: " + path + " timed out after " + std::to_string(limits.seconds) + " s");
+            report("selfcheckrun: " + path + " timed out after " + std::to_string(limits.seconds) + " s",
+                   fleet::message_id::TestTimedOut, outcome);
         } else if (outcome.cut) {
             report("selfcheckrun: " + path + " printed more than " + std::to_string(limits.bytes) +
-                   " bytes; the rest was dropped");
+                   " bytes; the rest was dropped",
+                   fleet::message_id::OutputCut, outcome);
         }
         if (outcome.failed) {
-            report("selfcheckrun: Failed to run " + path);
+            report("selfcheckrun: Failed to run " + path, fleet::message_id::TestFailed, outcome);
         }
         runReport.tests.push_back(outcome);
     }
 }
 
 } // namespace
+
+const RunReport &lastRun() { return LastRun; }
 
 void removePendingTemporary()
 {
@@ -365,15 +390,15 @@ using namespace selfcheckrun;
 
 extern "C" int run_tests(const char *resultPath)
 {
-    RunReport report;
-    return runTests(resultPath, ActiveLimits, report);
+    LastRun = {};
+    return runTests(resultPath, ActiveLimits, LastRun);
 }
 
 int selfcheckrun::runTests(const char *resultPath, const Limits &limits, RunReport &runReport)
 {
     PendingFile document(resultPath, 0);
     if (!document.opened()) {
-        std::perror("selfcheckrun: Opening tempfile failed");
+        fleet::logError("selfcheckrun: Opening tempfile failed");
         return 0;
     }
     publish_file &result = document.file();
@@ -384,7 +409,8 @@ int selfcheckrun::runTests(const char *resultPath, const Limits &limits, RunRepo
     out.write("<tests>\n");
     DIR *directory = opendir(TestDirectory);
     if (directory == nullptr) {
-        std::fprintf(stderr, "selfcheckrun: cannot open %s: %s\n", TestDirectory, std::strerror(errno));
+        fleet::logLine(fleet::Error,
+                       fleet::format("selfcheckrun: cannot open %s: %s\n", TestDirectory, std::strerror(errno)));
         publish_abandon(&result);
         if (out.copy != nullptr) {
             publish_abandon(out.copy);
@@ -402,7 +428,7 @@ int selfcheckrun::runTests(const char *resultPath, const Limits &limits, RunRepo
             publish_abandon(out.copy);
         }
         errno = error;
-        std::perror(published == PUBLISH_WRITE_FAILED ? "selfcheckrun: Writing tempfile failed"
+        fleet::logError(published == PUBLISH_WRITE_FAILED ? "selfcheckrun: Writing tempfile failed"
                                                       : "selfcheckrun: Rename failed");
         return 0;
     }
@@ -411,8 +437,10 @@ int selfcheckrun::runTests(const char *resultPath, const Limits &limits, RunRepo
         error = errno;
     }
     if (error != 0) {
-        std::fputs("selfcheckrun: Copying results failed\n", stderr);
-        std::fprintf(stderr, "selfcheckrun: %s: %s\n", copyTarget.c_str(), std::strerror(error));
+        fleet::logLine(fleet::Error, "selfcheckrun: Copying results failed\n",
+                       {{"MESSAGE_ID", fleet::message_id::CopyFailed}});
+        fleet::logLine(fleet::Error, fleet::format("selfcheckrun: %s: %s\n", copyTarget.c_str(), std::strerror(error)),
+                       {{"MESSAGE_ID", fleet::message_id::CopyFailed}});
     }
     return 1;
 }

@@ -62,6 +62,15 @@ struct RunReport {
     int refused = 0;
 };
 
+// The report of the last run_tests().
+const RunReport &lastRun();
+
+// The metrics file <folder>/selfcheckrun.prom (-p; null: none), written at
+// start and after every run (its length in seconds; published: a document
+// was published, and the run's report is the last run's).
+void statisticsStart(const char *folder);
+void statisticsAfterRun(bool published, double seconds);
+
 // The limits every run applies (set from the command line).
 extern Limits ActiveLimits;
 
