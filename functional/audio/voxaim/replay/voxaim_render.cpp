@@ -16,12 +16,16 @@
 // position as a small JSON document for voxaim-plot --truth:
 //
 //   {"variant":"tovak","clip":"speech","azimuth":30,"elevation":10,"range":2,"frames":20}
+//
+// Every output file is written to a temporary file beside it and takes its
+// path only when all of them are complete: a failed run leaves none.
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <optional>
 #include <span>
@@ -37,6 +41,9 @@
 #include "functional/audio/voxaim/tools_common/result_csv.h"
 #include "functional/audio/voxaim/tools_common/sound_file.h"
 #include "functional/audio/voxaim/tools_common/variants.h"
+#include "platform/publish/publish.h"
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -106,8 +113,59 @@ constexpr ToolOption<Options> kOptions[] = {
     {.name = "truth", .text = &Options::truth},
 };
 
+// The output files, each written to its temporary file until commit() puts
+// them all in place; what is not committed is removed.
+class Outputs {
+public:
+    Outputs() = default;
+    Outputs(const Outputs &) = delete;
+    Outputs &operator=(const Outputs &) = delete;
+    ~Outputs()
+    {
+        for (publish_file &file : files_) {
+            if (file.out != nullptr)
+                publish_abandon(&file);
+        }
+    }
+
+    // The temporary file for `path`, or nullptr (error() set).
+    publish_file *add(const char *path)
+    {
+        publish_file &file = files_.emplace_back();
+        if (publish_open(&file, path) == 0)
+            return &file;
+        error_ = std::string("cannot write ") + path + ": " + std::strerror(errno);
+        files_.pop_back();
+        return nullptr;
+    }
+
+    // Syncs every file and renames each over its path; on a failure the
+    // files already renamed are removed again.
+    bool commit()
+    {
+        std::vector<const char *> done;
+        for (publish_file &file : files_) {
+            if (publish_commit(&file) == PUBLISH_DONE) {
+                done.push_back(file.path);
+                continue;
+            }
+            error_ = std::string("cannot write ") + file.path + ": " + std::strerror(errno);
+            for (const char *path : done)
+                std::remove(path);
+            return false;
+        }
+        return true;
+    }
+
+    const std::string &error() const { return error_; }
+
+private:
+    std::deque<publish_file> files_; // stays in place as it grows
+    std::string error_;
+};
+
 // The --truth document: where the talker was, in the results' units.
-bool writeTruth(const Options &options)
+bool writeTruth(const Options &options, std::FILE *file)
 {
     std::string json = std::string("{\"variant\":\"") + options.variant->name + "\",\"clip\":\"" +
                        (options.clip == UNITTEST_CLIP_ROOM_NOISE ? "noise" : "speech") + "\"";
@@ -117,11 +175,7 @@ bool writeTruth(const Options &options)
         appendFloat(json, options.position[i]);
     }
     json += ",\"frames\":" + std::to_string(options.frames) + "}\n";
-    FilePtr file(std::fopen(options.truth, "w"));
-    if (!file)
-        return false;
-    const bool written = std::fputs(json.c_str(), file.get()) >= 0;
-    return std::fclose(file.release()) == 0 && written;
+    return std::fputs(json.c_str(), file) >= 0;
 }
 
 class Generator {
@@ -165,10 +219,21 @@ int render(const Options &options)
     }
 
     const int32_t channels = options.variant->channels;
+    Outputs outputs;
+    publish_file *const sound = outputs.add(options.output);
+    publish_file *const record = sound != nullptr && options.record != nullptr ? outputs.add(options.record) : nullptr;
+    publish_file *const truth = sound != nullptr && options.truth != nullptr ? outputs.add(options.truth) : nullptr;
+    if (sound == nullptr || (options.record != nullptr && record == nullptr) ||
+        (options.truth != nullptr && truth == nullptr))
+        return failure(kTool, outputs.error());
     SoundFileWriter file;
-    if (!file.open(options.output, channels, options.bits, options.extensible, options.frames * VOXAIM_FRAME_LENGTH))
+    if (!file.open(options.output, channels, options.bits, options.extensible, options.frames * VOXAIM_FRAME_LENGTH,
+                   fileno(sound->out)))
         return failure(kTool, file.error());
-    if (options.record != nullptr && voxaim_record_start(options.record) != 1)
+    struct StopRecording {
+        ~StopRecording() { voxaim_record_stop(); }
+    } stopRecording;
+    if (record != nullptr && voxaim_record_start(record->temporary) != 1)
         return failure(kTool, std::string("cannot record to ") + options.record);
 
     const float radians = std::numbers::pi_v<float> / 180.0f;
@@ -208,8 +273,16 @@ int render(const Options &options)
     voxaim_record_stop();
     if (!file.close())
         return failure(kTool, file.error());
-    if (options.truth != nullptr && !writeTruth(options))
+    // The recording reports no write error: its length tells.
+    struct stat recorded {};
+    const auto recordBytes = 4 + options.frames * (8 + samples * sizeof(float));
+    if (record != nullptr &&
+        (stat(record->temporary, &recorded) != 0 || static_cast<uint64_t>(recorded.st_size) != recordBytes))
+        return failure(kTool, std::string("cannot record to ") + options.record + ": the recording is incomplete");
+    if (truth != nullptr && !writeTruth(options, truth->out))
         return failure(kTool, std::string("cannot write ") + options.truth + ": " + std::strerror(errno));
+    if (!outputs.commit())
+        return failure(kTool, outputs.error());
     return std::fflush(stdout) == 0 ? 0 : failure(kTool, "write error on standard output");
 }
 

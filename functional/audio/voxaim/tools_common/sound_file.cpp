@@ -102,7 +102,7 @@ SoundFileReader::Next SoundFileReader::next(std::vector<float> &frame)
 }
 
 bool SoundFileWriter::open(const char *path, int32_t channels, int32_t bits, bool extensible,
-                           std::optional<uint64_t> frames)
+                           std::optional<uint64_t> frames, int descriptor)
 {
     path_ = path;
     channels_ = channels;
@@ -133,7 +133,7 @@ bool SoundFileWriter::open(const char *path, int32_t channels, int32_t bits, boo
     if (!sf_format_check(&info))
         return fail(path_ + ": this file type cannot hold " +
                     (bits == kFloatSamples ? std::string("float") : std::to_string(bits) + "-bit") + " samples");
-    file_.reset(sf_open(path, SFM_WRITE, &info));
+    file_.reset(descriptor >= 0 ? sf_open_fd(descriptor, SFM_WRITE, &info, SF_FALSE) : sf_open(path, SFM_WRITE, &info));
     if (!file_)
         return fail(path_ + ": cannot write: " + sf_strerror(nullptr));
     sf_command(file_.get(), SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);

@@ -11,7 +11,9 @@ import argparse
 import math
 import os
 import re
+import resource
 import shlex
+import signal
 import struct
 import subprocess
 import sys
@@ -198,6 +200,32 @@ class SoundFiles(unittest.TestCase):
                 self.assertEqual([n for n in os.listdir(TMP.name) if n.startswith("out")], [])
         r = run(RENDER, "--version")
         self.assertRegex(r.stdout, r"^voxaim_render \d+\.\d+\.\d+\n$")
+
+    def test_failed_render_leaves_no_file(self):
+        """A render that fails leaves nothing at any output path, nor any
+        temporary file; one that succeeds leaves exactly its outputs."""
+        folder = path("rendered")
+        os.mkdir(folder)
+        outputs = ["--record", os.path.join(folder, "out.rec"), "--truth", os.path.join(folder, "out.json"),
+                   os.path.join(folder, "out.wav")]
+
+        def full_disk():   # writes past 64 kB fail with EFBIG
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (64 << 10, 64 << 10))
+        for name, args, preexec in (
+                ("truth folder missing", ["--truth", path("missing/out.json"), os.path.join(folder, "out.wav")],
+                 None),
+                ("full disk", outputs, full_disk)):
+            with self.subTest(name):
+                r = subprocess.run(EMULATOR + [RENDER, "--type", "feyla", "-n", "8", "--record",
+                                               os.path.join(folder, "out.rec"), *args],
+                                   capture_output=True, text=True, timeout=300, preexec_fn=preexec)
+                self.assertEqual(r.returncode, 1, r.stderr)
+                self.assertRegex(r.stderr, "^voxaim_render: ")
+                self.assertEqual(os.listdir(folder), [])
+        r = run(RENDER, "--type", "feyla", "-n", "8", *outputs)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(sorted(os.listdir(folder)), ["out.json", "out.rec", "out.wav"])
 
     def test_non_finite_sample(self):
         render("lumo", "nan.wav", "-s", "float", frames=5)
