@@ -26,6 +26,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <initializer_list>
 #include <limits>
 #include <optional>
 #include <span>
@@ -64,11 +65,11 @@ struct Options {
     const char *record = nullptr;
     const char *truth = nullptr;
     const char *output = nullptr;
-    std::string rangeText = "2"; // -r as given, for messages
+    std::string texts[3] = {"30", "10", "2"}; // -a, -e, -r as given, for messages
 };
 
-// -a, -e, -r: the position in degrees and metres. The range's limits are
-// the variant's range grid, checked in render().
+// -a, -e, -r: the position in degrees and metres. Their limits are the
+// variant's grids, checked in render().
 template <int kAxis>
 Problem takePosition(const char *value, Options &options)
 {
@@ -77,8 +78,7 @@ Problem takePosition(const char *value, Options &options)
     double number = 0;
     const Problem problem = parseNumber(value, kNames[kAxis], -kLimits[kAxis], kLimits[kAxis], number);
     options.position[kAxis] = static_cast<float>(number);
-    if (kAxis == 2)
-        options.rangeText = value;
+    options.texts[kAxis] = value;
     return problem;
 }
 
@@ -207,7 +207,8 @@ int render(const Options &options)
     struct Destroy {
         ~Destroy() { voxaim_destroy(); }
     } destroy;
-    // A talker closer or farther than the range grid is no test of it.
+    // A talker outside the grids is no test of them: the engine would answer
+    // the nearest cell.
     VoxaimSearchMap ranges{};
     voxaim_getSearchMap(VOXAIM_GRID_AZIMUTH_RANGE, &ranges);
     const float nearest = ranges.rows[0], farthest = ranges.rows[ranges.rowCount - 1];
@@ -215,8 +216,40 @@ int render(const Options &options)
         char limits[64];
         std::snprintf(limits, sizeof limits, " is outside %g..%g (the range grid)", static_cast<double>(nearest),
                       static_cast<double>(farthest));
-        return usageError(kTool, "range " + options.rangeText + limits);
+        return usageError(kTool, "range " + options.texts[2] + limits);
     }
+    constexpr double kDegrees = 57.2957763671875; // the results' degrees per radian
+    // Azimuths: those of either grid; elevations: the elevation grid's, when
+    // the variant has one.
+    VoxaimSearchMap elevations{};
+    const bool elevationGrid = voxaim_getSearchMap(VOXAIM_GRID_AZIMUTH_ELEVATION, &elevations) == 1;
+    const auto outsideGrid = [&](int axis, std::initializer_list<std::span<const float>> grids) -> Problem {
+        double lo = std::numeric_limits<double>::max(), hi = -lo;
+        for (const std::span<const float> grid : grids) {
+            for (const float angle : grid) {
+                if (std::isfinite(angle)) {
+                    lo = std::min(lo, angle * kDegrees);
+                    hi = std::max(hi, angle * kDegrees);
+                }
+            }
+        }
+        constexpr double kSlack = 0.05; // the limits are printed to 0.1 degree
+        if (lo > hi || (options.position[axis] >= lo - kSlack && options.position[axis] <= hi + kSlack))
+            return std::nullopt;
+        char limits[96];
+        std::snprintf(limits, sizeof limits, " is outside %s's grid, %.1f..%.1f", options.variant->name, lo, hi);
+        return (axis == 0 ? "azimuth " : "elevation ") + options.texts[axis] + limits;
+    };
+    const auto cells = [](const float *values, int32_t count) {
+        return std::span<const float>(values, static_cast<std::size_t>(count));
+    };
+    Problem outside = outsideGrid(0, {cells(ranges.azimuths, ranges.columnCount),
+                                      elevationGrid ? cells(elevations.azimuths, elevations.columnCount)
+                                                    : std::span<const float>()});
+    if (!outside && elevationGrid)
+        outside = outsideGrid(1, {cells(elevations.rows, elevations.rowCount)});
+    if (outside)
+        return usageError(kTool, *outside);
 
     const int32_t channels = options.variant->channels;
     Outputs outputs;

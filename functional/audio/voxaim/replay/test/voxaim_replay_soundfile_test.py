@@ -189,6 +189,8 @@ class SoundFiles(unittest.TestCase):
         written."""
         for args, message in ((("-e", "95"), "elevation 95 is outside -90..90"),
                               (("-a", "x"), "azimuth takes a number, not 'x'"),
+                              (("-a", "100"), r"azimuth 100 is outside lumo's grid, -46\.1\.\.46\.6"),
+                              (("-e", "20"), r"elevation 20 is outside lumo's grid, -40\.5\.\.10\.5"),
                               (("-r", "0.01"), r"range 0.01 is outside 0.5..9.9 \(the range grid\)"),
                               (("-r", "12"), "range 12 is outside 0.5..9.9"),
                               (("-n", "0"), "-n takes a whole number from 1 to 100000, not '0'"),
