@@ -2,7 +2,7 @@
 // position, for trying the tuning tools on input whose answer is known.
 //
 //   voxaim_render --type <variant> [-a azimuth] [-e elevation] [-r range]
-//                 [--clip speech|noise] [-n frames] [-s 16|24|32|float]
+//                 [--clip speech|noise|FILE] [-n frames] [-s 16|24|32|float]
 //                 [--extensible] [--record RAW] [--truth FILE] <out.wav|out.flac>
 //
 // The test signal generator renders each frame (degrees, metres; defaults
@@ -32,9 +32,11 @@
 #include <span>
 #include <numbers>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "functional/audio/voxaim/cmod/track/unittestGenerator.h"
+#include "functional/audio/voxaim/cmod/track/voxaim_geometry.h"
 #include "functional/audio/voxaim/cmod/track/voxaim.h"
 #include "functional/audio/voxaim/tools_common/command_line.h"
 #include "functional/audio/voxaim/tools_common/file.h"
@@ -52,14 +54,16 @@ using namespace voxaim::tools;
 
 constexpr Tool kTool{"voxaim_render",
                      "usage: voxaim_render --type <variant> [-a azimuth] [-e elevation] [-r range]\n"
-                     "                     [--clip speech|noise] [-n frames] [-s 16|24|32|float]\n"
+                     "                     [--clip speech|noise|FILE] [-n frames] [-s 16|24|32|float]\n"
                      "                     [--extensible] [--record RAW] [--truth FILE] <out.wav|out.flac>"};
 
 struct Options {
     const VariantInfo *variant = nullptr;
     float position[3] = {30.0f, 10.0f, 2.0f}; // degrees, degrees, metres
     uint32_t clip = UNITTEST_CLIP_FEMALE_SPEECH;
+    const char *clipFile = nullptr; // --clip FILE: the talker's own dry signal
     uint64_t frames = 20;
+    bool framesGiven = false;
     int32_t bits = 24; // or kFloatSamples
     bool extensible = false;
     const char *record = nullptr;
@@ -82,7 +86,11 @@ Problem takePosition(const char *value, Options &options)
     return problem;
 }
 
-Problem takeFrames(const char *value, Options &options) { return parseCount(value, "-n", 1, 100000, options.frames); }
+Problem takeFrames(const char *value, Options &options)
+{
+    options.framesGiven = true;
+    return parseCount(value, "-n", 1, 100000, options.frames);
+}
 
 Problem takeSamples(const char *value, Options &options)
 {
@@ -94,8 +102,13 @@ Problem takeSamples(const char *value, Options &options)
 
 Problem takeClip(const char *value, Options &options)
 {
-    if (std::strcmp(value, "speech") != 0 && std::strcmp(value, "noise") != 0)
-        return std::string("--clip takes speech or noise, not '") + value + "'";
+    options.clipFile = nullptr;
+    if (std::strcmp(value, "speech") != 0 && std::strcmp(value, "noise") != 0) {
+        if (*value == '\0')
+            return "--clip takes speech, noise or a sound file, not ''";
+        options.clipFile = value;
+        return std::nullopt;
+    }
     options.clip = std::strcmp(value, "noise") == 0 ? UNITTEST_CLIP_ROOM_NOISE : UNITTEST_CLIP_FEMALE_SPEECH;
     return std::nullopt;
 }
@@ -164,11 +177,32 @@ private:
     std::string error_;
 };
 
+void appendJsonString(std::string &json, const std::string &text)
+{
+    json += '"';
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            json += '\\';
+            json += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            json += escaped;
+        } else {
+            json += c;
+        }
+    }
+    json += '"';
+}
+
 // The --truth document: where the talker was, in the results' units.
 bool writeTruth(const Options &options, std::FILE *file)
 {
-    std::string json = std::string("{\"variant\":\"") + options.variant->name + "\",\"clip\":\"" +
-                       (options.clip == UNITTEST_CLIP_ROOM_NOISE ? "noise" : "speech") + "\"";
+    std::string clip = options.clipFile != nullptr ? options.clipFile
+                       : options.clip == UNITTEST_CLIP_ROOM_NOISE ? "noise"
+                                                                   : "speech";
+    std::string json = std::string("{\"variant\":\"") + options.variant->name + "\",\"clip\":";
+    appendJsonString(json, clip);
     const char *names[] = {"azimuth", "elevation", "range"};
     for (int i = 0; i < 3; ++i) {
         json += std::string(",\"") + names[i] + "\":";
@@ -191,6 +225,66 @@ private:
     AudioGenerator *generator_;
 };
 
+// A mono sound file at 48000 Hz in the built-in clips' 24-bit scale, or an
+// error message.
+std::variant<std::vector<float>, std::string> readClip(const char *path)
+{
+    SF_INFO info{};
+    const SoundFileHandle file(sf_open(path, SFM_READ, &info));
+    if (!file)
+        return std::string("--clip ") + path + ": " + sf_strerror(nullptr);
+    if (info.channels != 1 || info.samplerate != kEngineSampleRate)
+        return std::string("--clip ") + path + ": a clip is one channel at 48000 Hz, not " +
+               std::to_string(info.channels) + " at " + std::to_string(info.samplerate) + " Hz";
+    std::vector<float> samples(static_cast<std::size_t>(info.frames));
+    if (sf_readf_float(file.get(), samples.data(), info.frames) != info.frames)
+        return std::string("--clip ") + path + ": read error: " + sf_strerror(file.get());
+    for (float &sample : samples)
+        sample *= static_cast<float>(kFloatFullScale);
+    return samples;
+}
+
+// Frames of a clip played once (silence before and after it), each
+// microphone hearing it with the whole-sample delay of its extra path from
+// the talker, relative to microphone 0: the rule of the engine tests'
+// generator, without its loop.
+class ClipRenderer {
+public:
+    ClipRenderer(std::span<const float> clip, const float *position, int32_t channels)
+        : clip_(clip), delays_(static_cast<std::size_t>(channels)), frame_(channels * VOXAIM_FRAME_LENGTH)
+    {
+        float talker[3];
+        voxaim_sphericalToCartesian(position, talker);
+        const auto samples = [&talker](int32_t microphone) {
+            return static_cast<int64_t>(
+                std::floor(voxaim_calculateDistance(talker, voxaim_getMicrophoneCoordinates(microphone)) *
+                               137.93103f +
+                           0.5f));
+        };
+        for (int32_t c = 0; c < channels; ++c)
+            delays_[c] = samples(c) - samples(0);
+    }
+
+    const float *next()
+    {
+        for (std::size_t c = 0; c < delays_.size(); ++c) {
+            for (int k = 0; k < VOXAIM_FRAME_LENGTH; ++k) {
+                const int64_t at = start_ + k - delays_[c];
+                frame_[c * VOXAIM_FRAME_LENGTH + k] =
+                    at >= 0 && at < static_cast<int64_t>(clip_.size()) ? clip_[static_cast<std::size_t>(at)] : 0.0f;
+            }
+        }
+        start_ += VOXAIM_FRAME_LENGTH;
+        return frame_.data();
+    }
+
+private:
+    std::span<const float> clip_;
+    std::vector<int64_t> delays_;
+    std::vector<float> frame_;
+    int64_t start_ = 0;
+};
+
 Problem takeOperands(std::span<const char *const> operands, Options &options)
 {
     if (options.variant == nullptr)
@@ -201,8 +295,24 @@ Problem takeOperands(std::span<const char *const> operands, Options &options)
     return std::nullopt;
 }
 
-int render(const Options &options)
+int render(const Options &given)
 {
+    Options options = given;
+    std::vector<float> clip;
+    if (options.clipFile != nullptr) {
+        auto read = readClip(options.clipFile);
+        if (std::holds_alternative<std::string>(read))
+            return failure(kTool, std::get<std::string>(read));
+        clip = std::move(std::get<std::vector<float>>(read));
+        if (!options.framesGiven)
+            options.frames = clip.size() / VOXAIM_FRAME_LENGTH;
+        if (options.frames == 0)
+            return failure(kTool, std::string("--clip ") + options.clipFile + ": shorter than one frame (2048 samples)");
+    } else if (options.frames * VOXAIM_FRAME_LENGTH > 48000) {
+        std::fprintf(stderr, "voxaim_render: the built-in %s clip is 1 s (23.4 frames) and repeats over the %llu "
+                             "frames\n", options.clip == UNITTEST_CLIP_ROOM_NOISE ? "noise" : "speech",
+                     static_cast<unsigned long long>(options.frames));
+    }
     voxaim_initialize(options.variant->type);
     struct Destroy {
         ~Destroy() { voxaim_destroy(); }
@@ -279,10 +389,12 @@ int render(const Options &options)
     std::vector<float> frame(samples), floats(samples);
     std::vector<int32_t> integers(samples);
     Generator generator;
+    ClipRenderer clipRenderer(clip, position, channels);
 
     printCsvHeader(stdout);
     for (uint64_t f = 0; f < options.frames; ++f) {
-        const float *rendered = generator.next(position, options.clip);
+        const float *rendered =
+            options.clipFile != nullptr ? clipRenderer.next() : generator.next(position, options.clip);
         for (int32_t c = 0; c < channels; ++c) {
             for (int i = 0; i < VOXAIM_FRAME_LENGTH; ++i) {
                 const float sample = rendered[c * VOXAIM_FRAME_LENGTH + i];

@@ -19,6 +19,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import wave
 
 import scripttest  # tools/testing, on PYTHONPATH
 
@@ -228,6 +229,39 @@ class SoundFiles(unittest.TestCase):
         r = run(RENDER, "--type", "feyla", "-n", "8", *outputs)
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertEqual(sorted(os.listdir(folder)), ["out.json", "out.rec", "out.wav"])
+
+    def test_own_clip(self):
+        """--clip FILE renders the file once with the built-in clip's delays:
+        channel 0 of a render for a talker straight ahead, as a mono file,
+        rendered at 30 degrees gives the very samples the built-in clip gives
+        between the first frame and the last (which hear silence before and
+        after the clip where the built-in loop wraps), and -n defaults to the
+        clip's whole frames."""
+        frames, channels = 30, VARIANTS["tovak"]
+        r = run(RENDER, "--type", "tovak", "-a", "0", "-e", "0", "-n", str(frames), path("ahead.wav"))
+        self.assertEqual(r.stderr, "voxaim_render: the built-in speech clip is 1 s (23.4 frames) and repeats "
+                                   "over the 30 frames\n")
+        with open(path("ahead.wav"), "rb") as f:
+            data = f.read()
+        at = data_offset(data)
+        mono = b"".join(data[at + i * 3 * channels:at + i * 3 * channels + 3] for i in range(frames * FRAME))
+        with wave.open(path("clip.wav"), "wb") as w:
+            w.setnchannels(1)
+            w.setsampwidth(3)
+            w.setframerate(48000)
+            w.writeframes(mono)
+        render("tovak", "built-in.wav", "-a", "30", frames=frames)
+        r = run(RENDER, "--type", "tovak", "-a", "30", "--clip", path("clip.wav"), path("own.wav"))
+        self.assertEqual((r.returncode, r.stderr, len(r.stdout.splitlines())), (0, "", 1 + frames))
+        files = []
+        for name in ("built-in.wav", "own.wav"):
+            with open(path(name), "rb") as f:
+                data = f.read()
+            files.append(data[data_offset(data):])
+        frame_bytes = FRAME * channels * 3
+        self.assertEqual(len(files[0]), len(files[1]))
+        # the last frame's leading microphones run past the end of the file
+        self.assertTrue(files[0][frame_bytes:-frame_bytes] == files[1][frame_bytes:-frame_bytes])
 
     def test_non_finite_sample(self):
         render("lumo", "nan.wav", "-s", "float", frames=5)
