@@ -3,7 +3,8 @@
 //
 //   voxaim_render --type <variant> [-a azimuth] [-e elevation] [-r range]
 //                 [--clip speech|noise|FILE] [-n frames] [-s 16|24|32|float]
-//                 [--extensible] [--record RAW] [--truth FILE] <out.wav|out.flac>
+//                 [--noise white|FILE --snr DB] [--extensible] [--record RAW]
+//                 [--truth FILE] <out.wav|out.flac>
 //
 // The test signal generator renders each frame (degrees, metres; defaults
 // 30, 10, 2; 20 frames of speech). The file holds it as 16-, 24- or 32-bit
@@ -28,10 +29,12 @@
 #include <deque>
 #include <initializer_list>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <span>
 #include <numbers>
 #include <string>
+#include <random>
 #include <variant>
 #include <vector>
 
@@ -55,7 +58,8 @@ using namespace voxaim::tools;
 constexpr Tool kTool{"voxaim_render",
                      "usage: voxaim_render --type <variant> [-a azimuth] [-e elevation] [-r range]\n"
                      "                     [--clip speech|noise|FILE] [-n frames] [-s 16|24|32|float]\n"
-                     "                     [--extensible] [--record RAW] [--truth FILE] <out.wav|out.flac>"};
+                     "                     [--noise white|FILE --snr DB] [--extensible] [--record RAW]\n"
+                     "                     [--truth FILE] <out.wav|out.flac>"};
 
 struct Options {
     const VariantInfo *variant = nullptr;
@@ -64,6 +68,8 @@ struct Options {
     const char *clipFile = nullptr; // --clip FILE: the talker's own dry signal
     uint64_t frames = 20;
     bool framesGiven = false;
+    const char *noise = nullptr; // --noise white|FILE
+    std::optional<double> snr;   // --snr DB
     int32_t bits = 24; // or kFloatSamples
     bool extensible = false;
     const char *record = nullptr;
@@ -113,6 +119,14 @@ Problem takeClip(const char *value, Options &options)
     return std::nullopt;
 }
 
+Problem takeSnr(const char *value, Options &options)
+{
+    double number = 0;
+    const Problem problem = parseNumber(value, "--snr", -60, 120, number);
+    options.snr = number;
+    return problem;
+}
+
 constexpr ToolOption<Options> kOptions[] = {
     {.name = "type", .take = takeVariant<Options>},
     {.letter = 'a', .take = takePosition<0>},
@@ -124,6 +138,8 @@ constexpr ToolOption<Options> kOptions[] = {
     {.name = "extensible", .flag = &Options::extensible},
     {.name = "record", .text = &Options::record},
     {.name = "truth", .text = &Options::truth},
+    {.name = "noise", .text = &Options::noise},
+    {.name = "snr", .take = takeSnr},
 };
 
 // The output files, each written to its temporary file until commit() puts
@@ -227,18 +243,19 @@ private:
 
 // A mono sound file at 48000 Hz in the built-in clips' 24-bit scale, or an
 // error message.
-std::variant<std::vector<float>, std::string> readClip(const char *path)
+std::variant<std::vector<float>, std::string> readClip(const char *path, const char *option = "--clip")
 {
+    const std::string what = std::string(option) + " " + path + ": ";
     SF_INFO info{};
     const SoundFileHandle file(sf_open(path, SFM_READ, &info));
     if (!file)
-        return std::string("--clip ") + path + ": " + sf_strerror(nullptr);
+        return what + sf_strerror(nullptr);
     if (info.channels != 1 || info.samplerate != kEngineSampleRate)
-        return std::string("--clip ") + path + ": a clip is one channel at 48000 Hz, not " +
+        return what + "a clip is one channel at 48000 Hz, not " +
                std::to_string(info.channels) + " at " + std::to_string(info.samplerate) + " Hz";
     std::vector<float> samples(static_cast<std::size_t>(info.frames));
     if (sf_readf_float(file.get(), samples.data(), info.frames) != info.frames)
-        return std::string("--clip ") + path + ": read error: " + sf_strerror(file.get());
+        return what + "read error: " + sf_strerror(file.get());
     for (float &sample : samples)
         sample *= static_cast<float>(kFloatFullScale);
     return samples;
@@ -285,8 +302,52 @@ private:
     int64_t start_ = 0;
 };
 
+// The frames in which the talker counts as active for --snr: a mean square
+// at least this share of the loudest frame's (30 dB below it).
+constexpr double kActiveShare = 1e-3;
+
+// Noise for every microphone, independent per microphone, at unit scale:
+// white (normal, a generator of its own per microphone) or a mono clip
+// looped, each microphone starting it at a different offset.
+class NoiseSource {
+public:
+    NoiseSource(std::span<const float> clip, int32_t channels) : clip_(clip)
+    {
+        for (int32_t c = 0; c < channels; ++c) {
+            white_.emplace_back(static_cast<std::mt19937::result_type>(1000 + c));
+            at_.push_back(clip.empty() ? 0 : clip.size() * static_cast<std::size_t>(c) / channels);
+        }
+    }
+
+    // The next frame's noise, channel after channel.
+    void next(std::span<float> frame)
+    {
+        for (std::size_t c = 0; c < at_.size(); ++c) {
+            for (int k = 0; k < VOXAIM_FRAME_LENGTH; ++k) {
+                float &sample = frame[c * VOXAIM_FRAME_LENGTH + k];
+                if (clip_.empty()) {
+                    sample = normal_(white_[c]);
+                } else {
+                    sample = clip_[at_[c]];
+                    at_[c] = (at_[c] + 1) % clip_.size();
+                }
+            }
+        }
+    }
+
+private:
+    std::span<const float> clip_;
+    std::vector<std::mt19937> white_;
+    std::vector<std::size_t> at_;
+    std::normal_distribution<float> normal_{0.0f, 1.0f};
+};
+
 Problem takeOperands(std::span<const char *const> operands, Options &options)
 {
+    if (options.noise != nullptr && !options.snr)
+        return "--noise needs --snr DB";
+    if (options.snr && options.noise == nullptr)
+        return "--snr needs --noise white|FILE";
     if (options.variant == nullptr)
         return "--type <variant> is needed";
     if (operands.size() != 1)
@@ -388,13 +449,72 @@ int render(const Options &given)
     const std::size_t samples = static_cast<std::size_t>(channels) * VOXAIM_FRAME_LENGTH;
     std::vector<float> frame(samples), floats(samples);
     std::vector<int32_t> integers(samples);
-    Generator generator;
-    ClipRenderer clipRenderer(clip, position, channels);
+    // The talker, rendered again for each pass over the frames.
+    struct Talker {
+        Talker(std::span<const float> clip, const float *position, int32_t channels)
+            : clipRenderer(clip, position, channels)
+        {}
+        Generator generator;
+        ClipRenderer clipRenderer;
+    };
+    const auto talker = [&] { return std::make_unique<Talker>(clip, position, channels); };
+    const auto nextFrame = [&options, &position](Talker &source) {
+        return options.clipFile != nullptr ? source.clipRenderer.next()
+                                           : source.generator.next(position, options.clip);
+    };
+
+    // Noise at the SNR asked for: a first pass measures the talker's frames
+    // and the noise, the second adds the noise scaled.
+    std::vector<float> noiseClip, noise(options.noise != nullptr ? samples : 0);
+    float noiseGain = 0;
+    if (options.noise != nullptr) {
+        if (std::strcmp(options.noise, "white") != 0) {
+            auto read = readClip(options.noise, "--noise");
+            if (std::holds_alternative<std::string>(read))
+                return failure(kTool, std::get<std::string>(read));
+            noiseClip = std::move(std::get<std::vector<float>>(read));
+            if (noiseClip.empty())
+                return failure(kTool, std::string("--noise ") + options.noise + ": the file is empty");
+        }
+        const auto source = talker();
+        NoiseSource noiseSource(noiseClip, channels);
+        std::vector<double> powers(options.frames);
+        double noiseEnergy = 0;
+        for (uint64_t f = 0; f < options.frames; ++f) {
+            const float *rendered = nextFrame(*source);
+            noiseSource.next(noise);
+            for (std::size_t i = 0; i < samples; ++i) {
+                powers[f] += static_cast<double>(rendered[i]) * rendered[i];
+                noiseEnergy += static_cast<double>(noise[i]) * noise[i];
+            }
+        }
+        const double loudest = *std::max_element(powers.begin(), powers.end());
+        double active = 0, activeFrames = 0;
+        for (const double power : powers) {
+            if (power > 0 && power >= loudest * kActiveShare) {
+                active += power;
+                ++activeFrames;
+            }
+        }
+        if (activeFrames == 0 || noiseEnergy == 0)
+            return failure(kTool, "--snr: the talker or the noise is silent throughout");
+        const double signalPower = active / (activeFrames * static_cast<double>(samples));
+        const double noisePower = noiseEnergy / (static_cast<double>(options.frames) * static_cast<double>(samples));
+        noiseGain = static_cast<float>(std::sqrt(signalPower / (noisePower * std::pow(10.0, *options.snr / 10))));
+    }
+    const auto source = talker();
+    NoiseSource noiseSource(noiseClip, channels);
+    std::vector<float> noisy(options.noise != nullptr ? samples : 0);
 
     printCsvHeader(stdout);
     for (uint64_t f = 0; f < options.frames; ++f) {
-        const float *rendered =
-            options.clipFile != nullptr ? clipRenderer.next() : generator.next(position, options.clip);
+        const float *rendered = nextFrame(*source);
+        if (options.noise != nullptr) {
+            noiseSource.next(noise);
+            for (std::size_t i = 0; i < samples; ++i)
+                noisy[i] = rendered[i] + noiseGain * noise[i];
+            rendered = noisy.data();
+        }
         for (int32_t c = 0; c < channels; ++c) {
             for (int i = 0; i < VOXAIM_FRAME_LENGTH; ++i) {
                 const float sample = rendered[c * VOXAIM_FRAME_LENGTH + i];
