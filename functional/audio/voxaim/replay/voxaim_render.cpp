@@ -3,8 +3,8 @@
 //
 //   voxaim_render --type <variant> [-a azimuth] [-e elevation] [-r range]
 //                 [--clip speech|noise|FILE] [-n frames] [-s 16|24|32|float]
-//                 [--noise white|FILE --snr DB] [--extensible] [--record RAW]
-//                 [--truth FILE] <out.wav|out.flac>
+//                 [--noise white|FILE --snr DB] [--delay whole|fractional]
+//                 [--extensible] [--record RAW] [--truth FILE] <out.wav|out.flac>
 //
 // The test signal generator renders each frame (degrees, metres; defaults
 // 30, 10, 2; 20 frames of speech). The file holds it as 16-, 24- or 32-bit
@@ -58,7 +58,8 @@ using namespace voxaim::tools;
 constexpr Tool kTool{"voxaim_render",
                      "usage: voxaim_render --type <variant> [-a azimuth] [-e elevation] [-r range]\n"
                      "                     [--clip speech|noise|FILE] [-n frames] [-s 16|24|32|float]\n"
-                     "                     [--noise white|FILE --snr DB] [--extensible] [--record RAW]\n"
+                     "                     [--noise white|FILE --snr DB] [--delay whole|fractional]\n"
+                     "                     [--extensible] [--record RAW]\n"
                      "                     [--truth FILE] <out.wav|out.flac>"};
 
 struct Options {
@@ -68,6 +69,7 @@ struct Options {
     const char *clipFile = nullptr; // --clip FILE: the talker's own dry signal
     uint64_t frames = 20;
     bool framesGiven = false;
+    bool fractional = false; // --delay fractional
     const char *noise = nullptr; // --noise white|FILE
     std::optional<double> snr;   // --snr DB
     int32_t bits = 24; // or kFloatSamples
@@ -127,6 +129,14 @@ Problem takeSnr(const char *value, Options &options)
     return problem;
 }
 
+Problem takeDelay(const char *value, Options &options)
+{
+    if (std::strcmp(value, "whole") != 0 && std::strcmp(value, "fractional") != 0)
+        return std::string("--delay takes whole or fractional, not '") + value + "'";
+    options.fractional = std::strcmp(value, "fractional") == 0;
+    return std::nullopt;
+}
+
 constexpr ToolOption<Options> kOptions[] = {
     {.name = "type", .take = takeVariant<Options>},
     {.letter = 'a', .take = takePosition<0>},
@@ -140,6 +150,7 @@ constexpr ToolOption<Options> kOptions[] = {
     {.name = "truth", .text = &Options::truth},
     {.name = "noise", .text = &Options::noise},
     {.name = "snr", .take = takeSnr},
+    {.name = "delay", .take = takeDelay},
 };
 
 // The output files, each written to its temporary file until commit() puts
@@ -261,25 +272,50 @@ std::variant<std::vector<float>, std::string> readClip(const char *path, const c
     return samples;
 }
 
-// Frames of a clip played once (silence before and after it), each
-// microphone hearing it with the whole-sample delay of its extra path from
-// the talker, relative to microphone 0: the rule of the engine tests'
-// generator, without its loop.
+// A windowed-sinc fractional delay: kSincTaps taps (a Hann window over
+// +-kSincTaps/2 samples), normalised to unit gain at 0 Hz.
+constexpr int kSincTaps = 32;
+
+// Frames of a clip, each microphone hearing it with the delay of its extra
+// path from the talker relative to microphone 0 (348 m/s): in whole samples
+// (the rule of the engine tests' generator: floor(metres x 137.93103 + 0.5)),
+// or fractional through the windowed sinc. A file is played once (silence
+// before and after it); the built-in clips loop, as the generator's do.
 class ClipRenderer {
 public:
-    ClipRenderer(std::span<const float> clip, const float *position, int32_t channels)
-        : clip_(clip), delays_(static_cast<std::size_t>(channels)), frame_(channels * VOXAIM_FRAME_LENGTH)
+    ClipRenderer(std::span<const float> clip, bool loop, bool fractional, const float *position, int32_t channels)
+        : clip_(clip), loop_(loop), delays_(static_cast<std::size_t>(channels)),
+          taps_(fractional ? static_cast<std::size_t>(channels) * kSincTaps : 0), frame_(channels * VOXAIM_FRAME_LENGTH)
     {
         float talker[3];
         voxaim_sphericalToCartesian(position, talker);
-        const auto samples = [&talker](int32_t microphone) {
-            return static_cast<int64_t>(
-                std::floor(voxaim_calculateDistance(talker, voxaim_getMicrophoneCoordinates(microphone)) *
-                               137.93103f +
-                           0.5f));
+        const auto metres = [&talker](int32_t microphone) {
+            return voxaim_calculateDistance(talker, voxaim_getMicrophoneCoordinates(microphone));
         };
-        for (int32_t c = 0; c < channels; ++c)
-            delays_[c] = samples(c) - samples(0);
+        const auto whole = [](float distance) { return static_cast<int64_t>(std::floor(distance * 137.93103f + 0.5f)); };
+        for (int32_t c = 0; c < channels; ++c) {
+            if (!fractional) {
+                delays_[c] = whole(metres(c)) - whole(metres(0));
+                continue;
+            }
+            // Output sample n is the clip at n - delay: taps over the clip
+            // samples floor(n - delay) - kSincTaps/2 + 1 ... + kSincTaps/2.
+            const double delay = (static_cast<double>(metres(c)) - metres(0)) * 48000.0 / 348.0;
+            const double lag = std::ceil(delay);
+            const double fraction = lag - delay; // 0 <= fraction < 1: n - delay = n - lag + fraction
+            delays_[c] = static_cast<int64_t>(lag);
+            double sum = 0;
+            float *taps = &taps_[static_cast<std::size_t>(c) * kSincTaps];
+            for (int j = 0; j < kSincTaps; ++j) {
+                const double u = (j - kSincTaps / 2 + 1) - fraction; // tap's distance from the wanted point
+                const double sinc = u == 0 ? 1.0 : std::sin(std::numbers::pi * u) / (std::numbers::pi * u);
+                const double window = 0.5 * (1 + std::cos(std::numbers::pi * u / (kSincTaps / 2)));
+                taps[j] = static_cast<float>(sinc * window);
+                sum += sinc * window;
+            }
+            for (int j = 0; j < kSincTaps; ++j)
+                taps[j] = static_cast<float>(taps[j] / sum);
+        }
     }
 
     const float *next()
@@ -287,8 +323,16 @@ public:
         for (std::size_t c = 0; c < delays_.size(); ++c) {
             for (int k = 0; k < VOXAIM_FRAME_LENGTH; ++k) {
                 const int64_t at = start_ + k - delays_[c];
-                frame_[c * VOXAIM_FRAME_LENGTH + k] =
-                    at >= 0 && at < static_cast<int64_t>(clip_.size()) ? clip_[static_cast<std::size_t>(at)] : 0.0f;
+                float &out = frame_[c * VOXAIM_FRAME_LENGTH + k];
+                if (taps_.empty()) {
+                    out = sample(at);
+                    continue;
+                }
+                double sum = 0;
+                const float *taps = &taps_[c * kSincTaps];
+                for (int j = 0; j < kSincTaps; ++j)
+                    sum += static_cast<double>(taps[j]) * sample(at + j - kSincTaps / 2 + 1);
+                out = static_cast<float>(sum);
             }
         }
         start_ += VOXAIM_FRAME_LENGTH;
@@ -296,8 +340,18 @@ public:
     }
 
 private:
+    float sample(int64_t at) const
+    {
+        const auto length = static_cast<int64_t>(clip_.size());
+        if (loop_)
+            return clip_[static_cast<std::size_t>(((at % length) + length) % length)];
+        return at >= 0 && at < length ? clip_[static_cast<std::size_t>(at)] : 0.0f;
+    }
+
     std::span<const float> clip_;
+    bool loop_;
     std::vector<int64_t> delays_;
+    std::vector<float> taps_;
     std::vector<float> frame_;
     int64_t start_ = 0;
 };
@@ -451,16 +505,22 @@ int render(const Options &given)
     std::vector<int32_t> integers(samples);
     // The talker, rendered again for each pass over the frames.
     struct Talker {
-        Talker(std::span<const float> clip, const float *position, int32_t channels)
-            : clipRenderer(clip, position, channels)
+        Talker(std::span<const float> clip, bool loop, bool fractional, const float *position, int32_t channels)
+            : clipRenderer(clip, loop, fractional, position, channels)
         {}
         Generator generator;
         ClipRenderer clipRenderer;
     };
-    const auto talker = [&] { return std::make_unique<Talker>(clip, position, channels); };
-    const auto nextFrame = [&options, &position](Talker &source) {
-        return options.clipFile != nullptr ? source.clipRenderer.next()
-                                           : source.generator.next(position, options.clip);
+    // The built-in clips with whole delays are the generator's own frames.
+    const bool ownRender = options.clipFile != nullptr || options.fractional;
+    const ClipInfo &builtIn = options.clip == UNITTEST_CLIP_ROOM_NOISE ? roomNoiseInfo : femaleSpeechInfo;
+    const std::span<const float> played =
+        options.clipFile != nullptr ? std::span<const float>(clip) : std::span(builtIn.samples, builtIn.numberOfSamples);
+    const auto talker = [&] {
+        return std::make_unique<Talker>(played, options.clipFile == nullptr, options.fractional, position, channels);
+    };
+    const auto nextFrame = [&options, &position, ownRender](Talker &source) {
+        return ownRender ? source.clipRenderer.next() : source.generator.next(position, options.clip);
     };
 
     // Noise at the SNR asked for: a first pass measures the talker's frames

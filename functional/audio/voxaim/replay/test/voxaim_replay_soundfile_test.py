@@ -292,6 +292,17 @@ class SoundFiles(unittest.TestCase):
         self.assertGreater(len(voiced), 10)
         self.assertLess(statistics.median(abs(a - 30) for a in voiced), 3)
 
+    def test_fractional_delay_renders_the_range(self):
+        """A 2 m talker: the whole-sample delays put it at 1.7 m, the
+        fractional ones closer to 2 m."""
+        ranges = []
+        for delay in ("whole", "fractional"):
+            lines = render("tovak", delay + ".wav", "-a", "30", "-e", "10", "-r", "2", "--delay", delay, frames=30)
+            ranges.append(statistics.median(float(row["range"]) for row in csv.DictReader(lines.splitlines())
+                                            if row["VOXAIM_OUT_VOICE_ACTIVITY"] == "1"))
+        self.assertAlmostEqual(ranges[0], 1.7, places=4)
+        self.assertLess(abs(ranges[1] - 2), abs(ranges[0] - 2))
+
     def test_non_finite_sample(self):
         render("lumo", "nan.wav", "-s", "float", frames=5)
         with open(path("nan.wav"), "rb") as f:
