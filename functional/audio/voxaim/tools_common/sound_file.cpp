@@ -57,6 +57,7 @@ bool SoundFileReader::open(const char *path, const VariantInfo &variant)
     file_.reset(sf_open(path, SFM_READ, &info));
     if (!file_)
         return fail(path_ + ": cannot read as a sound file: " + sf_strerror(nullptr));
+    frameCount_ = info.frames > 0 ? static_cast<uint64_t>(info.frames) / 2048 : 0;
     if (info.samplerate != kEngineSampleRate)
         return fail(path_ + ": sample rate " + std::to_string(info.samplerate) + " Hz, the engine runs at " +
                     std::to_string(kEngineSampleRate) + " Hz");

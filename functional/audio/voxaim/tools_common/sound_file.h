@@ -44,11 +44,14 @@ public:
     // The bitsPerSample to pass with every frame.
     int32_t bitsPerSample() const { return bits_; }
     uint64_t frameIndex() const { return frame_; }
+    // Whole engine frames in the file, as its header says.
+    uint64_t frameCount() const { return frameCount_; }
     const std::string &error() const { return error_; }
 
 private:
     bool fail(std::string message);
 
+    uint64_t frameCount_ = 0;
     SoundFileHandle file_;
     std::string path_;
     int32_t channels_ = 0;

@@ -13,6 +13,7 @@ import csv
 import statistics
 import math
 import os
+import pty
 import re
 import resource
 import shlex
@@ -302,6 +303,37 @@ class SoundFiles(unittest.TestCase):
                                             if row["VOXAIM_OUT_VOICE_ACTIVITY"] == "1"))
         self.assertAlmostEqual(ranges[0], 1.7, places=4)
         self.assertLess(abs(ranges[1] - 2), abs(ranges[0] - 2))
+
+    def test_progress_on_a_terminal_only(self):
+        """Standard error a terminal: the progress line, rewritten, then the
+        summary; -q or a pipe: nothing."""
+        render("tovak", "progress.wav", frames=30)
+        for options in ([], ["-q"]):
+            with self.subTest(options=options):
+                controller, terminal = pty.openpty()
+                with subprocess.Popen(EMULATOR + [REPLAY, "--type", "tovak", *options, path("progress.wav")],
+                                      stdout=subprocess.DEVNULL, stderr=terminal) as process:
+                    os.close(terminal)
+                    shown = b""
+                    while True:
+                        try:
+                            piece = os.read(controller, 4096)
+                        except OSError:   # EIO: the program has gone
+                            break
+                        if not piece:
+                            break
+                        shown += piece
+                    os.close(controller)
+                self.assertEqual(process.returncode, 0)
+                if options:
+                    self.assertEqual(shown, b"")
+                else:
+                    self.assertRegex(shown.decode(), r"^\rvoxaim_replay: frame 1 of 30, \d+\.\d s, [\d.]+x real time"
+                                                     r"\033\[K(.*\033\[K)*\rvoxaim_replay: 30 frames, 1\.3 s of input "
+                                                     r"in \d+\.\d s, voice activity in \d+% of frames, median "
+                                                     r"quality \d\.\d{3}\033\[K\r\n$")
+        r = run(REPLAY, "--type", "tovak", path("progress.wav"))
+        self.assertEqual((r.returncode, r.stderr), (0, ""))
 
     def test_non_finite_sample(self):
         render("lumo", "nan.wav", "-s", "float", frames=5)
