@@ -8,7 +8,7 @@ add_executable(voxaim_replay ${REPLAY}/voxaim_replay.cpp)
 target_link_libraries(voxaim_replay PRIVATE voxaim_live)
 
 add_executable(voxaim_render ${REPLAY}/voxaim_render.cpp)
-target_link_libraries(voxaim_render PRIVATE voxaim_tools_common)
+target_link_libraries(voxaim_render PRIVATE voxaim_tools_common publish)
 
 if(BUILD_TESTING)
   # End to end: the recorder feeds synthetic frames to the engine while

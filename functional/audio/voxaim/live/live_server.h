@@ -9,7 +9,10 @@
 //              (live_event.h), "end" when the input has ended,
 //
 // and 404 for anything else; no request path ever reaches the file system.
-// At most kMaxViewers event streams at once; more are refused with 503.
+// At most kMaxViewers event streams at once; more are refused with 503. The
+// connections are accepted and their request heads read by the server
+// itself, against limits (live_server.cpp) that keep any client from holding
+// more than a small share of it; the HTTP library parses what was read.
 //
 // The frame loop hands each frame's event to publish(), which never waits for
 // the network (live_ring.h): a browser too slow for the frames loses some,

@@ -57,6 +57,7 @@ bool SoundFileReader::open(const char *path, const VariantInfo &variant)
     file_.reset(sf_open(path, SFM_READ, &info));
     if (!file_)
         return fail(path_ + ": cannot read as a sound file: " + sf_strerror(nullptr));
+    frameCount_ = info.frames > 0 ? static_cast<uint64_t>(info.frames) / 2048 : 0;
     if (info.samplerate != kEngineSampleRate)
         return fail(path_ + ": sample rate " + std::to_string(info.samplerate) + " Hz, the engine runs at " +
                     std::to_string(kEngineSampleRate) + " Hz");
@@ -102,7 +103,7 @@ SoundFileReader::Next SoundFileReader::next(std::vector<float> &frame)
 }
 
 bool SoundFileWriter::open(const char *path, int32_t channels, int32_t bits, bool extensible,
-                           std::optional<uint64_t> frames)
+                           std::optional<uint64_t> frames, int descriptor)
 {
     path_ = path;
     channels_ = channels;
@@ -133,7 +134,7 @@ bool SoundFileWriter::open(const char *path, int32_t channels, int32_t bits, boo
     if (!sf_format_check(&info))
         return fail(path_ + ": this file type cannot hold " +
                     (bits == kFloatSamples ? std::string("float") : std::to_string(bits) + "-bit") + " samples");
-    file_.reset(sf_open(path, SFM_WRITE, &info));
+    file_.reset(descriptor >= 0 ? sf_open_fd(descriptor, SFM_WRITE, &info, SF_FALSE) : sf_open(path, SFM_WRITE, &info));
     if (!file_)
         return fail(path_ + ": cannot write: " + sf_strerror(nullptr));
     sf_command(file_.get(), SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);

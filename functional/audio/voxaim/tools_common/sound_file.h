@@ -44,11 +44,14 @@ public:
     // The bitsPerSample to pass with every frame.
     int32_t bitsPerSample() const { return bits_; }
     uint64_t frameIndex() const { return frame_; }
+    // Whole engine frames in the file, as its header says.
+    uint64_t frameCount() const { return frameCount_; }
     const std::string &error() const { return error_; }
 
 private:
     bool fail(std::string message);
 
+    uint64_t frameCount_ = 0;
     SoundFileHandle file_;
     std::string path_;
     int32_t channels_ = 0;
@@ -76,9 +79,11 @@ public:
     // as it stays below 4 GiB (25 minutes of 8 channels of 32-bit samples),
     // so that a long capture keeps every sample. False with error() set for
     // a name of another kind, an encoding that kind cannot hold (FLAC: no
-    // floats, no 32 bits), or a file that cannot be created.
+    // floats, no 32 bits), or a file that cannot be created. With a
+    // `descriptor` (an empty file open for reading and writing, left open),
+    // the file is written there; `path` names it and gives its kind.
     bool open(const char *path, int32_t channels, int32_t bits, bool extensible = false,
-              std::optional<uint64_t> frames = std::nullopt);
+              std::optional<uint64_t> frames = std::nullopt, int descriptor = -1);
     // Appends interleaved samples (a multiple of the channel count): integers
     // left-justified in 32 bits, as SoundFileReader reads them, of which the
     // file stores the top `bits`; or floats.

@@ -14,9 +14,11 @@ import json
 import os
 import re
 import shlex
+import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -140,6 +142,77 @@ class Live(unittest.TestCase):
         out, err = replay.finish()
         self.assertEqual(out, RENDERED)
         self.assertRegex(err, r"live view: 9 viewers, [1-9]\d* refused")
+
+    def test_hostile_clients_leave_the_page_to_others(self):
+        replay = Replay("--speed", "0.25")   # 13.6 s of frames
+
+        def page_within(seconds):
+            start = time.monotonic()
+            connection = http.client.HTTPConnection("127.0.0.1", replay.port, timeout=seconds)
+            connection.request("GET", "/")
+            self.assertEqual(connection.getresponse().status, 200)
+            self.assertLess(time.monotonic() - start, seconds)
+
+        def closed_by_server(sockets, seconds):
+            deadline = time.monotonic() + seconds
+            for s in sockets:
+                s.settimeout(max(0.01, deadline - time.monotonic()))
+                try:
+                    while s.recv(4096):
+                        pass
+                except ConnectionResetError:
+                    pass
+                except socket.timeout:
+                    self.fail("a connection was still open after %s s" % seconds)
+
+        # Twelve heads arriving a byte a second: the page is still served,
+        # and they are dropped once 5 s have passed.
+        slow = [socket.create_connection(("127.0.0.1", replay.port)) for _ in range(12)]
+        started = time.monotonic()
+
+        def trickle():
+            for byte in b"GET / HTTP/1.1\r\nHost: x\r\n"[:8]:
+                for s in slow:
+                    try:
+                        s.send(bytes([byte]))
+                    except OSError:
+                        pass
+                time.sleep(1)
+        sender = threading.Thread(target=trickle)
+        sender.start()
+        time.sleep(1.5)
+        page_within(3)
+        # 64 MB of body: answered 413, not taken into memory.
+        def memory(name):
+            with open("/proc/%d/status" % replay.process.pid) as f:
+                return next(int(line.split()[1]) for line in f if line.startswith(name + ":"))
+        before = memory("VmRSS")
+        post = socket.create_connection(("127.0.0.1", replay.port))
+        post.settimeout(10)
+        post.sendall(b"POST /events HTTP/1.1\r\nHost: x\r\nContent-Length: %d\r\n\r\n" % (64 << 20))
+        try:
+            for _ in range(64):
+                post.sendall(bytes(1 << 20))
+        except (BrokenPipeError, ConnectionResetError):
+            pass
+        self.assertTrue(post.recv(4096).startswith(b"HTTP/1.1 413 "))
+        self.assertLess(memory("VmHWM") - before, 2048)   # kB
+        closed_by_server(slow, 5 + 1.5 - (time.monotonic() - started))
+
+        # 200 idle connections and an idle keep-alive one: all closed (the
+        # 17th at once, the others after 2 s), then the page is served.
+        kept = socket.create_connection(("127.0.0.1", replay.port))
+        kept.sendall(b"GET /live.css HTTP/1.1\r\nHost: x\r\n\r\n")
+        self.assertTrue(kept.recv(65536).startswith(b"HTTP/1.1 200 "))
+        idle = [socket.create_connection(("127.0.0.1", replay.port), timeout=5) for _ in range(200)]
+        closed_by_server(idle + [kept], 2 + 1.5)
+        page_within(3)
+        sender.join()
+        for s in slow + idle + [post, kept]:
+            s.close()
+        self.assertIsNone(replay.process.poll())
+        replay.process.kill()   # its frames are not what this test is about
+        replay.process.communicate()
 
     def test_refusals(self):
         taken = Replay()

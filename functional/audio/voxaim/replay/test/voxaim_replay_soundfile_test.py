@@ -8,15 +8,22 @@ file crashes the program.
 usage: voxaim_replay_soundfile_test.py --emulator "<prefix>" <voxaim_replay> <voxaim_render>
 """
 import argparse
+import array
+import csv
+import statistics
 import math
 import os
+import pty
 import re
+import resource
 import shlex
+import signal
 import struct
 import subprocess
 import sys
 import tempfile
 import unittest
+import wave
 
 import scripttest  # tools/testing, on PYTHONPATH
 
@@ -187,6 +194,11 @@ class SoundFiles(unittest.TestCase):
         written."""
         for args, message in ((("-e", "95"), "elevation 95 is outside -90..90"),
                               (("-a", "x"), "azimuth takes a number, not 'x'"),
+                              (("-a", "100"), r"azimuth 100 is outside lumo's grid, -46\.1\.\.46\.6"),
+                              (("-e", "20"), r"elevation 20 is outside lumo's grid, -40\.5\.\.10\.5"),
+                              (("--noise", "white"), "--noise needs --snr DB"),
+                              (("--delay", "half"), "--delay takes whole or fractional, not 'half'"),
+                              (("--clip", path("none.wav")), "--clip .*none.wav: "),
                               (("-r", "0.01"), r"range 0.01 is outside 0.5..9.9 \(the range grid\)"),
                               (("-r", "12"), "range 12 is outside 0.5..9.9"),
                               (("-n", "0"), "-n takes a whole number from 1 to 100000, not '0'"),
@@ -198,6 +210,133 @@ class SoundFiles(unittest.TestCase):
                 self.assertEqual([n for n in os.listdir(TMP.name) if n.startswith("out")], [])
         r = run(RENDER, "--version")
         self.assertRegex(r.stdout, r"^voxaim_render \d+\.\d+\.\d+\n$")
+
+    def test_failed_render_leaves_no_file(self):
+        """A render that fails leaves nothing at any output path, nor any
+        temporary file; one that succeeds leaves exactly its outputs."""
+        folder = path("rendered")
+        os.mkdir(folder)
+        outputs = ["--record", os.path.join(folder, "out.rec"), "--truth", os.path.join(folder, "out.json"),
+                   os.path.join(folder, "out.wav")]
+
+        def full_disk():   # writes past 64 kB fail with EFBIG
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (64 << 10, 64 << 10))
+        for name, args, preexec in (
+                ("truth folder missing", ["--truth", path("missing/out.json"), os.path.join(folder, "out.wav")],
+                 None),
+                ("full disk", outputs, full_disk)):
+            with self.subTest(name):
+                r = subprocess.run(EMULATOR + [RENDER, "--type", "feyla", "-n", "8", "--record",
+                                               os.path.join(folder, "out.rec"), *args],
+                                   capture_output=True, text=True, timeout=300, preexec_fn=preexec)
+                self.assertEqual(r.returncode, 1, r.stderr)
+                self.assertRegex(r.stderr, "^voxaim_render: ")
+                self.assertEqual(os.listdir(folder), [])
+        r = run(RENDER, "--type", "feyla", "-n", "8", *outputs)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(sorted(os.listdir(folder)), ["out.json", "out.rec", "out.wav"])
+
+    def test_own_clip(self):
+        """--clip FILE renders the file once with the built-in clip's delays:
+        channel 0 of a render for a talker straight ahead, as a mono file,
+        rendered at 30 degrees gives the very samples the built-in clip gives
+        between the first frame and the last (which hear silence before and
+        after the clip where the built-in loop wraps), and -n defaults to the
+        clip's whole frames."""
+        frames, channels = 30, VARIANTS["tovak"]
+        r = run(RENDER, "--type", "tovak", "-a", "0", "-e", "0", "-n", str(frames), path("ahead.wav"))
+        self.assertEqual(r.stderr, "voxaim_render: the built-in speech clip is 1 s (23.4 frames) and repeats "
+                                   "over the 30 frames\n")
+        with open(path("ahead.wav"), "rb") as f:
+            data = f.read()
+        at = data_offset(data)
+        mono = b"".join(data[at + i * 3 * channels:at + i * 3 * channels + 3] for i in range(frames * FRAME))
+        with wave.open(path("clip.wav"), "wb") as w:
+            w.setnchannels(1)
+            w.setsampwidth(3)
+            w.setframerate(48000)
+            w.writeframes(mono)
+        render("tovak", "built-in.wav", "-a", "30", frames=frames)
+        r = run(RENDER, "--type", "tovak", "-a", "30", "--clip", path("clip.wav"), path("own.wav"))
+        self.assertEqual((r.returncode, r.stderr, len(r.stdout.splitlines())), (0, "", 1 + frames))
+        files = []
+        for name in ("built-in.wav", "own.wav"):
+            with open(path(name), "rb") as f:
+                data = f.read()
+            files.append(data[data_offset(data):])
+        frame_bytes = FRAME * channels * 3
+        self.assertEqual(len(files[0]), len(files[1]))
+        # the last frame's leading microphones run past the end of the file
+        self.assertTrue(files[0][frame_bytes:-frame_bytes] == files[1][frame_bytes:-frame_bytes])
+
+    def test_noise_at_snr(self):
+        """--noise white --snr 10: the noise measured back from the files is
+        10 dB below the talker's frames (the man page's definition), on
+        every microphone, and the talker is still found."""
+        frames, channels = 40, VARIANTS["tovak"]
+        with_noise = render("tovak", "noisy.wav", "-s", "float", "--noise", "white", "--snr", "10", frames=frames)
+        render("tovak", "dry.wav", "-s", "float", frames=frames)
+        signals = []
+        for name in ("dry.wav", "noisy.wav"):
+            with open(path(name), "rb") as f:
+                data = f.read()
+            signals.append(array.array("f", data[data_offset(data):]))
+        dry, noisy = signals
+        step = FRAME * channels
+        powers = [sum(v * v for v in dry[f * step:(f + 1) * step]) / step for f in range(frames)]
+        active = [p for p in powers if p >= max(powers) * 1e-3]
+        noise = [n - d for n, d in zip(noisy, dry)]
+        for c in range(channels):
+            with self.subTest(microphone=c):
+                noise_power = statistics.fmean(v * v for v in noise[c::channels])
+                self.assertAlmostEqual(10 * math.log10(statistics.fmean(active) / noise_power), 10, delta=0.5)
+        voiced = [float(row["azimuth"]) for row in csv.DictReader(with_noise.splitlines())
+                  if row["VOXAIM_OUT_VOICE_ACTIVITY"] == "1"]
+        self.assertGreater(len(voiced), 10)
+        self.assertLess(statistics.median(abs(a - 30) for a in voiced), 3)
+
+    def test_fractional_delay_renders_the_range(self):
+        """A 2 m talker: the whole-sample delays put it at 1.7 m, the
+        fractional ones closer to 2 m."""
+        ranges = []
+        for delay in ("whole", "fractional"):
+            lines = render("tovak", delay + ".wav", "-a", "30", "-e", "10", "-r", "2", "--delay", delay, frames=30)
+            ranges.append(statistics.median(float(row["range"]) for row in csv.DictReader(lines.splitlines())
+                                            if row["VOXAIM_OUT_VOICE_ACTIVITY"] == "1"))
+        self.assertAlmostEqual(ranges[0], 1.7, places=4)
+        self.assertLess(abs(ranges[1] - 2), abs(ranges[0] - 2))
+
+    def test_progress_on_a_terminal_only(self):
+        """Standard error a terminal: the progress line, rewritten, then the
+        summary; -q or a pipe: nothing."""
+        render("tovak", "progress.wav", frames=30)
+        for options in ([], ["-q"]):
+            with self.subTest(options=options):
+                controller, terminal = pty.openpty()
+                with subprocess.Popen(EMULATOR + [REPLAY, "--type", "tovak", *options, path("progress.wav")],
+                                      stdout=subprocess.DEVNULL, stderr=terminal) as process:
+                    os.close(terminal)
+                    shown = b""
+                    while True:
+                        try:
+                            piece = os.read(controller, 4096)
+                        except OSError:   # EIO: the program has gone
+                            break
+                        if not piece:
+                            break
+                        shown += piece
+                    os.close(controller)
+                self.assertEqual(process.returncode, 0)
+                if options:
+                    self.assertEqual(shown, b"")
+                else:
+                    self.assertRegex(shown.decode(), r"^\rvoxaim_replay: frame 1 of 30, \d+\.\d s, [\d.]+x real time"
+                                                     r"\033\[K(.*\033\[K)*\rvoxaim_replay: 30 frames, 1\.3 s of input "
+                                                     r"in \d+\.\d s, voice activity in \d+% of frames, median "
+                                                     r"quality \d\.\d{3}\033\[K\r\n$")
+        r = run(REPLAY, "--type", "tovak", path("progress.wav"))
+        self.assertEqual((r.returncode, r.stderr), (0, ""))
 
     def test_non_finite_sample(self):
         render("lumo", "nan.wav", "-s", "float", frames=5)

@@ -25,8 +25,8 @@ FRAMES = 6   # frame 1 is passed as 16-bit samples; noise hold in frame 2, far e
 HEADER = ("frame,azimuth,elevation,range,quality,flags,VOXAIM_OUT_VOICE_ACTIVITY,"
           "VOXAIM_OUT_TIME_DOMAIN_ANSWER,VOXAIM_OUT_SOUND_ACTIVITY,VOXAIM_OUT_FAR_END_ACTIVITY,"
           "VOXAIM_OUT_NOISE_HOLD,VOXAIM_OUT_ULTRASOUND_DISTORTION,VOXAIM_OUT_PANEL_UPRIGHT")
-USAGE = ("usage: voxaim_replay [--map N:FILE]... [--serve [ADDR:]PORT [--speed X]] <recording>\n"
-         "       voxaim_replay --type <variant> [--flags FILE] [--map N:FILE]...\n"
+USAGE = ("usage: voxaim_replay [-q] [--map N:FILE]... [--serve [ADDR:]PORT [--speed X]] <recording>\n"
+         "       voxaim_replay --type <variant> [-q] [--flags FILE] [--map N:FILE]...\n"
          "                     [--serve [ADDR:]PORT [--speed X]] <sound file>\n")
 SAMPLES = 2048
 
@@ -203,7 +203,7 @@ class Replay(unittest.TestCase):
         """The tools' common command line: each problem named before the
         usage, --help and --version."""
         for args, message in (((), "no input file"), (("a.rec", "b.rec"), "one input file, not 2"),
-                              (("--x", "a.rec"), "unknown option '--x'"), (("-q",), "unknown option '-q'"),
+                              (("--x", "a.rec"), "unknown option '--x'"), (("-z",), "unknown option '-z'"),
                               (("a.rec", "--type"), "one input file, not 2"),
                               (("--type",), "option '--type' needs a value"),
                               (("--type=nova", "a.rec"), "unknown variant 'nova'")):
