@@ -3,6 +3,7 @@ every misuse as a Python exception."""
 import os
 import re
 import subprocess
+import sys
 import warnings
 
 import numpy as np
@@ -210,3 +211,14 @@ def test_read_refuses_other_rates(work):
     soundfile.write(path, np.zeros((4096, 4)), 44100, subtype="PCM_16")
     with pytest.raises(ValueError, match="sample rate 44100 Hz"):
         voxaim.read(path)
+
+
+def test_readme_example(tools, work):
+    """The README's example draws its figure from the engine's rows."""
+    example = os.path.join(os.path.dirname(__file__), "..", "examples", "plot_talker.py")
+    out = os.path.join(work, "example")
+    os.makedirs(out)
+    subprocess.run([sys.executable, example, tools["render"], out], check=True)
+    import matplotlib.image
+    image = matplotlib.image.imread(os.path.join(out, "talker-python.png"))
+    assert image.shape[:2] == (400, 640) and image.std() > 0
