@@ -518,15 +518,17 @@ py::tuple readSoundFile(const py::handle &path)
     if (floats) {
         const auto in = py::array_t<double, py::array::c_style>::ensure(data);
         const double *d = in.data();
-        for (py::ssize_t c = 0; c < channels; ++c)
-            for (py::ssize_t i = 0; i < length; ++i)
+        py::gil_scoped_release release;
+        for (py::ssize_t i = 0; i < length; ++i)
+            for (py::ssize_t c = 0; c < channels; ++c)
                 out[c * length + i] = static_cast<float>(d[i * channels + c] * kFloatFullScale);
     } else {
         const auto in = py::array_t<int32_t, py::array::c_style>::ensure(data);
         const int32_t *d = in.data();
         const int shift = 32 - width;
-        for (py::ssize_t c = 0; c < channels; ++c)
-            for (py::ssize_t i = 0; i < length; ++i)
+        py::gil_scoped_release release;
+        for (py::ssize_t i = 0; i < length; ++i)
+            for (py::ssize_t c = 0; c < channels; ++c)
                 out[c * length + i] = static_cast<float>(d[i * channels + c] >> shift);
     }
     return py::make_tuple(samples, floats ? kFloatSampleWidth : width);
