@@ -25,10 +25,11 @@ host_pkgs=(
   debootstrap debian-archive-keyring e2fsprogs
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  pybind11-dev python3-dev python3-pytest python3-soundfile
 )
 arm_pkgs=(libudev-dev:armhf libunwind-dev:armhf libsystemd-dev:armhf libc6:armhf libstdc++6:armhf
           libsndfile1-dev:armhf libasound2-dev:armhf libfftw3-dev:armhf libcpp-httplib-dev:armhf
-          libne10-dev:armhf
+          libne10-dev:armhf libpython3.11-dev:armhf
           libgstreamer1.0-dev:armhf libgstreamer-plugins-base1.0-0:armhf)
 # GStreamer's check library (GstHarness) is in libgstreamer1.0-dev. Debian 12's
 # libgstreamer-plugins-base1.0-dev is not co-installable across architectures
