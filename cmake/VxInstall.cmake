@@ -16,7 +16,7 @@
 #       every program (packaging/test/options_documented_test.py).
 #   vx_packaged(target ...)
 #       targets whose outputs are installed: the target `packaged` builds them
-#       all (and nothing else), enough for `cmake --install` and CPack.
+#       all (and nothing else), enough for `cmake --install` and the Debian packages.
 #
 #   VX_INSTALL_TESTSDIR  folder of installed test programs
 #   VX_SYSTEMD_UNITDIR   systemd system units
