@@ -123,6 +123,13 @@ step "apt-get purge"
 # What the platform put in place (handlers, tests, the marker and the
 # example handler's logs) goes first: it is not the packages'.
 rm -rf /bin/kmsgwatch-* /etc/selfcheckrun.d/* /tmp/install-wait /tmp/core.sh /var/log/kmsgwatch
+# daemons NAME: the running kmsgwatch and selfcheckrun processes, as NAME.
+daemons() {
+    cat /proc/[0-9]*/comm 2>/dev/null | grep -x -e kmsgwatch -e selfcheckrun >$OUT/$1
+}
+daemons purge.processes-before
 capture purge apt-get purge -y --autoremove $(cat $OUT/packages)
+# Removing a package stops its running daemon.
+daemons purge.processes
 files after
 finish
