@@ -74,3 +74,9 @@ for p in "${presets[@]}"; do
   PYTHONPATH=tools/testing python3 packaging/test/packages_test.py --emulator "$emulator" --arch "$arch" \
     --source . --packages build/packages
 done
+if [[ " ${presets[*]} " == *" native "* && " ${presets[*]} " == *" arm "* ]]; then
+  echo "=== libvoxaim1 and libvoxaim-dev of amd64 and armhf side by side ==="
+  PYTHONPATH=tools/testing python3 packaging/test/multiarch_test.py --emulator "qemu-arm -L /" \
+    --packages build/packages --native-packages build/packages --consumer "$top/packaging/test/consumer" \
+    --toolchain "$top/cmake/toolchain-armhf.cmake" --cc arm-linux-gnueabihf-gcc
+fi
