@@ -6,7 +6,8 @@
     Version (debian/changelog's, whose upstream part is the project's) and
     Architecture, the architecture being the one of the ELF files inside
     (ARM: armhf, x86-64: amd64), or "all" for a package of scripts, the only
-    kind that may depend on Python; a Depends field from the binaries
+    kind that may depend on Python but for the Python module's package
+    python3-*; a Depends field from the binaries
     (dh_shlibdeps);
   - made from a build folder (--make-from), every package holds exactly the
     files that folder installs for the CMake component of its name (the
@@ -113,8 +114,10 @@ def check_package(c, s, folder, package, scratch, emulator):
     fields = {f: run(["dpkg-deb", "-f", deb, f]).strip() for f in ("Package", "Version", "Architecture", "Depends")}
     c.equal((fields["Package"], fields["Version"], fields["Architecture"]), (package, s["version"], arch),
             "%s: Package, Version, Architecture" % deb)
-    # The device image has no Python: only the plotting package needs it.
-    c.check(arch == "all" or "python" not in fields["Depends"], "%s: depends on no Python package" % package,
+    # The device image has no Python: only the plotting package and the
+    # Python module's need it.
+    c.check(arch == "all" or package.startswith("python3-") or "python" not in fields["Depends"],
+            "%s: depends on no Python package" % package,
             fields["Depends"])
     root = os.path.join(scratch, package)
     run(["dpkg-deb", "-x", deb, root])
