@@ -15,7 +15,7 @@ set -euo pipefail
 host_pkgs=(
   build-essential cmake ninja-build pkg-config git python3
   libgtest-dev googletest libbenchmark-dev libfftw3-dev
-  libudev-dev libunwind-dev
+  libudev-dev libunwind-dev libsystemd-dev
   umockdev libumockdev-dev
   gdb gdb-multiarch clang libclang-rt-14-dev
   util-linux procps
@@ -28,7 +28,7 @@ host_pkgs=(
   debhelper bash-completion crossbuild-essential-armhf
   debootstrap debian-archive-keyring e2fsprogs
 )
-arm_pkgs=(libudev-dev:armhf libunwind-dev:armhf libc6:armhf libstdc++6:armhf
+arm_pkgs=(libudev-dev:armhf libunwind-dev:armhf libsystemd-dev:armhf libc6:armhf libstdc++6:armhf
           libsndfile1-dev:armhf libasound2-dev:armhf libfftw3-dev:armhf libcpp-httplib-dev:armhf
           libne10-dev:armhf pkg-config:armhf)
 

@@ -2,6 +2,7 @@
 #include "platform/proc/process.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,12 +18,22 @@ struct SpawnRequest {
     const char *searchPath; // nullptr: the inherited PATH
     int outputFd;
     int notStartedStatus;
+    bool newGroup = false;
 };
 
 // In the child: standard output redirected, then the program itself.
 void execute(void *context)
 {
     const auto *request = static_cast<const SpawnRequest *>(context);
+    if (request->newGroup) {
+        // A program of its own: its own group, and no signal held back
+        // (the caller may hold some while it records the child).
+        sigset_t none;
+        sigemptyset(&none);
+        if (setpgid(0, 0) != 0 || sigprocmask(SIG_SETMASK, &none, nullptr) != 0) {
+            _exit(request->notStartedStatus);
+        }
+    }
     if (request->outputFd == STDOUT_FILENO) {
         // dup2 onto itself would keep the close-on-exec flag.
         if (fcntl(STDOUT_FILENO, F_SETFD, 0) < 0) {
@@ -57,6 +68,18 @@ extern "C" pid_t proc_spawn(char *const argv[], int outputFd, int notStartedStat
 {
     SpawnRequest request{argv, nullptr, outputFd, notStartedStatus};
     return proc_fork(execute, &request);
+}
+
+extern "C" pid_t proc_spawn_group(char *const argv[], int outputFd, int notStartedStatus)
+{
+    SpawnRequest request{argv, nullptr, outputFd, notStartedStatus, true};
+    const pid_t pid = proc_fork(execute, &request);
+    if (pid > 0) {
+        // Also here, so that no signal to the group can miss it; after the
+        // child's exec the call fails (EACCES), which is fine: it did it.
+        setpgid(pid, pid);
+    }
+    return pid;
 }
 
 extern "C" pid_t proc_spawn_searching(char *const argv[], const char *searchPath, int outputFd, int notStartedStatus)

@@ -27,6 +27,13 @@ pid_t proc_spawn(char *const argv[], int outputFd, int notStartedStatus);
 // of the PATH this process inherited.
 pid_t proc_spawn_searching(char *const argv[], const char *searchPath, int outputFd, int notStartedStatus);
 
+// As proc_spawn, but the child leads a new process group of its own (its
+// group id is its process id, set in parent and child alike, so that it
+// holds when this returns): the program and everything it starts can be
+// signalled together with kill(-pid, signal) without reaching the caller.
+// The program starts with no signal blocked, whatever the caller blocks.
+pid_t proc_spawn_group(char *const argv[], int outputFd, int notStartedStatus);
+
 // Waits until the child has ended, repeating interrupted waits and waiting
 // past stop notifications. 0 with its wait status in *status; -1 (errno set)
 // when the wait fails, ECHILD for a process id that is not positive (what a

@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -46,6 +47,25 @@ pid_t temporaryOwner(std::string_view name, std::string_view base)
 // Whether another process of that id exists (one of another user counts).
 bool otherProcessAlive(pid_t pid) { return pid != getpid() && (kill(pid, 0) == 0 || errno == EPERM); }
 
+// The process's file mode creation mask, read without changing it.
+mode_t currentUmask()
+{
+    if (std::FILE *status = std::fopen("/proc/self/status", "re")) {
+        char line[128];
+        unsigned mask = 0;
+        while (std::fgets(line, sizeof line, status) != nullptr) {
+            if (std::sscanf(line, "Umask: %o", &mask) == 1) {
+                std::fclose(status);
+                return static_cast<mode_t>(mask);
+            }
+        }
+        std::fclose(status);
+    }
+    const mode_t mask = umask(077);
+    umask(mask);
+    return mask;
+}
+
 } // namespace
 
 extern "C" int publish_open(publish_file *file, const char *path)
@@ -59,8 +79,26 @@ extern "C" int publish_open(publish_file *file, const char *path)
         errno = ENAMETOOLONG;
         return -1;
     }
-    file->out = std::fopen(file->temporary, "we");
-    return file->out != nullptr ? 0 : -1;
+    // Never through a link or into a file someone else prepared: the name is
+    // made new here. A leftover of that name (an earlier process of this id,
+    // or anyone's file or link) goes only by the stale-temporary rule.
+    constexpr int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    int fd = open(file->temporary, flags, 0600);
+    if (fd < 0 && errno == EEXIST && publish_remove_stale(path) >= 0) {
+        fd = open(file->temporary, flags, 0600);
+    }
+    if (fd < 0) {
+        return -1;
+    }
+    // Created private; then the mode a plain creation would give.
+    if (fchmod(fd, 0666 & ~currentUmask()) != 0 || (file->out = fdopen(fd, "w")) == nullptr) {
+        const int error = errno;
+        close(fd);
+        unlink(file->temporary);
+        errno = error;
+        return -1;
+    }
+    return 0;
 }
 
 extern "C" publish_outcome publish_commit(publish_file *file)

@@ -24,8 +24,12 @@ enum publish_outcome {
 };
 
 /* Creates the temporary file "<path>.<pid>" (same directory, so that the
- * rename is atomic) and opens it for writing, closed on exec. 0, or -1 with
- * errno set and nothing created. */
+ * rename is atomic) and opens it for writing, closed on exec. The file is
+ * made new (O_CREAT|O_EXCL|O_NOFOLLOW: never opened through a link, never
+ * one someone else prepared), private at first and then given the mode the
+ * file mode creation mask allows (fchmod on the descriptor). A leftover of
+ * that name is removed only as publish_remove_stale removes it. 0, or -1
+ * with errno set and nothing created. */
 int publish_open(struct publish_file *file, const char *path);
 
 /* Completes the temporary file (flush, any write error the stream met on

@@ -120,4 +120,25 @@ TEST_F(PublishTest, RemovesTheTemporariesOfEndedRunsAndNothingElse)
     EXPECT_EQ(publish_remove_stale((dir / "missing" / "result").c_str()), -1);
 }
 
+TEST_F(PublishTest, NeverWritesThroughALinkAtTheTemporaryName)
+{
+    // Someone's link at this process's temporary name, to a file of root's:
+    // the file keeps its content, the link goes by the stale rule (this
+    // process's own id counts as gone) and the result is a new file.
+    const std::string victim = (dir / "victim").string();
+    std::ofstream(victim) << "precious\n";
+    const std::string temporary = path + "." + std::to_string(getpid());
+    ASSERT_EQ(symlink(victim.c_str(), temporary.c_str()), 0);
+    publish_file file;
+    ASSERT_EQ(publish_open(&file, path.c_str()), 0);
+    std::fputs("new\n", file.out);
+    ASSERT_EQ(publish_commit(&file), PUBLISH_DONE);
+    EXPECT_EQ(vxtest::readFile(victim), "precious\n");
+    EXPECT_EQ(content(), "new\n");
+    struct stat info {};
+    ASSERT_EQ(lstat(path.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(files(), 2u);
+}
+
 } // namespace

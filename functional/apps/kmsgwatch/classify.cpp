@@ -2,6 +2,9 @@
 #include "functional/apps/kmsgwatch/classify.h"
 
 #include "functional/apps/kmsgwatch/kmsgwatch.h"
+#include "functional/apps/kmsgwatch/statistics.h"
+#include "platform/fleet/journal.h"
+#include "platform/fleet/message_ids.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -10,6 +13,13 @@
 #include <cstring>
 
 namespace kmsgwatch {
+
+const char *const RuleMessageIds[RuleCount] = {
+    fleet::message_id::HungTask,      fleet::message_id::OutOfMemory, fleet::message_id::Oops,
+    fleet::message_id::NullPointer,   fleet::message_id::ScsiError,   fleet::message_id::Avc,
+    fleet::message_id::Smmu,          fleet::message_id::CsrNvdisplayr, fleet::message_id::RtThrottle,
+    fleet::message_id::I2cXferLimit,
+};
 
 namespace {
 
@@ -53,6 +63,33 @@ void markHungTask()
     }
 }
 
+// The incident's line, with the fields a query selects on.
+void logIncident(unsigned rule, unsigned action, const kmsg_record &record, const char *text)
+{
+    const Rule &r = Rules[rule];
+    const fleet::Priority priority = r.incident == nullptr     ? fleet::Notice
+                                     : action == ACTION_CONTINUE ? fleet::Warning
+                                                                 : fleet::Critical;
+    const std::string line = fleet::format(r.logFormat, text);
+    const std::string incident = ruleIncidentName(rule);
+    if (r.incident != nullptr) {
+        fleet::logLine(priority, line,
+                       {{"MESSAGE_ID", RuleMessageIds[rule]},
+                        {"INCIDENT", incident},
+                        {"ACTION", actionWords(action)},
+                        {"KERNEL_SEQNUM", std::to_string(record.sequence)},
+                        {"KERNEL_LEVEL", std::to_string(record.level)},
+                        {"KERNEL_TEXT", text}});
+    } else {
+        fleet::logLine(priority, line,
+                       {{"MESSAGE_ID", RuleMessageIds[rule]},
+                        {"INCIDENT", incident},
+                        {"KERNEL_SEQNUM", std::to_string(record.sequence)},
+                        {"KERNEL_LEVEL", std::to_string(record.level)},
+                        {"KERNEL_TEXT", text}});
+    }
+}
+
 } // namespace
 
 bool isIgnoredLevel(int level) { return level == 4 || level == 5 || level == 7; }
@@ -82,7 +119,7 @@ using namespace kmsgwatch;
 extern "C" void act_on_message(const kmsg_record *record, const char *testText, int oomContinue)
 {
     if (matchesTestText(record->text, testText)) {
-        std::fputs("kmsgwatch: Found test string\n", stderr);
+        fleet::logLine(fleet::Info, "kmsgwatch: Found test string\n");
         trigger_acr("test", ACTION_EXIT);
     }
     const std::uint32_t found = matchingRules(record->text);
@@ -93,7 +130,12 @@ extern "C" void act_on_message(const kmsg_record *record, const char *testText, 
         }
         char line[KMSG_TEXT_MAX + 1];
         copyAsOneLine(record->text, line);
-        std::fprintf(stderr, rule.logFormat, line);
+        unsigned action = rule.action;
+        if (i == OutOfMemoryRule && oomContinue) {
+            action = ACTION_CONTINUE;
+        }
+        logIncident(i, action, *record, line);
+        countIncident(i);
         if (rule.metrics != nullptr) {
             increment_instance_of(rule.metrics);
         }
@@ -101,10 +143,8 @@ extern "C" void act_on_message(const kmsg_record *record, const char *testText, 
             markHungTask();
         }
         if (rule.incident != nullptr) {
-            unsigned action = rule.action;
-            if (i == OutOfMemoryRule && oomContinue) {
-                action = ACTION_CONTINUE;
-            }
+            // The report may end the process: what was counted is kept first.
+            keepCounts(action != ACTION_CONTINUE);
             trigger_acr(rule.incident, action);
         }
     }

@@ -46,6 +46,8 @@ inline constexpr Rule Rules[] = {
      "/run/metrics/i2c_xfer_limit_reached"},
 };
 inline constexpr unsigned RuleCount = sizeof Rules / sizeof Rules[0];
+// The MESSAGE_ID of each rule's journal entry (platform/fleet/message_ids.h).
+extern const char *const RuleMessageIds[RuleCount];
 inline constexpr unsigned HungTaskRule = 0;
 inline constexpr unsigned OutOfMemoryRule = 1;
 

@@ -1,5 +1,8 @@
 // The kmsgwatch command line.
 #include "functional/apps/kmsgwatch/kmsgwatch.h"
+#include "functional/apps/kmsgwatch/position.h"
+#include "functional/apps/kmsgwatch/statistics.h"
+#include "platform/fleet/journal.h"
 
 #include "vx_version.h"
 
@@ -23,6 +26,23 @@ void usage(const char *program)
                stdout);
 }
 
+// The longest time limit -T accepts: a day.
+constexpr unsigned MaxLimitSeconds = 86400;
+
+// A whole number of seconds from 1 to MaxLimitSeconds, digits only.
+bool parseSeconds(const char *text, unsigned &seconds)
+{
+    if (text[0] == '\0' || std::strspn(text, "0123456789") != std::strlen(text) || std::strlen(text) > 5) {
+        return false;
+    }
+    const unsigned long value = std::strtoul(text, nullptr, 10);
+    if (value < 1 || value > MaxLimitSeconds) {
+        return false;
+    }
+    seconds = static_cast<unsigned>(value);
+    return true;
+}
+
 // getopt_long's value for --version: no short option has it.
 constexpr int VersionOption = 256;
 
@@ -44,9 +64,11 @@ extern "C" int kmsgwatch_main(int argc, char **argv)
     const char *device = "/dev/kmsg";
     const char *logFile = "/var/log/kern.log";
     const char *testText = nullptr;
+    const char *metricsFolder = nullptr;
     int oomContinue = 0;
     int option;
-    while ((option = getopt_long(argc, argv, "f:F:t:Oh", LongOptions, nullptr)) != -1) {
+    fleet::logStart("kmsgwatch");
+    while ((option = getopt_long(argc, argv, "f:F:t:OhT:p:", LongOptions, nullptr)) != -1) {
         switch (option) {
         case 'f':
             device = optarg;
@@ -60,6 +82,16 @@ extern "C" int kmsgwatch_main(int argc, char **argv)
         case 'O':
             oomContinue = 1;
             break;
+        case 'p': // the folder of kmsgwatch.prom (node_exporter's textfile collector)
+            metricsFolder = optarg;
+            break;
+        case 'T':
+            if (!parseSeconds(optarg, kmsgwatch::HandlerLimitSeconds)) {
+                fleet::logLine(fleet::Error, fleet::format("kmsgwatch: -T: not a number of seconds from 1 to %u: %s\n",
+                                                           MaxLimitSeconds, optarg));
+                return 1;
+            }
+            break;
         case VersionOption:
             std::printf("kmsgwatch %s\n", VX_VERSION_STRING);
             return 0;
@@ -69,5 +101,11 @@ extern "C" int kmsgwatch_main(int argc, char **argv)
         }
     }
     kmsgwatch::removeStaleMetricsTemporaries();
-    return monitor_file(device, logFile, testText, oomContinue) ? 0 : 1;
+    // Counts since boot are kept where the watch position is: for the
+    // kernel's own record device outside test mode.
+    const bool sinceBoot = testText == nullptr && std::strcmp(device, "/dev/kmsg") == 0;
+    kmsgwatch::statisticsStart(metricsFolder, sinceBoot ? kmsgwatch::CountsFile : nullptr, kmsgwatch::BootIdFile);
+    const int status = monitor_file(device, logFile, testText, oomContinue) ? 0 : 1;
+    kmsgwatch::statisticsFlush();
+    return status;
 }

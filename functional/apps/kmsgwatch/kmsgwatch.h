@@ -5,6 +5,10 @@
 
 #include "functional/apps/kmsgwatch/record.h"
 
+#include <sys/types.h>
+
+#include <cstddef>
+
 extern "C" {
 
 // Incident actions, carried out after the report.
@@ -50,12 +54,48 @@ namespace kmsgwatch {
 inline constexpr char HandlerBase[] = "/bin/kmsgwatch-";
 inline constexpr char HungTaskMarker[] = "/run/exit_wdt";
 
+// The count of kernel log records lost before they were read; the only
+// writer of it is the watch of the record device.
+extern const char *LostRecordsFile; // "/run/metrics/kmsg_lost"; a test points it elsewhere
+
+// How long a handler may run (-T), in seconds of the real clock; past it
+// its process group gets SIGTERM, and SIGKILL KillGraceMillis later.
+extern unsigned HandlerLimitSeconds;
+inline constexpr unsigned DefaultHandlerLimitSeconds = 30;
+
+// Prints what the storm limit held back and the records lost, when due at
+// `now` (monotonic milliseconds), or all that is pending with `force` (before
+// the process exits or restarts).
+void reportPending(long long now, bool force);
+
+// What the watch of the record device tells the count of lost records:
+// each record's sequence number, in order, and each read that failed with
+// EPIPE (records overwritten before they were read).
+void recordRead(unsigned long long sequence);
+void recordsOverrun();
+
+// When reportPending has something to print next (monotonic milliseconds;
+// INT64_MAX: nothing pending).
+long long nextReportDue();
+
 // Removes the temporary files that killed watchers left beside the metrics
 // files ("<metrics file>.<pid>" of a process that is gone); nothing else.
 void removeStaleMetricsTemporaries();
 
+// The words of the kernel log note for an action.
+const char *actionWords(unsigned action);
+
 // How the watcher sleeps (seconds). Only a test build replaces it, so that
 // the restart path's long pauses do not slow the tests down.
 extern void (*SleepSeconds)(unsigned seconds);
+
+// How many milliseconds of the real clock one second of those pauses lasts
+// (1000; the test build's 1). The soft restart's `reboot` command may run for
+// the pause that follows it, and no longer.
+extern unsigned MillisecondsPerPauseSecond;
+
+// How the record device is read; only a test replaces it, to model a device
+// that reports overruns (EPIPE).
+extern ssize_t (*ReadDevice)(int fd, void *buffer, std::size_t size);
 
 } // namespace kmsgwatch

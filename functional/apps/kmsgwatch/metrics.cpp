@@ -1,20 +1,22 @@
 // Metrics files: one unsigned decimal count and a newline each.
 #include "functional/apps/kmsgwatch/classify.h"
 #include "functional/apps/kmsgwatch/kmsgwatch.h"
+#include "functional/apps/kmsgwatch/limits.h"
+#include "platform/fleet/journal.h"
 #include "platform/publish/publish.h"
 
 #include <cstdio>
 
 namespace {
 
-unsigned readCount(const char *path)
+unsigned long long readCount(const char *path)
 {
     std::FILE *in = std::fopen(path, "re");
     if (in == nullptr) {
         return 0;
     }
-    unsigned count = 0;
-    if (std::fscanf(in, "%u\n", &count) != 1) {
+    unsigned long long count = 0;
+    if (std::fscanf(in, "%llu\n", &count) != 1) {
         count = 0;
     }
     std::fclose(in);
@@ -23,13 +25,13 @@ unsigned readCount(const char *path)
 
 // Replaces the metrics file as a whole, so that readers and a crash see the
 // old or the new count.
-bool writeCount(const char *path, unsigned count)
+bool writeCount(const char *path, unsigned long long count)
 {
     publish_file file;
     if (publish_open(&file, path) != 0) {
         return false;
     }
-    std::fprintf(file.out, "%u\n", count);
+    std::fprintf(file.out, "%llu\n", count);
     return publish_commit(&file) == PUBLISH_DONE;
 }
 
@@ -37,13 +39,14 @@ bool writeCount(const char *path, unsigned count)
 
 extern "C" void increment_instance_of(const char *path)
 {
-    const unsigned count = readCount(path) + 1;
-    if (!writeCount(path, count)) {
-        std::fprintf(stderr, "kmsgwatch: updating metrics file (%s) failed\n", path);
+    if (!kmsgwatch::addToMetricsFile(path, 1)) {
+        fleet::logLine(fleet::Error, fleet::format("kmsgwatch: updating metrics file (%s) failed\n", path));
     }
 }
 
 namespace kmsgwatch {
+
+bool addToMetricsFile(const char *path, unsigned long long n) { return writeCount(path, readCount(path) + n); }
 
 void removeStaleMetricsTemporaries()
 {
@@ -52,6 +55,7 @@ void removeStaleMetricsTemporaries()
             publish_remove_stale(rule.metrics);
         }
     }
+    publish_remove_stale(LostRecordsFile);
 }
 
 } // namespace kmsgwatch

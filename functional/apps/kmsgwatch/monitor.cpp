@@ -1,11 +1,16 @@
 // Following the kernel log: the record device, or the log file as fallback.
 #include "functional/apps/kmsgwatch/kmsgwatch.h"
+#include "functional/apps/kmsgwatch/limits.h"
 #include "functional/apps/kmsgwatch/position.h"
+#include "functional/apps/kmsgwatch/statistics.h"
+#include "platform/fleet/journal.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -36,11 +41,52 @@ struct Descriptor {
     }
 };
 
+// Before a blocking read: waits until fd can be read, printing what the
+// storm limit and the count of lost records have to say as it comes due
+// (their lines must not wait for the next record).
+void waitToRead(int fd)
+{
+    for (;;) {
+        const kmsgwatch::Millis now = kmsgwatch::monotonicMillis();
+        kmsgwatch::reportPending(now, false);
+        kmsgwatch::Millis due = kmsgwatch::nextReportDue();
+        // A metrics file write that waits (the last one was less than a
+        // second ago) is made when it is due.
+        const int metricsDue = kmsgwatch::statisticsDueInMs();
+        if (metricsDue == 0) {
+            kmsgwatch::statisticsFlush();
+            continue;
+        }
+        if (metricsDue > 0) {
+            due = std::min<kmsgwatch::Millis>(due, now + metricsDue);
+        }
+        if (due == kmsgwatch::NoDeadline) {
+            return;
+        }
+        pollfd ready{fd, POLLIN, 0};
+        const int timeout = static_cast<int>(std::clamp<kmsgwatch::Millis>(due - now, 1, 60000));
+        const int got = poll(&ready, 1, timeout);
+        if (got > 0 || (got < 0 && errno != EINTR)) {
+            return; // the read tells what there is
+        }
+    }
+}
+
+// Whatever ends the watch: nothing counted is left unsaid.
+struct ReportAtEnd {
+    ReportAtEnd() = default;
+    ReportAtEnd(const ReportAtEnd &) = delete;
+    ReportAtEnd &operator=(const ReportAtEnd &) = delete;
+    ~ReportAtEnd() { kmsgwatch::reportPending(kmsgwatch::monotonicMillis(), true); }
+};
+
 void actOnLine(const char *line, const char *testText, int oomContinue)
 {
     static kmsg_record record;
     if (kmsgwatch::parseLogLine(line, record)) {
+        kmsgwatch::countLogRecord();
         act_on_message(&record, testText, oomContinue);
+        kmsgwatch::statisticsChanged();
     }
 }
 
@@ -50,18 +96,18 @@ int followLogFile(const char *logFile, const char *testText, int oomContinue)
 {
     Descriptor watch(inotify_init1(IN_CLOEXEC));
     if (watch.fd < 0) {
-        std::perror("kmsgwatch: inotify_init()");
+        fleet::logError("kmsgwatch: inotify_init()");
         return 0;
     }
     if (inotify_add_watch(watch.fd, logFile, IN_MODIFY) < 0) {
         const int error = errno;
-        std::perror("kmsgwatch: inotify_add_watch()");
-        std::fprintf(stderr, "kmsgwatch: cannot open %s: %s\n", logFile, std::strerror(error));
+        fleet::logError("kmsgwatch: inotify_add_watch()");
+        fleet::logLine(fleet::Error, fleet::format("kmsgwatch: cannot open %s: %s\n", logFile, std::strerror(error)));
         return 0;
     }
     std::FILE *in = std::fopen(logFile, "re");
     if (in == nullptr) {
-        std::fprintf(stderr, "kmsgwatch: Failed to open %s: %s\n", logFile, std::strerror(errno));
+        fleet::logLine(fleet::Error, fleet::format("kmsgwatch: Failed to open %s: %s\n", logFile, std::strerror(errno)));
         return 0;
     }
     LineAssembler lines;
@@ -82,7 +128,7 @@ int followLogFile(const char *logFile, const char *testText, int oomContinue)
             }
         }
         if (std::ferror(in)) {
-            std::perror("kmsgwatch: fgets()");
+            fleet::logError("kmsgwatch: fgets()");
             std::fclose(in);
             return 0;
         }
@@ -96,6 +142,7 @@ int followLogFile(const char *logFile, const char *testText, int oomContinue)
         char events[272];
         ssize_t got;
         do {
+            waitToRead(watch.fd);
             got = read(watch.fd, events, sizeof events);
         } while (got < 0 && errno == EINTR);
         if (got < 0) {
@@ -105,17 +152,22 @@ int followLogFile(const char *logFile, const char *testText, int oomContinue)
     }
 }
 
+ssize_t readDevice(int fd, void *buffer, std::size_t size) { return read(fd, buffer, size); }
+
 } // namespace
+
+ssize_t (*kmsgwatch::ReadDevice)(int fd, void *buffer, std::size_t size) = readDevice;
 
 extern "C" int monitor_file(const char *device, const char *logFile, const char *testText, int oomContinue)
 {
+    const ReportAtEnd reportAtEnd;
     Descriptor kmsg(open(device, O_RDONLY | O_CLOEXEC | (testText != nullptr ? O_NONBLOCK : 0)));
     if (kmsg.fd < 0) {
-        std::fprintf(stderr, "kmsgwatch: cannot open %s: %s\n", device, std::strerror(errno));
+        fleet::logLine(fleet::Error, fleet::format("kmsgwatch: cannot open %s: %s\n", device, std::strerror(errno)));
         return 0;
     }
     if (lseek(kmsg.fd, 0, SEEK_SET) < 0) {
-        std::perror("kmsgwatch: seek()");
+        fleet::logError("kmsgwatch: seek()");
         return 0;
     }
     static char buffer[ReadSize + 1];
@@ -129,14 +181,24 @@ extern "C" int monitor_file(const char *device, const char *logFile, const char 
     kmsgwatch::Position position(keepPosition ? kmsgwatch::PositionFile : nullptr);
     ssize_t got;
     for (;;) {
+        if (testText == nullptr) {
+            waitToRead(kmsg.fd);
+        } else {
+            kmsgwatch::reportPending(kmsgwatch::monotonicMillis(), false);
+        }
         errno = 0;
-        got = read(kmsg.fd, buffer, ReadSize);
+        got = kmsgwatch::ReadDevice(kmsg.fd, buffer, ReadSize);
         if (got > 0) {
             buffer[got] = '\0';
             if (!pieces.startsRecord(buffer, static_cast<std::size_t>(got), ReadSize)) {
                 continue; // the rest of a record already handled
             }
             if (kmsgwatch::parseKmsgRecord(buffer, record)) {
+                // Counted by a watcher of this boot before: handled then.
+                if (!kmsgwatch::countRecord(record.sequence)) {
+                    continue;
+                }
+                kmsgwatch::recordRead(record.sequence);
                 if (keepPosition) {
                     if (position.seen(record.sequence)) {
                         continue;
@@ -147,12 +209,15 @@ extern "C" int monitor_file(const char *device, const char *logFile, const char 
                 }
                 act_on_message(&record, testText, oomContinue);
             } else {
-                std::fputs("kmsgwatch: Failed to parse line\n", stderr);
+                fleet::logLine(fleet::Error, "kmsgwatch: Failed to parse line\n");
+                kmsgwatch::countParseError();
             }
+            kmsgwatch::statisticsChanged();
             continue;
         }
         if (got < 0 && errno == EPIPE) {
-            usleep(10000); // records were overwritten before they were read
+            kmsgwatch::recordsOverrun(); // records were overwritten before they were read
+            usleep(10000);
             continue;
         }
         break;
@@ -163,7 +228,7 @@ extern "C" int monitor_file(const char *device, const char *logFile, const char 
         if (testText != nullptr) {
             return 1;
         }
-        std::fputs("kmsgwatch: read(): end of the record device\n", stderr);
+        fleet::logLine(fleet::Error, "kmsgwatch: read(): end of the record device\n");
         return 0;
     }
     switch (errno) {
@@ -173,7 +238,7 @@ extern "C" int monitor_file(const char *device, const char *logFile, const char 
     case EAGAIN:
         return 1;
     default:
-        std::perror("kmsgwatch: read()");
+        fleet::logError("kmsgwatch: read()");
         return 0;
     }
 }

@@ -1,6 +1,9 @@
 // The selfcheckrun command line and its run loop.
 #include "functional/apps/selfcheckrun/selfcheckrun.h"
 
+#include "platform/fleet/journal.h"
+#include "platform/fleet/message_ids.h"
+
 #include "vx_version.h"
 
 #include <getopt.h>
@@ -40,6 +43,9 @@ constexpr option LongOptions[] = {
 extern "C" void handler(int signalNumber)
 {
     selfcheckrun::removePendingTemporary();
+    // A test program runs in a group of its own (so that its limits end it
+    // alone): it ends with the runner.
+    selfcheckrun::signalRunningTest(signalNumber);
     signal(signalNumber, SIG_DFL);
     kill(0, signalNumber);
 }
@@ -51,8 +57,10 @@ extern "C" int selfcheckrun_main(int argc, char **argv)
     long pause = 60;
     long delay = 30;
     const char *resultPath = DefaultResultPath;
+    const char *metricsFolder = nullptr;
+    fleet::logStart("selfcheckrun");
     int option;
-    while ((option = getopt_long(argc, argv, "s:f:hi:", LongOptions, nullptr)) != -1) {
+    while ((option = getopt_long(argc, argv, "s:f:hi:T:o:p:", LongOptions, nullptr)) != -1) {
         switch (option) {
         case 's':
             if (!parseWholeNumber(optarg, 0, INT_MAX, pause)) {
@@ -69,6 +77,21 @@ extern "C" int selfcheckrun_main(int argc, char **argv)
         case 'f':
             resultPath = optarg;
             break;
+        case 'p': // the folder of selfcheckrun.prom (node_exporter's textfile collector)
+            metricsFolder = optarg;
+            break;
+        case 'T': // per test program, seconds
+            if (!parseWholeNumber(optarg, 1, INT_MAX, ActiveLimits.seconds)) {
+                usage(program);
+                return 1;
+            }
+            break;
+        case 'o': // per test program, bytes of output
+            if (!parseWholeNumber(optarg, 1, INT_MAX, ActiveLimits.bytes)) {
+                usage(program);
+                return 1;
+            }
+            break;
         case 'h':
             usage(program);
             return 0;
@@ -81,11 +104,12 @@ extern "C" int selfcheckrun_main(int argc, char **argv)
         }
     }
     if (!resultPathFits(resultPath)) {
-        std::fprintf(stderr, "selfcheckrun: result path too long for the copy to /var/log: %s\n", resultPath);
+        fleet::logLine(fleet::Error,
+                       fleet::format("selfcheckrun: result path too long for the copy to /var/log: %s\n", resultPath));
         return 1;
     }
     if (!resultPathUsable(resultPath)) {
-        std::fprintf(stderr, "selfcheckrun: result path is not a regular file: %s\n", resultPath);
+        fleet::logLine(fleet::Error, fleet::format("selfcheckrun: result path is not a regular file: %s\n", resultPath));
         return 1;
     }
 
@@ -99,14 +123,23 @@ extern "C" int selfcheckrun_main(int argc, char **argv)
     openlog("selfcheckrun", 0, LOG_DAEMON);
     syslog(LOG_INFO, "selfcheckrun: Started");
     removeStaleTemporaries(resultPath);
+    statisticsStart(metricsFolder);
 
     if (delay > 0) {
         sleepSeconds(delay);
     }
     while (!installWaitRequested()) {
-        if (!run_tests(resultPath)) {
-            std::fputs("selfcheckrun: Failed to run tests\n", stderr);
+        timespec started{};
+        clock_gettime(CLOCK_MONOTONIC, &started);
+        const bool published = run_tests(resultPath) != 0;
+        if (!published) {
+            fleet::logLine(fleet::Error, "selfcheckrun: Failed to run tests\n",
+                           {{"MESSAGE_ID", fleet::message_id::RunFailed}});
         }
+        timespec ended{};
+        clock_gettime(CLOCK_MONOTONIC, &ended);
+        statisticsAfterRun(published, static_cast<double>(ended.tv_sec - started.tv_sec) +
+                                          static_cast<double>(ended.tv_nsec - started.tv_nsec) / 1e9);
         sleepSeconds(pause);
     }
     return 0;

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 extern "C" {
 
@@ -37,11 +38,54 @@ inline constexpr char CopyFolder[] = "/var/log";
 // The longest result path accepted.
 inline constexpr std::size_t ResultPathMax = 1010;
 
+// How long a test program may run and how much it may print (-T, -o).
+struct Limits {
+    long seconds = 120;
+    long bytes = 1048576;
+};
+
+// What became of one test program in a run.
+struct TestOutcome {
+    std::string path;
+    int waitStatus = 0;    // as waitpid gives it; meaningless when !started
+    bool started = false;  // it could be started
+    bool failed = false;   // not started, exited with another status than 0, or ended by a signal
+    bool timedOut = false; // still running at the time limit: ended
+    bool cut = false;      // printed past the output limit: ended, the rest dropped
+    double seconds = 0;    // from its start to its end
+};
+
+// One run: each program's outcome in directory order, and how many were not
+// run because others could change them.
+struct RunReport {
+    std::vector<TestOutcome> tests;
+    int refused = 0;
+};
+
+// The report of the last run_tests().
+const RunReport &lastRun();
+
+// The metrics file <folder>/selfcheckrun.prom (-p; null: none), written at
+// start and after every run (its length in seconds; published: a document
+// was published, and the run's report is the last run's).
+void statisticsStart(const char *folder);
+void statisticsAfterRun(bool published, double seconds);
+
+// The limits every run applies (set from the command line).
+extern Limits ActiveLimits;
+
 // Runs one test program, its path passed as its only argument (argv[0]), no
 // shell in between (a file without a "#!" line is run by /bin/sh, as a shell
-// would), and copies its standard output to `out` unchanged. True when it ran
-// and exited with status 0.
-bool runTestProgram(const char *path, std::FILE *out);
+// would), in a process group of its own, and collects its standard output in
+// `output` (in memory, never more than the output limit). A program still
+// running at the time limit, or printing past the output limit, gets SIGTERM
+// on its process group and SIGKILL 2 s later; its output is then kept up to
+// the last whole line within the limit. The outcome says what happened.
+TestOutcome runTestProgram(const char *path, const Limits &limits, std::string &output);
+
+// One run with the given limits (run_tests with ActiveLimits); the report
+// is filled in as the programs run. 1 when a result was published.
+int runTests(const char *resultPath, const Limits &limits, RunReport &report);
 
 // Reads a whole decimal number (base 10, nothing after it) within
 // [minimum, maximum]; false for anything else.
@@ -73,9 +117,11 @@ void removeStaleTemporaries(const char *resultPath);
 // replaced).
 bool resultPathUsable(const char *resultPath);
 
-// Removes the temporary file of the run in progress, if any. Safe in a signal
-// handler.
+// Removes the temporary files of the run in progress, if any, and sends the
+// signal to the process group of the test program running. Safe in a
+// signal handler.
 void removePendingTemporary();
+void signalRunningTest(int signalNumber);
 
 // The signals that end the runner.
 inline constexpr int EndingSignals[] = {SIGTERM, SIGINT, SIGHUP};

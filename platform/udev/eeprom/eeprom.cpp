@@ -7,10 +7,12 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -145,18 +147,16 @@ private:
 };
 
 enum class WriteMode {
-    Continued, /* short writes are continued */
-    Whole,     /* one write() per chunk; one that falls short erases */
+    Continued, /* short writes are continued; failures are logged */
+    Whole,     /* one write() per chunk, which must move all of it; failures are only reported */
 };
 
 /* Writes length bytes from the partition's start in page-sized chunks. In
- * Whole mode each chunk is one write() call that must move all of it:
- * otherwise the partition holds old and new bytes mixed, which could read
- * as a wrong record, so it is erased (continuing short writes: the first
- * byte of the erased image already hides every record) and the write
- * fails. */
+ * Whole mode each chunk is one write() call, and one that fails or falls
+ * short ends the write, its reason in *failure: continuing would leave a
+ * moment where old and new bytes are mixed. */
 bool writeChunks(const eeprom_device &d, const eeprom_partition &p, const unsigned char *bytes, size_t length,
-                 WriteMode mode)
+                 WriteMode mode, std::string *failure)
 {
     const size_t page = pageSize();
     for (size_t done = 0; done < length;) {
@@ -177,15 +177,10 @@ bool writeChunks(const eeprom_device &d, const eeprom_partition &p, const unsign
             done += chunk;
             continue;
         }
-        if (n < 0)
-            eventlog("eeprom: write failed for %s: %s\n", d.name, p.name);
-        else
-            eventlog("eeprom: short write for %s: %s (%zd of %zu bytes)\n", d.name, p.name, n, chunk);
-        const std::vector<unsigned char> erased = erasedImage(p);
-        if (lseek(d.fd, p.offset, SEEK_SET) != static_cast<off_t>(-1) && writeFully(d.fd, erased.data(), erased.size()))
-            eventlog("eeprom: partition %s: %s erased after the incomplete write\n", d.name, p.name);
-        else
-            eventlog("eeprom: erase after the incomplete write failed for %s: %s\n", d.name, p.name);
+        if (failure && failure->empty()) {
+            *failure = n < 0 ? std::strerror(errno)
+                             : "short write, " + std::to_string(n) + " of " + std::to_string(chunk) + " bytes";
+        }
         return false;
     }
     return true;
@@ -195,10 +190,62 @@ int LockFd = -1;
 int LockDepth = 0;
 int LockOperation = LOCK_EX; /* how the held lock was taken */
 
+/* The lock file opened for locking: never through a symbolic link (a user
+ * could point it at any file of root's), and only a regular file of the
+ * caller's own that nobody else may write (nobody else can then hold it for
+ * ever or replace it). -1 after a message. */
+int openLockFile(const char *path)
+{
+    /* O_NONBLOCK: a FIFO or device put there is never waited for. */
+    constexpr int flags = O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+    int fd = open(path, flags, 0600);
+    if (fd < 0 && errno == ENOENT) {
+        /* The lock folder may not exist yet (a path of EEPROM_LOCK_FILE's):
+         * make it instead of refusing every write. */
+        const size_t slash = std::string_view(path).rfind('/');
+        if (slash != std::string_view::npos && slash > 0) {
+            const std::string folder(path, slash);
+            if (mkdir(folder.c_str(), 0755) == 0 || errno == EEXIST)
+                fd = open(path, flags, 0600);
+        }
+    }
+    if (fd < 0) {
+        if (errno == ELOOP)
+            eventlog("eeprom: lock %s refused: it is a symbolic link\n", path);
+        else
+            eventlog("eeprom: can't open lock %s: %s\n", path, std::strerror(errno));
+        return -1;
+    }
+    struct stat info {};
+    const char *why = nullptr;
+    if (fstat(fd, &info) != 0)
+        why = std::strerror(errno);
+    else if (!S_ISREG(info.st_mode))
+        why = "not a regular file";
+    else if (info.st_uid != geteuid())
+        why = "owned by another user";
+    else if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        why = "writable by group or others";
+    if (why) {
+        eventlog("eeprom: lock %s refused: %s\n", path, why);
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+double monotonicSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
 /* Takes the lock file's lock with LOCK_EX or LOCK_SH, or nests in the one
  * held: a shared request nests in either kind, an exclusive one only in an
  * exclusive lock (a shared lock is never turned into an exclusive one, which
- * would let another writer in between). */
+ * would let another writer in between). A lock held elsewhere is waited for
+ * EEPROM_LOCK_WAIT_SECONDS at most. */
 int takeLock(int operation)
 {
     if (LockDepth > 0) {
@@ -212,27 +259,25 @@ int takeLock(int operation)
     const char *path = std::getenv(EEPROM_LOCK_FILE_ENV);
     if (!path || !*path)
         path = EEPROM_LOCK_FILE_DEFAULT;
-    int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0 && errno == ENOENT) {
-        /* The lock folder may not exist yet on the platform (nothing else
-         * uses /run/lock there): make it instead of refusing every write. */
-        const size_t slash = std::string_view(path).rfind('/');
-        if (slash != std::string_view::npos && slash > 0) {
-            const std::string folder(path, slash);
-            if (mkdir(folder.c_str(), 0755) == 0 || errno == EEXIST)
-                fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        }
-    }
-    if (fd < 0) {
-        eventlog("eeprom: can't open lock %s: %s\n", path, std::strerror(errno));
+    const int fd = openLockFile(path);
+    if (fd < 0)
         return -1;
-    }
-    while (flock(fd, operation) != 0) {
-        if (errno != EINTR) {
+    constexpr useconds_t PollUs = 20000;
+    const double deadline = monotonicSeconds() + EEPROM_LOCK_WAIT_SECONDS;
+    while (flock(fd, operation | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR) {
             eventlog("eeprom: can't lock %s: %s\n", path, std::strerror(errno));
             close(fd);
             return -1;
         }
+        if (monotonicSeconds() >= deadline) {
+            /* Named after the program that waited, whose user sees it. */
+            eventlog("%s: the EEPROM is busy: %s held for %d s\n", program_invocation_short_name, path,
+                     EEPROM_LOCK_WAIT_SECONDS);
+            close(fd);
+            return -1;
+        }
+        usleep(PollUs);
     }
     LockFd = fd;
     LockDepth = 1;
@@ -359,11 +404,23 @@ extern "C" int eeprom_read_partition_data(const char *device, const char *partit
 
 namespace {
 
+/* Logs a failure, or, when the caller collects failures (failure not
+ * null), keeps the first reason instead. */
+void noteFailure(std::string *failure, const std::string &reason, const char *format, const eeprom_device &d,
+                 const eeprom_partition &p)
+{
+    if (!failure)
+        eventlog(format, d.name, p.name);
+    else if (failure->empty())
+        *failure = reason;
+}
+
 /* Lifts the device's write protection, writes (after the device's own
  * erase, if any), makes the device finish and restores the protection. The
- * ending signals wait meanwhile. */
+ * ending signals wait meanwhile. Failures are logged, or collected in
+ * *failure when it is given. */
 bool writeUnprotected(eeprom_device &d, const eeprom_partition &p, const unsigned char *bytes, size_t length,
-                      WriteMode mode)
+                      WriteMode mode, std::string *failure)
 {
     bool written = true;
     const EndingSignalsHeld held;
@@ -372,21 +429,21 @@ bool writeUnprotected(eeprom_device &d, const eeprom_partition &p, const unsigne
         usleep(WriteEnableSettleUs);
     }
     if (d.erase && d.erase(d.fd, p.offset, p.size) < 0) {
-        eventlog("eeprom: erase failed for %s: %s\n", d.name, p.name);
+        noteFailure(failure, "device erase failed", "eeprom: erase failed for %s: %s\n", d, p);
         written = false;
-    } else if (!writeChunks(d, p, bytes, length, mode)) {
+    } else if (!writeChunks(d, p, bytes, length, mode, failure)) {
         written = false;
     }
     if (d.write_disable) {
         /* A read after the write makes the device finish it before the
          * protection comes back. */
         if (lseek(d.fd, p.offset, SEEK_SET) == static_cast<off_t>(-1)) {
-            eventlog("eeprom: seek after write failed for %s: %s\n", d.name, p.name);
+            noteFailure(failure, std::strerror(errno), "eeprom: seek after write failed for %s: %s\n", d, p);
             written = false;
         } else {
             unsigned char scratch;
             if (read(d.fd, &scratch, 1) < 0) {
-                eventlog("eeprom: read after write failed for %s: %s\n", d.name, p.name);
+                noteFailure(failure, std::strerror(errno), "eeprom: read after write failed for %s: %s\n", d, p);
                 written = false;
             }
         }
@@ -396,26 +453,74 @@ bool writeUnprotected(eeprom_device &d, const eeprom_partition &p, const unsigne
     return written;
 }
 
-int writePartition(const char *device, const char *partition, const void *data, size_t length, WriteMode mode)
+/* The checks made before anything is written: the partition, or null
+ * after a message. */
+eeprom_partition *writablePartition(const char *device, const char *partition, size_t length)
 {
     eeprom_partition *p = get_partition(device, partition);
     if (!p) {
         eventlog("eeprom: can't find partition %s\n", partition ? partition : "(null)");
-        return -1;
+        return nullptr;
     }
     eeprom_device *d = get_eeprom(device);
     if (d->read_only || p->read_only) {
         eventlog("eeprom: partition is read only %s: %s\n", d->name, p->name);
-        return -1;
+        return nullptr;
     }
     if (p->size < length) {
         eventlog("eeprom: not enough space on partition %s: %s\n", d->name, p->name);
-        return -1;
+        return nullptr;
     }
     if (d->fd < 0) {
         eventlog("eeprom: device %s not initialized", d->name);
-        return -1;
+        return nullptr;
     }
+    return p;
+}
+
+/* Whether the partition holds the image: a read that fails or differs is
+ * read once more (a transfer error on the way back says nothing about what
+ * the device holds). */
+bool readsBack(const eeprom_device &d, const eeprom_partition &p, const unsigned char *image, size_t length)
+{
+    std::vector<unsigned char> stored(length);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (readChunks(d.fd, p.offset, stored.data(), length) && std::memcmp(stored.data(), image, length) == 0)
+            return true;
+    }
+    return false;
+}
+
+/* Stores an image: up to `tries` writes, EEPROM_REPLACE_PAUSE_MS apart,
+ * until one reads back equal (whatever the write reported: what the device
+ * holds decides). The first failure met goes to *failure; *made counts the
+ * writes. */
+bool storeTrying(eeprom_device &d, const eeprom_partition &p, const unsigned char *image, size_t length,
+                 WriteMode mode, int tries, std::string &failure, int &made)
+{
+    for (made = 1; made <= tries; ++made) {
+        if (made > 1)
+            usleep(EEPROM_REPLACE_PAUSE_MS * 1000);
+        bool written = lseek(d.fd, p.offset, SEEK_SET) != static_cast<off_t>(-1);
+        if (!written && failure.empty())
+            failure = std::strerror(errno);
+        if (written)
+            written = writeUnprotected(d, p, image, length, mode, &failure);
+        if (readsBack(d, p, image, length))
+            return true;
+        if (written && failure.empty())
+            failure = "read back different";
+    }
+    made = tries;
+    return false;
+}
+
+int writePartition(const char *device, const char *partition, const void *data, size_t length, WriteMode mode)
+{
+    eeprom_partition *p = writablePartition(device, partition, length);
+    if (!p)
+        return -1;
+    eeprom_device *d = get_eeprom(device);
     if (eeprom_lock() != 0)
         return -1;
     if (lseek(d->fd, p->offset, SEEK_SET) == static_cast<off_t>(-1)) {
@@ -424,7 +529,7 @@ int writePartition(const char *device, const char *partition, const void *data, 
         return -1;
     }
 
-    int outcome = writeUnprotected(*d, *p, static_cast<const unsigned char *>(data), length, mode) ? 0 : -1;
+    int outcome = writeUnprotected(*d, *p, static_cast<const unsigned char *>(data), length, mode, nullptr) ? 0 : -1;
 
     /* The device may have dropped the data (write protection still on, a
      * failing part): only what reads back counts as written. */
@@ -439,6 +544,29 @@ int writePartition(const char *device, const char *partition, const void *data, 
     return outcome;
 }
 
+eeprom_replace_outcome replacePartition(eeprom_device &d, const eeprom_partition &p, const unsigned char *image,
+                                        size_t length, std::string &failure, int &tries)
+{
+    /* The image to put back should the new one not go in: read before
+     * anything is written (twice, should the first read fail). */
+    std::vector<unsigned char> old(p.size);
+    const bool haveOld = readChunks(d.fd, p.offset, old.data(), old.size()) ||
+                         readChunks(d.fd, p.offset, old.data(), old.size());
+    if (storeTrying(d, p, image, length, WriteMode::Whole, EEPROM_REPLACE_TRIES, failure, tries))
+        return EEPROM_REPLACE_STORED;
+    int made = 0;
+    std::string ignored;
+    if (haveOld &&
+        storeTrying(d, p, old.data(), old.size(), WriteMode::Whole, EEPROM_REPLACE_TRIES, ignored, made))
+        return EEPROM_REPLACE_OLD_KEPT;
+    /* Old and new bytes may be mixed now: hide them all (any part of the
+     * erased image written already hides every record). */
+    const std::vector<unsigned char> erased = erasedImage(p);
+    if (storeTrying(d, p, erased.data(), erased.size(), WriteMode::Continued, 1, ignored, made))
+        return EEPROM_REPLACE_ERASED;
+    return EEPROM_REPLACE_UNKNOWN;
+}
+
 } // namespace
 
 extern "C" int eeprom_write_partition_data(const char *device, const char *partition, const void *data, size_t length)
@@ -446,9 +574,25 @@ extern "C" int eeprom_write_partition_data(const char *device, const char *parti
     return writePartition(device, partition, data, length, WriteMode::Continued);
 }
 
-extern "C" int eeprom_replace_partition(const char *device, const char *partition, const void *data, size_t length)
+extern "C" int eeprom_replace_partition(const char *device, const char *partition, const void *data, size_t length,
+                                        struct eeprom_replace_report *report)
 {
-    return writePartition(device, partition, data, length, WriteMode::Whole);
+    eeprom_replace_report local{};
+    eeprom_replace_report &r = report ? *report : local;
+    r = {EEPROM_REPLACE_REFUSED, 0, {}};
+    eeprom_partition *p = writablePartition(device, partition, length);
+    if (!p || eeprom_lock() != 0)
+        return -1;
+    std::string failure;
+    {
+        /* No ending signal between a failed try and the repair. */
+        const EndingSignalsHeld held;
+        r.outcome = replacePartition(*get_eeprom(device), *p, static_cast<const unsigned char *>(data), length,
+                                     failure, r.tries);
+    }
+    eeprom_unlock();
+    std::snprintf(r.failure, sizeof r.failure, "%s", failure.c_str());
+    return r.outcome == EEPROM_REPLACE_STORED ? 0 : -1;
 }
 
 extern "C" int eeprom_erase_partition(const char *device, const char *partition)

@@ -12,7 +12,11 @@
  *
  * Writers of the store are serialised across processes by an exclusive lock
  * on a lock file (EEPROM_LOCK_FILE_DEFAULT, or the path in the environment
- * variable EEPROM_LOCK_FILE_ENV), whose folder is made when missing. Every
+ * variable EEPROM_LOCK_FILE_ENV), whose folder is made when missing. The
+ * file is never opened through a symbolic link and is used only when it is
+ * a regular file owned by the caller's user and writable by nobody else, so
+ * that no other user can hold it or point it elsewhere; a lock held by
+ * someone else is waited for at most EEPROM_LOCK_WAIT_SECONDS. Every
  * write takes it; callers that read, change and write back a partition hold
  * it across the whole sequence with eeprom_lock / eeprom_unlock. Readers that
  * must not see a partition in the middle of such a sequence take the same
@@ -32,8 +36,9 @@ extern "C" {
 #define EEPROM_FORMAT_DATA 1  /* plain data without record structure */
 #define EEPROM_FORMAT_ASCII 2 /* key=value records, see eeprom_ascii.h */
 
-#define EEPROM_LOCK_FILE_DEFAULT "/run/lock/eeprom.lock"
+#define EEPROM_LOCK_FILE_DEFAULT "/run/keyprom.lock"
 #define EEPROM_LOCK_FILE_ENV "EEPROM_LOCK_FILE"
+#define EEPROM_LOCK_WAIT_SECONDS 10
 
 struct eeprom_partition {
     const char *name;      /* none (NULL) ends a partition array */
@@ -107,17 +112,45 @@ int eeprom_read_partition_data(const char *device, const char *partition, void *
  */
 int eeprom_write_partition_data(const char *device, const char *partition, const void *data, size_t length);
 
+/* How eeprom_replace_partition ended. */
+enum eeprom_replace_outcome {
+    EEPROM_REPLACE_STORED = 0,   /* the new image is stored and read back equal */
+    EEPROM_REPLACE_OLD_KEPT = 1, /* it could not be stored; the old image is back */
+    EEPROM_REPLACE_ERASED = 2,   /* neither could be stored; the partition is erased */
+    EEPROM_REPLACE_UNKNOWN = 3,  /* not even the erase could be stored */
+    EEPROM_REPLACE_REFUSED = 4   /* nothing written (no such partition, read-only, too long, not
+                                    initialised, no lock), after the store's message */
+};
+
+#define EEPROM_REPLACE_TRIES 3      /* writes of the new image, and then of the old one */
+#define EEPROM_REPLACE_PAUSE_MS 50  /* between two tries */
+
+struct eeprom_replace_report {
+    enum eeprom_replace_outcome outcome;
+    int tries;           /* writes of the new image made */
+    char failure[96];    /* the first failure met ("Input/output error", "short write, 7 of 256
+                            bytes", "read back different"), empty when there was none */
+};
+
 /*
- * As eeprom_write_partition_data, for an image that must never be seen
- * mixed with the one it replaces: each page-sized chunk (the whole of a
+ * Replaces the partition's content with an image that must never be seen
+ * mixed with the one it replaces. Under the writer lock the current image
+ * is read first; then each page-sized chunk of the new one (the whole of a
  * partition up to a page) goes to the device in one write() call, which the
  * kernel's EEPROM driver completes whatever signals arrive, so a killed
- * caller leaves the old image or the new one. A write that fails or moves
- * less than its chunk is not continued: the partition is erased (as by
- * eeprom_erase_partition), since old and new bytes mixed could read as a
- * wrong record, and the result is -1.
+ * caller leaves the old image or the new one. A write counts only when the
+ * partition reads back equal (a failing or different read-back is read
+ * once more). A write that fails, falls short or does not read back is
+ * tried again, EEPROM_REPLACE_TRIES times in all, EEPROM_REPLACE_PAUSE_MS
+ * apart; then the old image is written back the same way, and only when
+ * that cannot be stored either is the partition erased (old and new bytes
+ * mixed could read as a wrong record). SIGTERM, SIGINT and SIGHUP wait for
+ * the whole sequence. Prints only the messages of a refusal: the report
+ * says what happened, for the caller to tell. 0 when the new image is
+ * stored, else -1.
  */
-int eeprom_replace_partition(const char *device, const char *partition, const void *data, size_t length);
+int eeprom_replace_partition(const char *device, const char *partition, const void *data, size_t length,
+                             struct eeprom_replace_report *report);
 
 /* Fills the partition with 0xFF (an ASCII partition starts with a NUL:
  * an empty record list). 0 on success, -1 on failure. */
@@ -129,7 +162,10 @@ int eeprom_erase_partition(const char *device, const char *partition);
  * that no writer holds it meanwhile. Calls nest within a process; the lock
  * is released by the outermost unlock. A write lock is not granted inside a
  * shared one. The lock calls return 0, or -1 after a message when the lock
- * file cannot be opened or locked, or the write lock is refused.
+ * file cannot be opened or locked, is refused (a link, not a regular file,
+ * another user's, writable by others), is held by someone else for
+ * EEPROM_LOCK_WAIT_SECONDS ("<program>: the EEPROM is busy: <path> held for
+ * 10 s"), or the write lock is refused.
  */
 int eeprom_lock(void);
 int eeprom_lock_shared(void);

@@ -12,7 +12,10 @@
  * cannot be stored is refused before the EEPROM is touched, so the key held
  * there stays as it was. "set" replaces the partition with one write of its
  * whole image (the record, its NUL, 0xFF fill), so that a kill leaves the
- * old key or the new one, never none and never a mixture.
+ * old key or the new one, never none and never a mixture. A write that does
+ * not go in is tried again, then the old image is written back; only when
+ * neither can be stored is the partition erased. Each outcome has its own
+ * message; a key stored only by a later try is status 0 with a warning.
  */
 #include "platform/udev/eeprom/eeprom.h"
 #include "platform/udev/eeprom/eeprom_ascii.h"
@@ -139,7 +142,30 @@ int setKey(int verbose)
         std::fflush(stdout);
         std::fprintf(stderr, "Writing %zu bytes to eeprom\n", line.length);
     }
-    return eeprom_replace_partition(device, KeyPartition, image.data(), image.size()) == 0 ? 0 : 1;
+    eeprom_replace_report report{};
+    eeprom_replace_partition(device, KeyPartition, image.data(), image.size(), &report);
+    const char *what = nullptr;
+    switch (report.outcome) {
+    case EEPROM_REPLACE_STORED:
+        if (report.failure[0] != '\0')
+            std::fprintf(stderr, "eeprom: partition %s: %s: write failed (%s); the new key is stored (try %d of %d)\n",
+                         device, KeyPartition, report.failure, report.tries, EEPROM_REPLACE_TRIES);
+        return 0;
+    case EEPROM_REPLACE_OLD_KEPT:
+        what = "the old key is kept";
+        break;
+    case EEPROM_REPLACE_ERASED:
+        what = "the partition could not be restored and was erased";
+        break;
+    case EEPROM_REPLACE_UNKNOWN:
+        what = "the partition content is unknown";
+        break;
+    case EEPROM_REPLACE_REFUSED:
+        return 1; /* the store said why */
+    }
+    std::fprintf(stderr, "eeprom: partition %s: %s: write failed (%s); %s\n", device, KeyPartition, report.failure,
+                 what);
+    return 1;
 }
 
 int getKey(int verbose)

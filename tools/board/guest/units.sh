@@ -11,6 +11,9 @@
 . /board/lib.sh
 . /board/install.sh
 
+# node_exporter's textfile folder, as on a fleet device: both daemons keep
+# their figures there (which the purge takes away).
+mkdir -p /var/lib/prometheus/node-exporter
 files before
 install_packages
 handlers
@@ -128,6 +131,7 @@ daemons() {
     cat /proc/[0-9]*/comm 2>/dev/null | grep -x -e kmsgwatch -e selfcheckrun >$OUT/$1
 }
 daemons purge.processes-before
+ls /var/lib/prometheus/node-exporter >$OUT/purge.prom-before
 capture purge apt-get purge -y --autoremove $(cat $OUT/packages)
 # Removing a package stops its running daemon.
 daemons purge.processes

@@ -1,6 +1,8 @@
 // kmsgwatch for the end-to-end tests of the restart path: the same program,
 // but every pause of N seconds lasts N milliseconds. Only ever started inside
 // a private PID namespace, where the restart request ends the namespace.
+// The handlers' time limit (-T) and the grace before SIGKILL stay in real
+// seconds.
 #include "functional/apps/kmsgwatch/kmsgwatch.h"
 
 #include <ctime>
@@ -18,5 +20,6 @@ void sleepMilliseconds(unsigned count)
 int main(int argc, char **argv)
 {
     kmsgwatch::SleepSeconds = sleepMilliseconds;
+    kmsgwatch::MillisecondsPerPauseSecond = 1;
     return kmsgwatch_main(argc, argv);
 }

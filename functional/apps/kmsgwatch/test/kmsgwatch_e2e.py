@@ -56,9 +56,7 @@ def setup():
     nsutil.overlay("/usr/bin", scratch, "usr-bin")
     nsutil.overlay("/usr/sbin", scratch, "usr-sbin")
     nsutil.tmpfs("/run")
-    fake_reboot = f"#!/bin/sh\necho \"reboot|$#|$*\" >> {scratch}/reboot.log\nexit 1\n"
-    for d in ("/usr/bin", "/usr/sbin"):
-        nsutil.write_script(os.path.join(d, "reboot"), fake_reboot)
+    install_reboot("exit 1")
     # Never go on unless every reboot the watcher could find is the fake.
     for d in PATH.split(":"):
         p = os.path.join(d, "reboot")
@@ -71,6 +69,11 @@ def setup():
     os.mkdir(os.path.join(scratch, "decoy"))
     nsutil.write_script(os.path.join(scratch, "decoy", "reboot"),
                         f"#!/bin/sh\necho decoy >> {scratch}/reboot.log\nexit 1\n")
+
+
+def install_reboot(end):
+    for d in ("/usr/bin", "/usr/sbin"):
+        nsutil.write_script(os.path.join(d, "reboot"), f"#!/bin/sh\necho \"reboot|$#|$*\" >> {scratch}/reboot.log\n{end}\n")
 
 
 def install_handler(name):
@@ -100,10 +103,12 @@ def standin(name, records):
     """A stand-in record device: one NUL-padded READ_SIZE block per record."""
     path = os.path.join(scratch, name)
     with open(path, "wb") as f:
-        for r in records:
+        for i, r in enumerate(records):
             data = r.encode() if isinstance(r, str) else r
             assert len(data) <= READ_SIZE
-            f.write(data + b"\0" * (READ_SIZE - len(data)))
+            f.seek(i * READ_SIZE)  # the padding is a hole: a long stand-in takes no room
+            f.write(data)
+        f.truncate(len(records) * READ_SIZE)
     return path
 
 
@@ -173,6 +178,9 @@ def test_command_line():
     os.mkfifo(fifo)
     r = run(["-f", fifo, "-t", "x"])
     t.equal((r.returncode, r.stderr), (1, "kmsgwatch: seek(): Illegal seek\n"), "unseekable device")
+    r = run(["-T", "0", "-t", "x", "-f", missing])
+    t.equal((r.returncode, r.stderr), (1, "kmsgwatch: -T: not a number of seconds from 1 to 86400: 0\n"),
+            "handler time limit 0 refused")
 
 
 def test_start_guard():
@@ -231,7 +239,8 @@ def test_rules_on_standin():
         # continuation, which looks like a record of its own.
         "6,10,19,-;" + "y" * (READ_SIZE - 10),
         "3,11,20,-;avc: denied injected by a continuation\n",
-        "3,12,21,-;Out of memory: Killed process 42 (e2e)\n",
+        # (The continuation is not a record: no sequence number is missing.)
+        "3,11,21,-;Out of memory: Killed process 42 (e2e)\n",
     ]
     log = KernelLog()
     r = run(["-O", "-f", standin("rules.kmsg", records)])
@@ -429,6 +438,105 @@ def test_restart_paths():
             r.returncode)
 
 
+def test_child_time_limits():
+    """A handler that never ends (it ignores SIGTERM and leaves a child of its
+    own behind) is stopped at the -T limit, and the oops after it still
+    restarts the unit; a reboot command that never returns is stopped at the
+    end of the pause, and the restart request follows."""
+    reset()
+    child_pid = os.path.join(scratch, "avc-child.pid")
+    nsutil.write_script("/usr/bin/kmsgwatch-avc",
+                        f"#!/bin/sh\ntrap '' TERM\nsleep 1000 &\necho $! > {child_pid}\n"
+                        f"echo \"$0|$#\" >> {scratch}/handlers.log\nwait\n")
+    # The oops handler tells whether the avc handler's child still runs.
+    nsutil.write_script("/usr/bin/kmsgwatch-oops",
+                        f"#!/bin/sh\nstate=$(sed 's/.*) //' /proc/$(cat {child_pid})/stat 2>/dev/null | cut -c1)\n"
+                        f"echo \"$0|${{state:-gone}}\" >> {scratch}/handlers.log\n")
+    try:
+        log = KernelLog()
+        started = time.monotonic()
+        r = run_nested(["-T", "2", "-f", standin("hang.kmsg", ["6,1,1,-;avc: denied hangs\n",
+                                                               "3,2,2,-;Internal error: Oops: 17 [#1]\n"])],
+                       timeout=10)
+        took = time.monotonic() - started
+        notes = log.texts()
+        t.equal(r.stderr, "kmsgwatch: Got AVC violation: avc: denied hangs\n"
+                "kmsgwatch: handler /bin/kmsgwatch-avc timed out after 2 s\n"
+                "kmsgwatch: Got oops\nkmsgwatch: reboot unit\n", "hanging handler: stopped, oops acted on")
+        t.check(handlers()[1:] in (["/bin/kmsgwatch-oops|Z"], ["/bin/kmsgwatch-oops|gone"]),
+                "the handler's own child stopped with it", handlers())
+        t.check(note("avc", "continue to watch log") in notes, "note after the timeout", notes)
+        t.check(took >= 4, "SIGKILL only after the 2 s grace", took)
+    except subprocess.TimeoutExpired:
+        t.check(False, "hanging handler: no restart within 10 s")
+    finally:
+        install_handler("avc")
+        install_handler("oops")
+
+    reset()
+    install_reboot("exec sleep 1000")
+    try:
+        r = run_nested(["-f", standin("oom-hang.kmsg", ["3,1,1,-;Out of memory: Killed process 1\n"])],
+                       timeout=10)
+        t.equal(r.stderr, "kmsgwatch: Process out of memory\nkmsgwatch: reboot unit\n"
+                "kmsgwatch: reboot timed out after 60 s\nkmsgwatch: soft reboot failed\n",
+                "hanging reboot command: stopped after the pause")
+        t.equal(nsutil.read_text(os.path.join(scratch, "reboot.log")), "reboot|0|\n", "reboot command ran")
+        t.check(r.returncode in (-signal.SIGHUP, 128 + signal.SIGHUP), "restart request reached", r.returncode)
+    except subprocess.TimeoutExpired:
+        t.check(False, "hanging reboot command: no restart request within 10 s")
+    finally:
+        install_reboot("exit 1")
+
+
+def test_storm():
+    """10,000 AVC denials, 300 records lost in between, then an oops: a few
+    avc reports, the rest counted; the oops acted on at once."""
+    reset()
+    nsutil.write_script("/usr/bin/kmsgwatch-oops",
+                        f"#!/bin/sh\ndate +%s.%N > {scratch}/oops-time\necho \"$0|$#\" >> {scratch}/handlers.log\n")
+    records = [f"6,{i + (300 if i > 5000 else 0)},{i},-;audit: avc: denied {{ read }} storm {i}\n"
+               for i in range(1, 10001)]
+    records.append("3,10301,10301,-;Internal error: Oops: 17 [#1]\n")
+    # On a tmpfs of its own: a long stand-in on the disk of a loaded machine
+    # took many seconds to remove.
+    os.makedirs(os.path.join(scratch, "storm"), exist_ok=True)
+    nsutil.tmpfs(os.path.join(scratch, "storm"))
+    source = standin("storm/storm.kmsg", records)
+    log = KernelLog()
+    proc = subprocess.Popen(["unshare", "--kill-child", "--pid", "--fork", "--mount-proc"] + emulator +
+                            [args.fastclock, "-f", source], stderr=subprocess.PIPE, text=True,
+                            env={"PATH": PATH})
+    oops_read = None
+    err = []
+    try:
+        for line in proc.stderr:  # ends with the namespace
+            err.append(line)
+            if line == "kmsgwatch: Got oops\n":
+                oops_read = time.time()
+    finally:
+        proc.kill()
+        proc.wait()
+        install_handler("oops")
+    nsutil.umount(os.path.join(scratch, "storm"))
+    notes = log.texts()
+    avc_runs = handlers().count("/bin/kmsgwatch-avc|0")
+    held = [line for line in err if "were not handed to the handler" in line]
+    t.check(0 < avc_runs <= 20, "storm: a few avc handler runs", avc_runs)
+    t.equal(notes.count(note("avc", "continue to watch log")), avc_runs, "storm: one note per handler run")
+    if avc_runs == 10:
+        t.equal(held, ["kmsgwatch: 9990 avc incidents in 10 s were not handed to the handler (rate limit)\n"],
+                "storm: the summary line")
+    t.equal(avc_runs + sum(int(line.split()[1]) for line in held), 10000, "storm: every avc counted")
+    t.check("kmsgwatch: 300 kernel log records lost (overwritten before they were read)\n" in err and
+            nsutil.read_text("/run/metrics/kmsg_lost") == "300\n", "storm: the lost records line and count")
+    oops_acted = nsutil.read_text(os.path.join(scratch, "oops-time"))
+    t.check(oops_read is not None and oops_acted is not None and float(oops_acted) - oops_read < 1,
+            "storm: the oops acted on within 1 s of being read", (oops_read, oops_acted))
+    t.check(note("oops", "reboot unit") in notes and err[-1:] == ["kmsgwatch: reboot unit\n"],
+            "storm: the oops restarts the unit", err[-3:])
+
+
 def main():
     global args, emulator, scratch
     parser = argparse.ArgumentParser()
@@ -442,7 +550,7 @@ def main():
     setup()
     for test in (test_command_line, test_start_guard, test_default_device, test_rules_on_standin,
                  test_handler_link_start_guard, test_missing_handler, test_log_file_fallback,
-                 test_restart_paths):
+                 test_restart_paths, test_child_time_limits, test_storm):
         print(f"--- {test.__name__}", flush=True)
         test()
     t.finish()

@@ -398,8 +398,8 @@ def test_reader_never_sees_partial_document():
 
 
 def test_lost_output_is_never_published():
-    """The result file system fills up while a test prints; the test then
-    frees the space again before it ends, so only the lost pieces of its
+    """The result file system is full when a test's output is written; a
+    later test frees the space again, so only the lost pieces of that
     output were not written. That document must not be published."""
     small = "/run/small"
     os.makedirs(small, exist_ok=True)
@@ -411,17 +411,14 @@ def test_lost_output_is_never_published():
         result = os.path.join(small, "result.xml")
         with open(result, "w") as f:
             f.write("previous document\n")
-        # Prints 48 KiB, waits until the runner has read all of it (and so
-        # has tried to write it), then frees the space and ends.
-        reset({"filler-freed": (
-            "#!/usr/bin/env python3\n"
-            "import array, fcntl, os, termios, time\n"
-            "os.write(1, (b'<x>' + b'y' * 1020 + b'</x>\\n') * 48)\n"
-            "left = array.array('i', [1])\n"
-            "while left[0]:\n"
-            "    time.sleep(0.01)\n"
-            "    fcntl.ioctl(1, termios.FIONREAD, left)\n"
-            f"os.remove({filler!r})\n", 0o755)})
+        # The first program prints 48 KiB (the runner writes it when it
+        # ends); the second then frees the space.
+        reset({"p1": ("", 0o755), "p2": ("", 0o755)})
+        first, second = os.listdir(TESTDIR)  # their order stays as long as they do
+        for name, body in ((first, "#!/bin/sh\nfor i in $(seq 1 48); do printf '<x>%01020d</x>\\n' 0; done\n"),
+                           (second, f"#!/bin/sh\nrm {filler}\n")):
+            with open(os.path.join(TESTDIR, name), "w") as f:
+                f.write(body)
         # The pause is long enough for the marker to stop the runner before
         # a second run, which would succeed.
         runner = Runner(["-i", "0", "-s", "2", "-f", result])
@@ -434,6 +431,68 @@ def test_lost_output_is_never_published():
             "selfcheckrun: Writing tempfile failed: No space left on device\n"
             "selfcheckrun: Failed to run tests\n"), "write failure reported", runner.stderr())
         t.equal(sorted(os.listdir(small)), ["result.xml"], "temporary file deleted")
+    finally:
+        nsutil.umount(small)
+
+
+def test_time_limit():
+    """A test program that never ends is ended at the time limit (its group
+    SIGTERMed): the document comes on time, with the other programs' output
+    and the whole lines the stuck one printed."""
+    reset({"a-stuck": ("#!/bin/sh\necho '<before/>'\nprintf '<cut'\nexec sleep 1000\n", 0o755),
+           "b-other": ("#!/bin/sh\necho '<other/>'\n", 0o755)})
+    started = time.time()
+    runner = Runner(["-i", "0", "-s", "1", "-T", "3"])
+    runner.wait_until(lambda: os.path.exists(RESULT), seconds=6)
+    waited = time.time() - started
+    t.check(waited < 6, "a document within 6 s", f"{waited:.1f} s")
+    t.equal(runner.stop_with_marker(), 0, "status 0")
+    outputs = {"a-stuck": "<before/>\n", "b-other": "<other/>\n"}
+    t.equal(nsutil.read_text(RESULT), "<tests>\n" + "".join(outputs[n] for n in os.listdir(TESTDIR)) + "</tests>\n",
+            "the other program's output and the stuck one's whole lines")
+    err = runner.stderr() or ""
+    messages = syslog_messages()
+    for line in (f"selfcheckrun: {TESTDIR}/a-stuck timed out after 3 s", f"selfcheckrun: Failed to run {TESTDIR}/a-stuck"):
+        t.check(line + "\n" in err, f"message {line!r}", err)
+        t.check(any(m.endswith(" selfcheckrun: " + line) for m in messages), f"system log {line!r}", messages)
+
+
+def test_output_limit():
+    """`yes` as a test program: cut at the output limit, the run completes,
+    and the result's file system never holds more than the old document and
+    the new one (the output is never gathered there)."""
+    small = "/run/limited"
+    os.makedirs(small, exist_ok=True)
+    nsutil.mount("-t", "tmpfs", "-o", "size=16m", "tmpfs", small)
+    try:
+        result = os.path.join(small, "result.xml")
+        old = "<tests>\n" + "<old/>\n" * 20000 + "</tests>\n"
+        with open(result, "w") as f:
+            f.write(old)
+        reset({"a-yes": ("#!/bin/sh\nexec yes\n", 0o755), "b-other": ("#!/bin/sh\necho '<other/>'\n", 0o755)})
+        outputs = {"a-yes": "y\n" * 524288, "b-other": "<other/>\n"}
+        expected = "<tests>\n" + "".join(outputs[n] for n in os.listdir(TESTDIR)) + "</tests>\n"
+
+        def used():
+            info = os.statvfs(small)
+            return (info.f_blocks - info.f_bfree) * info.f_frsize
+
+        base = used() - len(old)
+        peak = 0
+        runner = Runner(["-i", "0", "-s", "2", "-f", result])
+        deadline = time.time() + 30
+        while time.time() < deadline and nsutil.read_text(result) == old:
+            peak = max(peak, used())
+            time.sleep(0.002)
+        t.equal(runner.stop_with_marker(), 0, "status 0")
+        text = nsutil.read_text(result)
+        t.check(text == expected, "the document holds the output up to the limit and the rest",
+                f"{len(text or '')} characters")
+        bound = base + len(old) + len(expected) + 64 * 1024
+        t.check(peak <= bound, "the file system never held more than the old and the new document",
+                f"peak {peak}, bound {bound}")
+        line = f"selfcheckrun: {TESTDIR}/a-yes printed more than 1048576 bytes; the rest was dropped\n"
+        t.check(line in (runner.stderr() or ""), "the cut is reported", runner.stderr())
     finally:
         nsutil.umount(small)
 
@@ -452,7 +511,7 @@ def main():
                  test_missing_directory, test_marker_during_pause, test_comma_path, test_ending_signals,
                  test_reader_never_sees_partial_document, test_lost_output_is_never_published,
                  test_full_var_log_keeps_the_old_copy, test_killed_runs_leave_nothing_behind,
-                 test_programs_others_can_change_are_not_run_as_root):
+                 test_programs_others_can_change_are_not_run_as_root, test_time_limit, test_output_limit):
         print(f"--- {test.__name__}", flush=True)
         test()
     t.finish()

@@ -166,6 +166,23 @@ ssize_t fail(int error)
     return -1;
 }
 
+/* The number of bytes after which a write of count bytes fails (EIO), or
+ * count when it goes through. */
+size_t failingAfter(size_t count)
+{
+    static int failed = 0;
+    const char *spec = std::getenv("FAKE_SYSFS_WRITE_EIO");
+    if (!spec)
+        return count;
+    char *end = nullptr;
+    const unsigned long bytes = std::strtoul(spec, &end, 10);
+    const long times = *end == ':' ? std::atol(end + 1) : -1;
+    if (count <= bytes || (times >= 0 && failed >= times))
+        return count;
+    ++failed;
+    return bytes;
+}
+
 } // namespace
 
 extern "C" ssize_t write(int fd, const void *buffer, size_t count)
@@ -232,8 +249,14 @@ extern "C" ssize_t write(int fd, const void *buffer, size_t count)
     const int line = protectingLine(path);
     if (line >= 0) {
         count = partial(count);
+        const size_t stored = failingAfter(count);
         const std::string state = lineState(line);
         logWrite(path, std::to_string(count), state);
+        if (stored < count) {
+            if (state == "out,0" && stored > 0 && realWrite()(fd, buffer, stored) < 0)
+                return -1;
+            return fail(EIO);
+        }
         if (state != "out,0")
             return static_cast<ssize_t>(count); /* protected: nothing is stored */
     }
@@ -243,8 +266,13 @@ extern "C" ssize_t write(int fd, const void *buffer, size_t count)
 extern "C" ssize_t read(int fd, void *buffer, size_t count)
 {
     static auto real = reinterpret_cast<ssize_t (*)(int, void *, size_t)>(dlsym(RTLD_NEXT, "read"));
-    if (enabled() && std::getenv("FAKE_SYSFS_CHUNK") && protectingLine(fdPath(fd)) >= 0)
+    static long reads = 0;
+    const char *failing = std::getenv("FAKE_SYSFS_READ_EIO");
+    if (enabled() && (std::getenv("FAKE_SYSFS_CHUNK") || failing) && protectingLine(fdPath(fd)) >= 0) {
+        if (failing && ++reads == std::atol(failing))
+            return fail(EIO);
         count = partial(count);
+    }
     return real(fd, buffer, count);
 }
 

@@ -13,6 +13,7 @@ import argparse
 import fcntl
 import os
 import random
+import re
 import shlex
 import signal
 import subprocess
@@ -91,6 +92,33 @@ class CommandLineTest(KeypromCase):
         self.assertEqual((code, err), (1, "fgets(): Success\n" + NO_VALUE))
 
 
+class LockTest(KeypromCase):
+    """The lock as another user sees it: needs no platform, the lock is
+    taken before any EEPROM access."""
+    with_platform = False
+
+    def test_held_lock_ends_the_wait_after_10_s(self):
+        if os.geteuid() != 0:
+            self.skipTest("needs root to run keyprom as another user")
+        folder = os.path.join(self.tmp.name, "user")
+        os.mkdir(folder)
+        os.chown(folder, 65534, 65534)
+        os.chmod(self.tmp.name, 0o755)
+        lock = os.path.join(folder, "keyprom.lock")
+        with open(lock, "w") as held:
+            os.chown(lock, 65534, 65534)
+            fcntl.flock(held, fcntl.LOCK_EX)
+            self.extra_env["EEPROM_LOCK_FILE"] = lock
+            user = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+            started = time.monotonic()
+            done = subprocess.run(user + LAUNCHER.command(None, [ARGS.keyprom, "get"]), capture_output=True,
+                                  env=self.environment(), timeout=30)
+            waited = time.monotonic() - started
+        self.assertEqual((done.returncode, done.stdout, done.stderr.decode()),
+                         (1, b"", "keyprom: the EEPROM is busy: %s held for 10 s\n" % lock))
+        self.assertLess(waited, 11)
+
+
 class KeyTest(KeypromCase):
     @classmethod
     def setUpClass(cls):
@@ -129,8 +157,8 @@ class KeyTest(KeypromCase):
     def test_partial_transfers(self):
         """A driver that moves 7 bytes per call: reads are continued; a set's
         write that falls short is not (a kill before its end would leave old
-        and new bytes mixed), the partition is erased instead; a delete is
-        continued (any part of it already hides the key)."""
+        and new bytes mixed): after its tries the old image is written back;
+        a delete is continued (any part of it already hides the key)."""
         value = bytes(range(0x41, 0x5b)) * 9
         record = b"key=" + value + b"\n\x00"
         self.platform.set_key_partition(record + b"\xff" * (256 - len(record)))
@@ -138,9 +166,9 @@ class KeyTest(KeypromCase):
         self.assertEqual(self.get(), (0, value, ""))
         code, out, err = self.run_keyprom("set", stdin=b"other\n")
         self.assertEqual((code, out), (1, b""))
-        self.assertEqual(err, "eeprom: short write for crypto: fskey (7 of 256 bytes)\n"
-                              "eeprom: partition crypto: fskey erased after the incomplete write\n")
-        self.assertEqual(self.platform.key_partition(), ERASED)
+        self.assertEqual(err, "eeprom: partition crypto: fskey: write failed (short write, 7 of 256 bytes); "
+                              "the old key is kept\n")
+        self.assertEqual(self.get(), (0, value, ""))
         self.assert_gpio_released()
         self.platform.set_key_partition(record)
         self.assertEqual(self.run_keyprom("delete"), (0, b"", ""))
@@ -239,11 +267,72 @@ class KeyTest(KeypromCase):
         os.unlink(self.platform.path(GPIO_CLASS + "/export"))
         code, out, err = self.run_keyprom("set", stdin=b"other\n")
         self.assertEqual((code, out), (1, b""))
-        self.assertEqual(err, "eeprom: verify after write failed for crypto: fskey\n")
+        self.assertEqual(err, "eeprom: partition crypto: fskey: write failed (read back different); "
+                              "the old key is kept\n")
         self.assertEqual(self.platform.read(CRYPTO), kept)
         code, out, err = self.run_keyprom("delete")
         self.assertEqual(code, 1)
         self.assertEqual(self.platform.read(CRYPTO), kept)
+
+    def test_eeprom_errors_never_lose_the_key(self):
+        """A part that fails with EIO after its first 128-byte page: once, a
+        later try stores the new key (status 0, a warning); for good, the
+        old key is written back (status 1). Never a mixed record, never no
+        key; a read-back that fails once is read again."""
+        stored = re.compile(r"eeprom: partition crypto: fskey: write failed \(Input/output error\); "
+                            r"the new key is stored \(try [12] of 3\)\n\Z")
+        lost = []
+        self.extra_env["FAKE_SYSFS_WRITE_EIO"] = "128:1"
+        for trial in range(20):
+            value = (b"%02d" % trial) * (100 if trial % 2 else 3)  # 200 and 6 bytes
+            code, out, err = self.run_keyprom("set", stdin=value + b"\n")
+            if code != 0 or not stored.match(err) or self.get() != (0, value, ""):
+                lost.append((trial, code, err, self.get()))
+        self.assertEqual(lost, [])
+        kept = b"k" * 200
+        self.extra_env.pop("FAKE_SYSFS_WRITE_EIO")
+        for old, new in ((kept, b"n" * 200), (b"kept", b"n" * 200), (kept, b"new")):
+            with self.subTest(old=len(old), new=len(new)):
+                self.store(old + b"\n")
+                self.extra_env["FAKE_SYSFS_WRITE_EIO"] = "128"
+                code, out, err = self.run_keyprom("set", stdin=new + b"\n")
+                self.extra_env.pop("FAKE_SYSFS_WRITE_EIO")
+                self.assertEqual((code, err), (1, "eeprom: partition crypto: fskey: write failed "
+                                                  "(Input/output error); the old key is kept\n"))
+                self.assertEqual(self.get(), (0, old, ""))
+        # Reads: 1 the old image, 2 the byte that ends the write, 3 the check.
+        self.extra_env["FAKE_SYSFS_READ_EIO"] = "3"
+        self.assertEqual(self.run_keyprom("set", stdin=b"checked\n"), (0, b"", ""))
+        self.assertEqual(self.get(), (0, b"checked", ""))
+
+    def test_lock_of_someone_else_is_refused(self):
+        """Run as root, keyprom never uses a lock path that another user
+        could have prepared: a link (never followed, nothing created through
+        it), another user's file, one others may write, a FIFO."""
+        self.store(b"kept\n")
+        target = os.path.join(self.tmp.name, "made-through-link")
+        cases = {"link": "it is a symbolic link", "foreign": "owned by another user",
+                 "writable": "writable by group or others", "fifo": "not a regular file"}
+        for name, why in cases.items():
+            with self.subTest(name):
+                lock = os.path.join(self.tmp.name, name + ".lock")
+                if name == "link":
+                    os.symlink(target, lock)
+                elif name == "fifo":
+                    os.mkfifo(lock, 0o600)
+                else:
+                    with open(lock, "w"):
+                        pass
+                    os.chmod(lock, 0o622 if name == "writable" else 0o600)
+                    if name == "foreign":
+                        os.chown(lock, 65534, 65534)
+                self.extra_env["EEPROM_LOCK_FILE"] = lock
+                for command, stdin in (("set", b"other\n"), ("get", b""), ("delete", b"")):
+                    self.assertEqual(self.run_keyprom(command, stdin=stdin),
+                                     (1, b"", "eeprom: lock %s refused: %s\n" % (lock, why)))
+                self.assertFalse(os.path.lexists(target))
+        self.extra_env.pop("EEPROM_LOCK_FILE")
+        self.assertEqual(self.get(), (0, b"kept", ""))
 
     def test_sets_wait_for_readers_and_gets_for_writers(self):
         self.store(b"first\n")
