@@ -27,10 +27,11 @@ host_pkgs=(
   dpkg-dev file lintian man-db systemd
   debhelper bash-completion crossbuild-essential-armhf
   debootstrap debian-archive-keyring e2fsprogs
+  pybind11-dev python3-dev python3-pytest python3-soundfile
 )
 arm_pkgs=(libudev-dev:armhf libunwind-dev:armhf libsystemd-dev:armhf libc6:armhf libstdc++6:armhf
           libsndfile1-dev:armhf libasound2-dev:armhf libfftw3-dev:armhf libcpp-httplib-dev:armhf
-          libne10-dev:armhf pkg-config:armhf)
+          libne10-dev:armhf pkg-config:armhf libpython3-dev:armhf)
 
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
