@@ -28,10 +28,18 @@ host_pkgs=(
   debhelper bash-completion crossbuild-essential-armhf
   debootstrap debian-archive-keyring e2fsprogs
   pybind11-dev python3-dev python3-pytest python3-soundfile
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+  gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
 )
 arm_pkgs=(libudev-dev:armhf libunwind-dev:armhf libsystemd-dev:armhf libc6:armhf libstdc++6:armhf
           libsndfile1-dev:armhf libasound2-dev:armhf libfftw3-dev:armhf libcpp-httplib-dev:armhf
-          libne10-dev:armhf pkg-config:armhf libpython3-dev:armhf)
+          libne10-dev:armhf pkg-config:armhf libpython3-dev:armhf
+          libgstreamer1.0-dev:armhf libgstreamer-plugins-base1.0-0:armhf)
+# GStreamer's check library (GstHarness) is in libgstreamer1.0-dev. Debian 12's
+# libgstreamer-plugins-base1.0-dev is not co-installable across architectures
+# (installing the :armhf one removes the host's): the device build takes its
+# headers from the host's package and links the :armhf libraries
+# (functional/audio/voxaim/gstreamer/CMakeLists.txt).
 
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
