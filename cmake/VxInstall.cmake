@@ -16,7 +16,7 @@
 #       every program (packaging/test/options_documented_test.py).
 #   vx_packaged(target ...)
 #       targets whose outputs are installed: the target `packaged` builds them
-#       all (and nothing else), enough for `cmake --install` and CPack.
+#       all (and nothing else), enough for `cmake --install` and the Debian packages.
 #
 #   VX_INSTALL_TESTSDIR  folder of installed test programs
 #   VX_SYSTEMD_UNITDIR   systemd system units
@@ -27,9 +27,11 @@
 # (packaging/CMakeLists.txt).
 
 # GNUInstallDirs picks Debian's multiarch library folder for native builds
-# only; the cross build to the device needs it as much.
+# only; the cross build to the device needs it as much. A folder given on the
+# command line (as debhelper does) is kept: set() would make a relative one
+# absolute, in the build folder.
 if(CMAKE_CROSSCOMPILING AND CMAKE_LIBRARY_ARCHITECTURE AND CMAKE_INSTALL_PREFIX MATCHES "^/usr/?$"
-   AND EXISTS /etc/debian_version)
+   AND EXISTS /etc/debian_version AND NOT DEFINED CACHE{CMAKE_INSTALL_LIBDIR})
   set(CMAKE_INSTALL_LIBDIR lib/${CMAKE_LIBRARY_ARCHITECTURE} CACHE PATH "Object code libraries (lib)")
 endif()
 include(GNUInstallDirs)

@@ -7,6 +7,9 @@
 # are not installed: the board tests download and unpack them into the build
 # tree (tools/board/parts.py). The board's Debian image is made with
 # debootstrap (first stage on the host, second on the board) and mke2fs.
+# The Debian packages are built with dpkg-buildpackage and debhelper (the
+# build dependencies of packaging/debian/control, :armhf ones for the cross
+# build with crossbuild-essential-armhf and the armhf pkg-config wrapper).
 set -euo pipefail
 
 host_pkgs=(
@@ -22,6 +25,7 @@ host_pkgs=(
   g++-arm-linux-gnueabihf qemu-user libglib2.0-dev
   qemu-system-arm device-tree-compiler binutils
   dpkg-dev file lintian man-db systemd
+  debhelper dh-python bash-completion crossbuild-essential-armhf
   debootstrap debian-archive-keyring e2fsprogs
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
@@ -29,7 +33,7 @@ host_pkgs=(
 )
 arm_pkgs=(libudev-dev:armhf libunwind-dev:armhf libsystemd-dev:armhf libc6:armhf libstdc++6:armhf
           libsndfile1-dev:armhf libasound2-dev:armhf libfftw3-dev:armhf libcpp-httplib-dev:armhf
-          libne10-dev:armhf libpython3.11-dev:armhf
+          libne10-dev:armhf pkg-config:armhf libpython3-dev:armhf
           libgstreamer1.0-dev:armhf libgstreamer-plugins-base1.0-0:armhf)
 # GStreamer's check library (GstHarness) is in libgstreamer1.0-dev. Debian 12's
 # libgstreamer-plugins-base1.0-dev is not co-installable across architectures

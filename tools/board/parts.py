@@ -113,6 +113,12 @@ def _deb_depends(deb):
     return names
 
 
+def deb_version(version):
+    """A version as apt-get download names its file: an epoch's colon as %3a
+    (libcap2_1%3a2.66-4_armhf.deb)."""
+    return version.replace(":", "%3a")
+
+
 def dependencies(debs, cache):
     """Every armhf package that the packages `debs` need, directly or not
     (Depends and Pre-Depends), downloaded into `cache` (once per version):
@@ -131,7 +137,7 @@ def dependencies(debs, cache):
     os.makedirs(cache, exist_ok=True)
     files, missing = [], []
     for package in closure:
-        name, version = package.split(":")[0], versions[package].split(":")[-1]
+        name, version = package.split(":")[0], deb_version(versions[package])
         found = glob.glob(os.path.join(cache, "%s_%s_*.deb" % (name, version)))
         if found:
             files.append(found[0])
@@ -144,7 +150,7 @@ def dependencies(debs, cache):
             subprocess.run(["apt-get", "update", "-qq"], check=True)
             subprocess.run(command, cwd=cache, check=True)
         for package in missing:
-            name, version = package.split(":")[0], versions[package].split(":")[-1]
+            name, version = package.split(":")[0], deb_version(versions[package])
             found = glob.glob(os.path.join(cache, "%s_%s_*.deb" % (name, version)))
             if not found:
                 raise RuntimeError("apt-get download left no %s %s in %s" % (package, version, cache))

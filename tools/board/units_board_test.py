@@ -42,6 +42,8 @@ class Units(BoardTest):
         # corestack's libunwind is not in the image: apt took it from the
         # board's package folder, as a dependency of platform-tools.
         self.assertEqual(status.get("libunwind8:armhf", status.get("libunwind8")), "ii")
+        self.assertEqual(self.lines("units.installed"), ["kmsgwatch.service disabled inactive",
+                                                         "selfcheckrun.service disabled inactive"])
         self.assertEqual(self.run_result("enable")[0], 0)
 
     def test_every_rule_at_its_level_through_the_unit(self):
@@ -130,6 +132,9 @@ class Units(BoardTest):
     def test_purge_leaves_nothing_of_ours(self):
         rc, out, err = self.run_result("purge")
         self.assertEqual(rc, 0, out + err)
+        # The watcher ran up to the purge, and the purge stopped it.
+        self.assertEqual((self.lines("purge.processes-before"), self.lines("purge.processes")), (["kmsgwatch"], []))
+        self.assertEqual(self.lines("purge.prom-before"), ["kmsgwatch.prom", "selfcheckrun.prom"])
         before, after = set(self.lines("before.files")), set(self.lines("after.files"))
         ours = set(self.lines("installed.paths"))
         new = after - before

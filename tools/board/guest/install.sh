@@ -24,6 +24,10 @@ install_packages() {
         dpkg -L "$package" >>$OUT/installed.paths
     done
     dpkg-query -W -f '${Package} ${Version} ${db:Status-Abbrev}\n' >$OUT/dpkg.list
+    # Installing neither enables nor starts a unit: that is the operator's.
+    for unit in kmsgwatch.service selfcheckrun.service; do
+        echo "$unit $(systemctl is-enabled $unit) $(systemctl is-active $unit)" >>$OUT/units.installed
+    done
 }
 
 # handlers: /bin/kmsgwatch-<incident> for every incident, each noting its

@@ -11,6 +11,9 @@
 . /board/lib.sh
 . /board/install.sh
 
+# node_exporter's textfile folder, as on a fleet device: both daemons keep
+# their figures there (which the purge takes away).
+mkdir -p /var/lib/prometheus/node-exporter
 files before
 install_packages
 handlers
@@ -123,6 +126,14 @@ step "apt-get purge"
 # What the platform put in place (handlers, tests, the marker and the
 # example handler's logs) goes first: it is not the packages'.
 rm -rf /bin/kmsgwatch-* /etc/selfcheckrun.d/* /tmp/install-wait /tmp/core.sh /var/log/kmsgwatch
+# daemons NAME: the running kmsgwatch and selfcheckrun processes, as NAME.
+daemons() {
+    cat /proc/[0-9]*/comm 2>/dev/null | grep -x -e kmsgwatch -e selfcheckrun >$OUT/$1
+}
+daemons purge.processes-before
+ls /var/lib/prometheus/node-exporter >$OUT/purge.prom-before
 capture purge apt-get purge -y --autoremove $(cat $OUT/packages)
+# Removing a package stops its running daemon.
+daemons purge.processes
 files after
 finish
