@@ -1,8 +1,8 @@
 // voxaim_replay: runs a recording through the engine and prints the engine's
 // answer for every frame as CSV on standard output.
 //
-//   voxaim_replay [-q] [--map N:FILE]... [--serve [ADDR:]PORT [--speed X]] <recording>
-//   voxaim_replay --type <variant> [-q] [--flags FILE] [--map N:FILE]...
+//   voxaim_replay [-q] [--format csv|jsonl] [--map N:FILE]... [--serve [ADDR:]PORT [--speed X]] <recording>
+//   voxaim_replay --type <variant> [-q] [--format csv|jsonl] [--flags FILE] [--map N:FILE]...
 //                 [--serve [ADDR:]PORT [--speed X]] <sound file>
 //
 // Without --type the file is a raw-input recording from the field: the engine
@@ -15,7 +15,8 @@
 // those of a series of frames (tools_common/search_map.h); it may be given
 // several times. --serve shows the frames in the live view (live/live_view.h)
 // at the recording's pace, one frame per 42.67 ms, or X times that with
-// --speed X.
+// --speed X. --format jsonl prints JSON lines instead of the CSV
+// (tools_common/result_csv.h).
 //
 // Problems with the input are reported on standard error with exit status 1;
 // lines already printed for the frames before a damaged one stay valid.
@@ -50,8 +51,9 @@ namespace {
 using namespace voxaim::tools;
 
 constexpr Tool kTool{"voxaim_replay",
-                     "usage: voxaim_replay [-q] [--map N:FILE]... [--serve [ADDR:]PORT [--speed X]] <recording>\n"
-                     "       voxaim_replay --type <variant> [-q] [--flags FILE] [--map N:FILE]...\n"
+                     "usage: voxaim_replay [-q] [--format csv|jsonl] [--map N:FILE]... [--serve [ADDR:]PORT [--speed X]]\n"
+                     "                     <recording>\n"
+                     "       voxaim_replay --type <variant> [-q] [--format csv|jsonl] [--flags FILE] [--map N:FILE]...\n"
                      "                     [--serve [ADDR:]PORT [--speed X]] <sound file>"};
 
 // The engine for one variant, destroyed on every way out.
@@ -70,6 +72,7 @@ struct Options {
     std::optional<voxaim::live::Endpoint> serve;
     double speed = 0.0; // 0: not given (1 with --serve)
     bool quiet = false; // -q: no progress line nor summary
+    ResultFormat output = ResultFormat::Csv; // --format
     const char *input = nullptr;
 };
 
@@ -93,6 +96,7 @@ constexpr ToolOption<Options> kOptions[] = {{.name = "type", .take = takeVariant
                                             {.name = "map", .take = takeMap},
                                             {.name = "serve", .take = voxaim::live::takeServe<Options>},
                                             {.name = "speed", .take = takeSpeed},
+                                            {.name = "format", .take = takeResultFormat<Options>},
                                             {.letter = 'q', .flag = &Options::quiet}};
 
 // On a terminal (standard error), one line rewritten at most 10 times a
@@ -226,8 +230,8 @@ private:
 
 // Replays every frame of `input`, counting them in `index`; the message of
 // the problem that stopped it early, or empty.
-std::string replayFrames(Input &input, const Options &options, voxaim::live::LiveView &live, Progress &progress,
-                         uint64_t &index)
+std::string replayFrames(Input &input, const Options &options, const ResultPrinter &printer,
+                         voxaim::live::LiveView &live, Progress &progress, uint64_t &index)
 {
     // With --serve, frame n is shown n frame periods (at --speed) after the first.
     const std::chrono::duration<double> period(VOXAIM_FRAME_LENGTH / 48000.0 /
@@ -244,7 +248,7 @@ std::string replayFrames(Input &input, const Options &options, voxaim::live::Liv
             return std::string(options.input) + ": frame " + std::to_string(index) + ": sample not finite";
         VoxaimResult result{};
         voxaim_calculate(frame.samples.data(), frame.bitsPerSample, frame.inputFlags, &result);
-        printCsvLine(stdout, index, result);
+        printer.line(stdout, index, result);
         progress.frame(index, result);
         for (const MapRequest &map : options.maps) {
             std::string error;
@@ -288,10 +292,11 @@ int replay(const Options &options)
     voxaim::live::LiveView live;
     if (!live.start(kTool.program, options.serve, input.variant().name, input.variant().type, options.input))
         return failure(kTool, live.error());
-    printCsvHeader(stdout);
+    const ResultPrinter printer(options.output);
+    printer.header(stdout);
     uint64_t index = 0;
     Progress progress(options.quiet, input.frameCount(options.input));
-    const std::string error = replayFrames(input, options, live, progress, index);
+    const std::string error = replayFrames(input, options, printer, live, progress, index);
     live.finish(index);
     progress.summary();
     if (!error.empty())

@@ -8,6 +8,7 @@ file crashes the program.
 usage: voxaim_replay_soundfile_test.py --emulator "<prefix>" <voxaim_replay> <voxaim_render>
 """
 import argparse
+import json
 import array
 import csv
 import statistics
@@ -80,6 +81,29 @@ class SoundFiles(unittest.TestCase):
                     r = run(REPLAY, "--type", variant, path(name))
                     self.assertEqual((r.returncode, r.stderr), (0, ""))
                     self.assertEqual(r.stdout, expected)
+
+    def test_json_lines_are_the_csv(self):
+        # Field for field, numbers as the same text; feyla has no elevation grid.
+        for variant in ("tovak", "feyla"):
+            with self.subTest(variant=variant):
+                name = "json_%s.wav" % variant
+                render(variant, name, frames=8)
+                csv_lines = run(REPLAY, "--type", variant, path(name)).stdout.splitlines()
+                r = run(REPLAY, "--type", variant, "--format", "jsonl", path(name))
+                self.assertEqual((r.returncode, r.stderr), (0, ""))
+                header = csv_lines[0].split(",")
+                objects = [json.loads(line, parse_float=str, parse_int=str) for line in r.stdout.splitlines()]
+                self.assertEqual(len(objects), len(csv_lines) - 1)
+                for line, obj in zip(csv_lines[1:], objects):
+                    self.assertEqual(list(obj), header)
+                    row = dict(zip(header, line.split(",")))
+                    expected = {k: row[k] for k in ("frame", "azimuth", "elevation", "range", "quality")}
+                    expected["flags"] = str(int(row["flags"], 16))
+                    expected.update({k: row[k] == "1" for k in header[6:]})
+                    if variant == "feyla":
+                        expected["elevation"] = None
+                    self.assertEqual(obj, expected)
+                self.assertTrue(any(obj["VOXAIM_OUT_TIME_DOMAIN_ANSWER"] for obj in objects))
 
     def test_float_scale_is_that_of_other_tools(self):
         # sox finds the same peaks in the float file (full scale 1.0) as in the
