@@ -40,6 +40,7 @@
 #include "functional/audio/voxaim/tools_common/command_line.h"
 #include "functional/audio/voxaim/tools_common/flags_file.h"
 #include "functional/audio/voxaim/tools_common/frames.h"
+#include "functional/audio/voxaim/tools_common/progress.h"
 #include "functional/audio/voxaim/tools_common/recording.h"
 #include "functional/audio/voxaim/tools_common/result_csv.h"
 #include "functional/audio/voxaim/tools_common/search_map.h"
@@ -98,55 +99,6 @@ constexpr ToolOption<Options> kOptions[] = {{.name = "type", .take = takeVariant
                                             {.name = "speed", .take = takeSpeed},
                                             {.name = "format", .take = takeResultFormat<Options>},
                                             {.letter = 'q', .flag = &Options::quiet}};
-
-// On a terminal (standard error), one line rewritten at most 10 times a
-// second while the frames are replayed, and a summary at the end.
-class Progress {
-public:
-    Progress(bool quiet, uint64_t total) : shown_(!quiet && isatty(STDERR_FILENO) == 1), total_(total) {}
-
-    void frame(uint64_t index, const VoxaimResult &result)
-    {
-        if (!shown_)
-            return;
-        qualities_.push_back(result.quality);
-        voiced_ += voxaim_getFlag(VOXAIM_OUT_VOICE_ACTIVITY, result.flags);
-        const auto now = Clock::now();
-        if (now - lastShown_ < std::chrono::milliseconds(100))
-            return;
-        lastShown_ = now;
-        const double elapsed = std::chrono::duration<double>(now - started_).count();
-        std::fprintf(stderr, "\rvoxaim_replay: frame %llu of %llu, %.1f s, %.1fx real time\033[K",
-                     static_cast<unsigned long long>(index + 1), static_cast<unsigned long long>(total_), elapsed,
-                     elapsed > 0 ? (index + 1) * kFrameSeconds / elapsed : 0.0);
-    }
-
-    void summary()
-    {
-        if (!shown_)
-            return;
-        const std::size_t frames = qualities_.size();
-        double median = 0;
-        if (frames > 0) {
-            std::nth_element(qualities_.begin(), qualities_.begin() + frames / 2, qualities_.end());
-            median = qualities_[frames / 2];
-        }
-        std::fprintf(stderr, "\rvoxaim_replay: %zu frames, %.1f s of input in %.1f s, voice activity in %.0f%% of "
-                             "frames, median quality %.3f\033[K\n",
-                     frames, frames * kFrameSeconds,
-                     std::chrono::duration<double>(Clock::now() - started_).count(),
-                     frames > 0 ? 100.0 * static_cast<double>(voiced_) / static_cast<double>(frames) : 0.0, median);
-    }
-
-private:
-    using Clock = std::chrono::steady_clock;
-    static constexpr double kFrameSeconds = VOXAIM_FRAME_LENGTH / 48000.0;
-    bool shown_;
-    uint64_t total_;
-    uint64_t voiced_ = 0;
-    std::vector<float> qualities_;
-    Clock::time_point started_ = Clock::now(), lastShown_{};
-};
 
 // One frame for the engine, from either kind of input.
 class Input {
@@ -295,7 +247,7 @@ int replay(const Options &options)
     const ResultPrinter printer(options.output);
     printer.header(stdout);
     uint64_t index = 0;
-    Progress progress(options.quiet, input.frameCount(options.input));
+    Progress progress(kTool.program, options.quiet, input.frameCount(options.input));
     const std::string error = replayFrames(input, options, printer, live, progress, index);
     live.finish(index);
     progress.summary();
