@@ -42,7 +42,8 @@ using voxaim::capture::CapturePcm;
 using voxaim::capture::kPeriodFrames;
 
 constexpr Tool kTool{"voxaim_capture", "usage: voxaim_capture --type <variant> [-D device] [-f S32_LE|S24_LE|S16_LE]\n"
-                                       "                      [-w FILE] [-n frames] [--format csv|jsonl] [--serve [ADDR:]PORT]"};
+                                       "                      [-w FILE] [-n frames] [--format csv|jsonl]\n"
+                                       "                      [--serve [ADDR:]PORT]"};
 
 volatile sig_atomic_t StopRequested = 0;
 

@@ -1,5 +1,5 @@
 // voxaim_replay: runs a recording through the engine and prints the engine's
-// answer for every frame as CSV on standard output.
+// answer for every frame as CSV (or JSON lines) on standard output.
 //
 //   voxaim_replay [-q] [--format csv|jsonl] [--map N:FILE]... [--serve [ADDR:]PORT [--speed X]] <recording>
 //   voxaim_replay --type <variant> [-q] [--format csv|jsonl] [--flags FILE] [--map N:FILE]...
@@ -52,10 +52,10 @@ namespace {
 using namespace voxaim::tools;
 
 constexpr Tool kTool{"voxaim_replay",
-                     "usage: voxaim_replay [-q] [--format csv|jsonl] [--map N:FILE]... [--serve [ADDR:]PORT [--speed X]]\n"
-                     "                     <recording>\n"
-                     "       voxaim_replay --type <variant> [-q] [--format csv|jsonl] [--flags FILE] [--map N:FILE]...\n"
-                     "                     [--serve [ADDR:]PORT [--speed X]] <sound file>"};
+                     "usage: voxaim_replay [-q] [--format csv|jsonl] [--map N:FILE]...\n"
+                     "                     [--serve [ADDR:]PORT [--speed X]] <recording>\n"
+                     "       voxaim_replay --type <variant> [-q] [--format csv|jsonl] [--flags FILE]\n"
+                     "                     [--map N:FILE]... [--serve [ADDR:]PORT [--speed X]] <sound file>"};
 
 // The engine for one variant, destroyed on every way out.
 class EngineSession {

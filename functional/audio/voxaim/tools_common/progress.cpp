@@ -44,7 +44,8 @@ void Progress::summary()
     }
     std::fprintf(stderr, "\r%s: %zu frames, %.1f s of input in %.1f s, voice activity in %.0f%% of "
                          "frames, median quality %.3f\033[K\n",
-                 program_, frames, frames * kFrameSeconds, std::chrono::duration<double>(Clock::now() - started_).count(),
+                 program_, frames, frames * kFrameSeconds,
+                 std::chrono::duration<double>(Clock::now() - started_).count(),
                  frames > 0 ? 100.0 * static_cast<double>(voiced_) / static_cast<double>(frames) : 0.0, median);
 }
 

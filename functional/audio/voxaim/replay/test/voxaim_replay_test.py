@@ -25,10 +25,10 @@ FRAMES = 6   # frame 1 is passed as 16-bit samples; noise hold in frame 2, far e
 HEADER = ("frame,azimuth,elevation,range,quality,flags,VOXAIM_OUT_VOICE_ACTIVITY,"
           "VOXAIM_OUT_TIME_DOMAIN_ANSWER,VOXAIM_OUT_SOUND_ACTIVITY,VOXAIM_OUT_FAR_END_ACTIVITY,"
           "VOXAIM_OUT_NOISE_HOLD,VOXAIM_OUT_ULTRASOUND_DISTORTION,VOXAIM_OUT_PANEL_UPRIGHT")
-USAGE = ("usage: voxaim_replay [-q] [--format csv|jsonl] [--map N:FILE]... [--serve [ADDR:]PORT [--speed X]]\n"
-         "                     <recording>\n"
-         "       voxaim_replay --type <variant> [-q] [--format csv|jsonl] [--flags FILE] [--map N:FILE]...\n"
-         "                     [--serve [ADDR:]PORT [--speed X]] <sound file>\n")
+USAGE = ("usage: voxaim_replay [-q] [--format csv|jsonl] [--map N:FILE]...\n"
+         "                     [--serve [ADDR:]PORT [--speed X]] <recording>\n"
+         "       voxaim_replay --type <variant> [-q] [--format csv|jsonl] [--flags FILE]\n"
+         "                     [--map N:FILE]... [--serve [ADDR:]PORT [--speed X]] <sound file>\n")
 SAMPLES = 2048
 
 
