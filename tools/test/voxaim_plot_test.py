@@ -42,6 +42,17 @@ def png_size(name):
     return struct.unpack(">II", head[16:24])
 
 
+def load_plot():
+    """voxaim-plot as a module, and pyplot."""
+    loader = importlib.machinery.SourceFileLoader("voxaim_plot", PLOT)
+    plot = importlib.util.module_from_spec(importlib.util.spec_from_loader("voxaim_plot", loader))
+    loader.exec_module(plot)
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+    return plot, plt
+
+
 class Plot(unittest.TestCase):
     def plot(self, csv, png):
         r = run([PLOT, path(csv), "-o", path(png)])
@@ -75,14 +86,10 @@ class Plot(unittest.TestCase):
             f.write(r.stdout)
         self.assertEqual(run([PLOT, "--truth", path("truth.json"), path("t.csv")]).returncode, 0)
 
-        loader = importlib.machinery.SourceFileLoader("voxaim_plot", PLOT)
-        plot = importlib.util.module_from_spec(importlib.util.spec_from_loader("voxaim_plot", loader))
-        loader.exec_module(plot)
-        import matplotlib
-        matplotlib.use("Agg")
-        import matplotlib.pyplot as plt
+        plot, plt = load_plot()
         header, body = plot.read_csv(path("t.csv"))
-        figure = plot.plot_replay(plt, path("t.csv"), header, body, None, plot.read_truth(path("truth.json")))
+        figure = plot.plot_replay(plt, path("t.csv"), *plot.replay_data(path("t.csv"), header, body), None,
+                                  plot.read_truth(path("truth.json")))
         gaps = [float(row[4]) == 0 for row in body]
         self.assertEqual(gaps[:5], [True] * 4 + [False])   # no correlation before frame 4
         for axis, name, rendered in zip(figure.axes, ("azimuth", "elevation", "range"), (-20, 5, 1.5)):
@@ -91,6 +98,34 @@ class Plot(unittest.TestCase):
                 self.assertEqual([math.isnan(y) for y in estimate.get_ydata()], gaps)
                 self.assertEqual((list(truth.get_xdata()), list(truth.get_ydata())),
                                  ([0, 8 * 2048 / 48000], [rendered] * 2))
+
+    def test_json_lines_and_no_elevation_grid(self):
+        # JSON lines plot as their CSV does; feyla's elevation (null there) is
+        # not drawn, neither estimate nor rendered line.
+        plot, plt = load_plot()
+        for variant in ("tovak", "feyla"):
+            with self.subTest(variant):
+                r = run(EMULATOR + [RENDER, "--type", variant, "-e", "10", "-n", "8", "--truth", path("j.json"),
+                                    path("j.wav")])
+                self.assertEqual(r.returncode, 0, r.stderr)
+                with open(path("j.csv"), "w") as f:
+                    f.write(r.stdout)
+                r = run(EMULATOR + [REPLAY, "--type", variant, "--format", "jsonl", path("j.wav")])
+                with open(path("j.jsonl"), "w") as f:
+                    f.write(r.stdout)
+                if variant == "feyla":   # a file starting with "{" is taken for JSON lines
+                    self.assertEqual(self.plot("j.jsonl", "j.png"), (1000, 900))
+                truth = plot.read_truth(path("j.json"))
+                header, body = plot.read_csv(path("j.csv"))
+                from_csv = plot.plot_replay(plt, "j", *plot.replay_data("j", header, body), None, truth)
+                from_json = plot.plot_replay(plt, "j", *plot.read_jsonl(path("j.jsonl")), None, truth)
+                for n, (a, b) in enumerate(zip(from_csv.axes, from_json.axes)):
+                    if variant == "feyla" and n == 1:
+                        self.assertEqual((len(a.lines), len(b.lines)), (2, 0))
+                        continue
+                    self.assertEqual([list(map(str, line.get_ydata())) for line in a.lines],
+                                     [list(map(str, line.get_ydata())) for line in b.lines])
+                plt.close("all")
 
     def test_unreadable_csv(self):
         header = "frame,azimuth,elevation,range,quality,flags,VOXAIM_OUT_VOICE_ACTIVITY\n"

@@ -11,7 +11,7 @@ pkg_check_modules(SNDFILE REQUIRED IMPORTED_TARGET sndfile)
 add_library(voxaim_tools_common STATIC
             ${TOOLS_COMMON}/command_line.cpp ${TOOLS_COMMON}/variants.cpp ${TOOLS_COMMON}/result_csv.cpp
             ${TOOLS_COMMON}/frames.cpp ${TOOLS_COMMON}/sound_file.cpp ${TOOLS_COMMON}/recording.cpp
-            ${TOOLS_COMMON}/flags_file.cpp ${TOOLS_COMMON}/search_map.cpp)
+            ${TOOLS_COMMON}/flags_file.cpp ${TOOLS_COMMON}/search_map.cpp ${TOOLS_COMMON}/progress.cpp)
 target_link_libraries(voxaim_tools_common PUBLIC voxaim PkgConfig::SNDFILE PRIVATE vx_version)
 
 vx_add_gtests_in_folder(voxaim_tools_common ${TOOLS_COMMON} LIBS voxaim_tools_common)

@@ -2,7 +2,7 @@
 // its answer for every frame as the replay's CSV, as the frames arrive.
 //
 //   voxaim_capture --type <variant> [-D device] [-f S32_LE|S24_LE|S16_LE]
-//                  [-w FILE] [-n frames] [--serve [ADDR:]PORT]
+//                  [-w FILE] [-n frames] [--format csv|jsonl] [--serve [ADDR:]PORT]
 //
 // The device is opened at 48000 Hz with the variant's channel count (channel
 // i is microphone i) and 2048-frame periods, in the given sample format or
@@ -13,7 +13,8 @@
 // after the frame in progress is dropped, with the WAV file complete.
 // Overruns are recovered, counted and reported on standard error. --serve
 // shows every frame in the live view (live_server.h) as it is captured; a
-// slow viewer loses frames, the capture none.
+// slow viewer loses frames, the capture none. --format jsonl prints JSON
+// lines instead of the CSV (tools_common/result_csv.h).
 #include <signal.h>
 
 #include <cerrno>
@@ -41,7 +42,8 @@ using voxaim::capture::CapturePcm;
 using voxaim::capture::kPeriodFrames;
 
 constexpr Tool kTool{"voxaim_capture", "usage: voxaim_capture --type <variant> [-D device] [-f S32_LE|S24_LE|S16_LE]\n"
-                                       "                      [-w FILE] [-n frames] [--serve [ADDR:]PORT]"};
+                                       "                      [-w FILE] [-n frames] [--format csv|jsonl]\n"
+                                       "                      [--serve [ADDR:]PORT]"};
 
 volatile sig_atomic_t StopRequested = 0;
 
@@ -54,6 +56,7 @@ struct Options {
     const char *wav = nullptr;
     uint64_t frames = 0; // 0: until stopped
     std::optional<voxaim::live::Endpoint> serve;
+    ResultFormat output = ResultFormat::Csv; // --format
 };
 
 // Without SA_RESTART, so that a blocking read returns at once.
@@ -84,6 +87,7 @@ constexpr ToolOption<Options> kOptions[] = {{.name = "type", .take = takeVariant
                                             {.letter = 'f', .take = takeFormat},
                                             {.letter = 'w', .text = &Options::wav},
                                             {.letter = 'n', .take = takeFrames},
+                                            {.name = "format", .take = takeResultFormat<Options>},
                                             {.name = "serve", .take = voxaim::live::takeServe<Options>}};
 
 Problem takeOperands(std::span<const char *const> operands, Options &options)
@@ -123,7 +127,8 @@ int capture(const Options &options)
     const std::size_t samples = static_cast<std::size_t>(channels) * kPeriodFrames;
     std::vector<int32_t> interleaved(samples);
     std::vector<float> frame(samples);
-    printCsvHeader(stdout);
+    const ResultPrinter printer(options.output);
+    printer.header(stdout);
     std::fflush(stdout);
     uint64_t index = 0;
     for (; options.frames == 0 || index < options.frames; ++index) {
@@ -137,7 +142,7 @@ int capture(const Options &options)
         deinterleaveIntegers(interleaved, channels, pcm.bits(), frame);
         VoxaimResult result{};
         voxaim_calculate(frame.data(), pcm.bits(), 0, &result);
-        printCsvLine(stdout, index, result);
+        printer.line(stdout, index, result);
         if (std::fflush(stdout) != 0)
             return failure(kTool, std::string("write error on standard output: ") + std::strerror(errno));
         live.publish(index, result);

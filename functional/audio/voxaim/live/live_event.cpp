@@ -170,8 +170,12 @@ std::string helloJson(std::string_view program, std::string_view variant, uint32
 std::string frameJson(uint64_t frame, const VoxaimResult &result)
 {
     std::string json = "{\"frame\":" + std::to_string(frame);
+    // A variant without an elevation grid estimates no elevation: null, as
+    // for a value that is not finite.
+    const float elevation =
+        tools::engineEstimatesElevation() ? result.elevation : std::numeric_limits<float>::quiet_NaN();
     const std::pair<const char *, float> values[] = {{"azimuth", result.azimuth},
-                                                     {"elevation", result.elevation},
+                                                     {"elevation", elevation},
                                                      {"range", result.range},
                                                      {"quality", result.quality}};
     for (const auto &[name, value] : values) {

@@ -10,8 +10,9 @@
 //
 // The numbers of a frame are the CSV line's (result_csv.h): the same frame
 // index, the four floats with the same 9 significant digits (the text the CSV
-// prints; a float that is not finite becomes null) and the flag word as a
-// decimal number. "map" holds each search grid the variant searches
+// prints; a float that is not finite becomes null, and so does the elevation
+// of a variant without an elevation grid, which estimates none) and the flag
+// word as a decimal number. "map" holds each search grid the variant searches
 // ("elevation": azimuth x elevation, "range": azimuth x range) reduced to
 // blocks of kColumnStep azimuths x the grid's row step: one byte per block,
 // the largest power of its cells scaled from the grid's smallest ("lo") to its

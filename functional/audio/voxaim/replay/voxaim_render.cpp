@@ -4,7 +4,7 @@
 //   voxaim_render --type <variant> [-a azimuth] [-e elevation] [-r range]
 //                 [--clip speech|noise|FILE] [-n frames] [-s 16|24|32|float]
 //                 [--noise white|FILE --snr DB] [--delay whole|fractional]
-//                 [--extensible] [--record RAW] [--truth FILE] <out.wav|out.flac>
+//                 [--extensible] [--record RAW] [--truth FILE] [-q] <out.wav|out.flac>
 //
 // The test signal generator renders each frame (degrees, metres; defaults
 // 30, 10, 2; 20 frames of speech). The file holds it as 16-, 24- or 32-bit
@@ -17,6 +17,9 @@
 // position as a small JSON document for voxaim-plot --truth:
 //
 //   {"variant":"tovak","clip":"speech","azimuth":30,"elevation":10,"range":2,"frames":20}
+//
+// On a terminal, standard error shows the render's progress and a summary
+// at the end (tools_common/progress.h); -q silences them.
 //
 // Every output file is written to a temporary file beside it and takes its
 // path only when all of them are complete: a failed run leaves none.
@@ -44,6 +47,7 @@
 #include "functional/audio/voxaim/tools_common/command_line.h"
 #include "functional/audio/voxaim/tools_common/file.h"
 #include "functional/audio/voxaim/tools_common/frames.h"
+#include "functional/audio/voxaim/tools_common/progress.h"
 #include "functional/audio/voxaim/tools_common/result_csv.h"
 #include "functional/audio/voxaim/tools_common/sound_file.h"
 #include "functional/audio/voxaim/tools_common/variants.h"
@@ -60,7 +64,7 @@ constexpr Tool kTool{"voxaim_render",
                      "                     [--clip speech|noise|FILE] [-n frames] [-s 16|24|32|float]\n"
                      "                     [--noise white|FILE --snr DB] [--delay whole|fractional]\n"
                      "                     [--extensible] [--record RAW]\n"
-                     "                     [--truth FILE] <out.wav|out.flac>"};
+                     "                     [--truth FILE] [-q] <out.wav|out.flac>"};
 
 struct Options {
     const VariantInfo *variant = nullptr;
@@ -77,6 +81,7 @@ struct Options {
     const char *record = nullptr;
     const char *truth = nullptr;
     const char *output = nullptr;
+    bool quiet = false; // -q: no progress line nor summary
     std::string texts[3] = {"30", "10", "2"}; // -a, -e, -r as given, for messages
 };
 
@@ -151,6 +156,7 @@ constexpr ToolOption<Options> kOptions[] = {
     {.name = "noise", .text = &Options::noise},
     {.name = "snr", .take = takeSnr},
     {.name = "delay", .take = takeDelay},
+    {.letter = 'q', .flag = &Options::quiet},
 };
 
 // The output files, each written to its temporary file until commit() puts
@@ -567,6 +573,7 @@ int render(const Options &given)
     std::vector<float> noisy(options.noise != nullptr ? samples : 0);
 
     printCsvHeader(stdout);
+    Progress progress(kTool.program, options.quiet, options.frames);
     for (uint64_t f = 0; f < options.frames; ++f) {
         const float *rendered = nextFrame(*source);
         if (options.noise != nullptr) {
@@ -594,7 +601,9 @@ int render(const Options &given)
         VoxaimResult result{};
         voxaim_calculate(frame.data(), width, 0, &result);
         printCsvLine(stdout, f, result);
+        progress.frame(f, result);
     }
+    progress.summary();
     voxaim_record_stop();
     if (!file.close())
         return failure(kTool, file.error());

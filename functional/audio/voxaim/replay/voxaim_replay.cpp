@@ -1,8 +1,8 @@
 // voxaim_replay: runs a recording through the engine and prints the engine's
-// answer for every frame as CSV on standard output.
+// answer for every frame as CSV (or JSON lines) on standard output.
 //
-//   voxaim_replay [-q] [--map N:FILE]... [--serve [ADDR:]PORT [--speed X]] <recording>
-//   voxaim_replay --type <variant> [-q] [--flags FILE] [--map N:FILE]...
+//   voxaim_replay [-q] [--format csv|jsonl] [--map N:FILE]... [--serve [ADDR:]PORT [--speed X]] <recording>
+//   voxaim_replay --type <variant> [-q] [--format csv|jsonl] [--flags FILE] [--map N:FILE]...
 //                 [--serve [ADDR:]PORT [--speed X]] <sound file>
 //
 // Without --type the file is a raw-input recording from the field: the engine
@@ -15,7 +15,8 @@
 // those of a series of frames (tools_common/search_map.h); it may be given
 // several times. --serve shows the frames in the live view (live/live_view.h)
 // at the recording's pace, one frame per 42.67 ms, or X times that with
-// --speed X.
+// --speed X. --format jsonl prints JSON lines instead of the CSV
+// (tools_common/result_csv.h).
 //
 // Problems with the input are reported on standard error with exit status 1;
 // lines already printed for the frames before a damaged one stay valid.
@@ -39,6 +40,7 @@
 #include "functional/audio/voxaim/tools_common/command_line.h"
 #include "functional/audio/voxaim/tools_common/flags_file.h"
 #include "functional/audio/voxaim/tools_common/frames.h"
+#include "functional/audio/voxaim/tools_common/progress.h"
 #include "functional/audio/voxaim/tools_common/recording.h"
 #include "functional/audio/voxaim/tools_common/result_csv.h"
 #include "functional/audio/voxaim/tools_common/search_map.h"
@@ -50,9 +52,10 @@ namespace {
 using namespace voxaim::tools;
 
 constexpr Tool kTool{"voxaim_replay",
-                     "usage: voxaim_replay [-q] [--map N:FILE]... [--serve [ADDR:]PORT [--speed X]] <recording>\n"
-                     "       voxaim_replay --type <variant> [-q] [--flags FILE] [--map N:FILE]...\n"
-                     "                     [--serve [ADDR:]PORT [--speed X]] <sound file>"};
+                     "usage: voxaim_replay [-q] [--format csv|jsonl] [--map N:FILE]...\n"
+                     "                     [--serve [ADDR:]PORT [--speed X]] <recording>\n"
+                     "       voxaim_replay --type <variant> [-q] [--format csv|jsonl] [--flags FILE]\n"
+                     "                     [--map N:FILE]... [--serve [ADDR:]PORT [--speed X]] <sound file>"};
 
 // The engine for one variant, destroyed on every way out.
 class EngineSession {
@@ -70,6 +73,7 @@ struct Options {
     std::optional<voxaim::live::Endpoint> serve;
     double speed = 0.0; // 0: not given (1 with --serve)
     bool quiet = false; // -q: no progress line nor summary
+    ResultFormat output = ResultFormat::Csv; // --format
     const char *input = nullptr;
 };
 
@@ -93,56 +97,8 @@ constexpr ToolOption<Options> kOptions[] = {{.name = "type", .take = takeVariant
                                             {.name = "map", .take = takeMap},
                                             {.name = "serve", .take = voxaim::live::takeServe<Options>},
                                             {.name = "speed", .take = takeSpeed},
+                                            {.name = "format", .take = takeResultFormat<Options>},
                                             {.letter = 'q', .flag = &Options::quiet}};
-
-// On a terminal (standard error), one line rewritten at most 10 times a
-// second while the frames are replayed, and a summary at the end.
-class Progress {
-public:
-    Progress(bool quiet, uint64_t total) : shown_(!quiet && isatty(STDERR_FILENO) == 1), total_(total) {}
-
-    void frame(uint64_t index, const VoxaimResult &result)
-    {
-        if (!shown_)
-            return;
-        qualities_.push_back(result.quality);
-        voiced_ += voxaim_getFlag(VOXAIM_OUT_VOICE_ACTIVITY, result.flags);
-        const auto now = Clock::now();
-        if (now - lastShown_ < std::chrono::milliseconds(100))
-            return;
-        lastShown_ = now;
-        const double elapsed = std::chrono::duration<double>(now - started_).count();
-        std::fprintf(stderr, "\rvoxaim_replay: frame %llu of %llu, %.1f s, %.1fx real time\033[K",
-                     static_cast<unsigned long long>(index + 1), static_cast<unsigned long long>(total_), elapsed,
-                     elapsed > 0 ? (index + 1) * kFrameSeconds / elapsed : 0.0);
-    }
-
-    void summary()
-    {
-        if (!shown_)
-            return;
-        const std::size_t frames = qualities_.size();
-        double median = 0;
-        if (frames > 0) {
-            std::nth_element(qualities_.begin(), qualities_.begin() + frames / 2, qualities_.end());
-            median = qualities_[frames / 2];
-        }
-        std::fprintf(stderr, "\rvoxaim_replay: %zu frames, %.1f s of input in %.1f s, voice activity in %.0f%% of "
-                             "frames, median quality %.3f\033[K\n",
-                     frames, frames * kFrameSeconds,
-                     std::chrono::duration<double>(Clock::now() - started_).count(),
-                     frames > 0 ? 100.0 * static_cast<double>(voiced_) / static_cast<double>(frames) : 0.0, median);
-    }
-
-private:
-    using Clock = std::chrono::steady_clock;
-    static constexpr double kFrameSeconds = VOXAIM_FRAME_LENGTH / 48000.0;
-    bool shown_;
-    uint64_t total_;
-    uint64_t voiced_ = 0;
-    std::vector<float> qualities_;
-    Clock::time_point started_ = Clock::now(), lastShown_{};
-};
 
 // One frame for the engine, from either kind of input.
 class Input {
@@ -226,8 +182,8 @@ private:
 
 // Replays every frame of `input`, counting them in `index`; the message of
 // the problem that stopped it early, or empty.
-std::string replayFrames(Input &input, const Options &options, voxaim::live::LiveView &live, Progress &progress,
-                         uint64_t &index)
+std::string replayFrames(Input &input, const Options &options, const ResultPrinter &printer,
+                         voxaim::live::LiveView &live, Progress &progress, uint64_t &index)
 {
     // With --serve, frame n is shown n frame periods (at --speed) after the first.
     const std::chrono::duration<double> period(VOXAIM_FRAME_LENGTH / 48000.0 /
@@ -244,7 +200,7 @@ std::string replayFrames(Input &input, const Options &options, voxaim::live::Liv
             return std::string(options.input) + ": frame " + std::to_string(index) + ": sample not finite";
         VoxaimResult result{};
         voxaim_calculate(frame.samples.data(), frame.bitsPerSample, frame.inputFlags, &result);
-        printCsvLine(stdout, index, result);
+        printer.line(stdout, index, result);
         progress.frame(index, result);
         for (const MapRequest &map : options.maps) {
             std::string error;
@@ -288,10 +244,11 @@ int replay(const Options &options)
     voxaim::live::LiveView live;
     if (!live.start(kTool.program, options.serve, input.variant().name, input.variant().type, options.input))
         return failure(kTool, live.error());
-    printCsvHeader(stdout);
+    const ResultPrinter printer(options.output);
+    printer.header(stdout);
     uint64_t index = 0;
-    Progress progress(options.quiet, input.frameCount(options.input));
-    const std::string error = replayFrames(input, options, live, progress, index);
+    Progress progress(kTool.program, options.quiet, input.frameCount(options.input));
+    const std::string error = replayFrames(input, options, printer, live, progress, index);
     live.finish(index);
     progress.summary();
     if (!error.empty())

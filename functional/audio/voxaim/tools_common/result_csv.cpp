@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cinttypes>
+#include <cmath>
+#include <cstring>
 
 namespace voxaim::tools {
 
@@ -43,6 +45,68 @@ void printCsvHeader(std::FILE *out) { std::fprintf(out, "%s\n", csvHeader().c_st
 void printCsvLine(std::FILE *out, uint64_t frame, const VoxaimResult &result)
 {
     std::fprintf(out, "%s\n", formatCsvLine(frame, result).c_str());
+}
+
+std::optional<std::string> parseResultFormat(const char *text, ResultFormat &format)
+{
+    if (std::strcmp(text, "csv") == 0)
+        format = ResultFormat::Csv;
+    else if (std::strcmp(text, "jsonl") == 0)
+        format = ResultFormat::Jsonl;
+    else
+        return std::string("unknown --format '") + text + "' (csv or jsonl)";
+    return std::nullopt;
+}
+
+std::string formatJsonLine(uint64_t frame, const VoxaimResult &result, bool elevationEstimated)
+{
+    std::string text = "{\"frame\":" + std::to_string(frame);
+    struct Value {
+        const char *name;
+        float value;
+        bool estimated;
+    };
+    const Value values[] = {{"azimuth", result.azimuth, true},
+                            {"elevation", result.elevation, elevationEstimated},
+                            {"range", result.range, true},
+                            {"quality", result.quality, true}};
+    for (const auto &[name, value, estimated] : values) {
+        text += ",\"";
+        text += name;
+        text += "\":";
+        if (estimated && std::isfinite(value))
+            appendFloat(text, value);
+        else
+            text += "null";
+    }
+    text += ",\"flags\":" + std::to_string(result.flags);
+    for (const FlagBit &flag : kOutputFlags) {
+        text += ",\"";
+        text += flag.name;
+        text += voxaim_getFlag(flag.bit, result.flags) ? "\":true" : "\":false";
+    }
+    text += '}';
+    return text;
+}
+
+bool engineEstimatesElevation()
+{
+    VoxaimSearchMap map{};
+    return voxaim_getSearchMap(VOXAIM_GRID_AZIMUTH_ELEVATION, &map) == 1;
+}
+
+void ResultPrinter::header(std::FILE *out) const
+{
+    if (format_ == ResultFormat::Csv)
+        printCsvHeader(out);
+}
+
+void ResultPrinter::line(std::FILE *out, uint64_t frame, const VoxaimResult &result) const
+{
+    if (format_ == ResultFormat::Csv)
+        printCsvLine(out, frame, result);
+    else
+        std::fprintf(out, "%s\n", formatJsonLine(frame, result, elevationEstimated_).c_str());
 }
 
 } // namespace voxaim::tools

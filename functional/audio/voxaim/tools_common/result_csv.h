@@ -5,8 +5,19 @@
 // column per named output flag bit (VOXAIM_OUT_..., in bit order). Floats are
 // printed with 9 significant digits, enough for every float to read back to
 // the same bits, so that two runs can be compared exactly as text.
+//
+// The same lines as JSON lines (--format jsonl): no header, one object per
+// frame with the CSV's fields in its order, the numbers printed as the CSV
+// prints them (a float that is not finite becomes null), "flags" as a decimal
+// number and each named flag as true or false:
+//
+//   {"frame":3,"azimuth":12.5,"elevation":null,...,"flags":135,"VOXAIM_OUT_VOICE_ACTIVITY":true,...}
+//
+// "elevation" is null on variants without an elevation grid: their engine
+// searches azimuth x range only and reports a fixed number as the elevation.
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "functional/audio/voxaim/cmod/track/voxaim.h"
@@ -42,6 +53,42 @@ std::string formatCsvLine(uint64_t frame, const VoxaimResult &result);
 // Writes the header line or one frame line, with a newline, to `out`.
 void printCsvHeader(std::FILE *out);
 void printCsvLine(std::FILE *out, uint64_t frame, const VoxaimResult &result);
+
+enum class ResultFormat { Csv, Jsonl };
+
+// --format's value ("csv" or "jsonl"): nullopt, or the usage error's message.
+std::optional<std::string> parseResultFormat(const char *text, ResultFormat &format);
+
+// --format as a ToolOption's take, for options with an `output` member.
+template <class Options>
+std::optional<std::string> takeResultFormat(const char *text, Options &options)
+{
+    return parseResultFormat(text, options.output);
+}
+
+// One JSON line without its newline; `elevationEstimated` false prints the
+// elevation as null.
+std::string formatJsonLine(uint64_t frame, const VoxaimResult &result, bool elevationEstimated);
+
+// Whether the initialised engine's variant estimates elevation, i.e. searches
+// an azimuth x elevation grid.
+bool engineEstimatesElevation();
+
+// The results of one run in either format: the CSV's header (nothing for
+// JSON lines), then one line per frame. Built after voxaim_initialize.
+class ResultPrinter {
+public:
+    explicit ResultPrinter(ResultFormat format)
+        : format_(format), elevationEstimated_(engineEstimatesElevation())
+    {
+    }
+    void header(std::FILE *out) const;
+    void line(std::FILE *out, uint64_t frame, const VoxaimResult &result) const;
+
+private:
+    ResultFormat format_;
+    bool elevationEstimated_;
+};
 
 } // namespace voxaim::tools
 

@@ -66,3 +66,18 @@ TEST(ReplayCsv, FrameIndexAndFlags)
 }
 
 } // namespace
+
+// JSON has no NaN or infinity: such a value, and the elevation of a variant
+// that estimates none, is null, so that every line stays valid JSON.
+TEST(ReplayJsonLines, NullForWhatIsNoNumber)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    const std::string flags = ",\"flags\":128,\"VOXAIM_OUT_VOICE_ACTIVITY\":false,\"VOXAIM_OUT_TIME_DOMAIN_ANSWER\":"
+                              "false,\"VOXAIM_OUT_SOUND_ACTIVITY\":false,\"VOXAIM_OUT_FAR_END_ACTIVITY\":false,"
+                              "\"VOXAIM_OUT_NOISE_HOLD\":false,\"VOXAIM_OUT_ULTRASOUND_DISTORTION\":false,"
+                              "\"VOXAIM_OUT_PANEL_UPRIGHT\":true}";
+    EXPECT_EQ(voxaim::tools::formatJsonLine(2, VoxaimResult{nan, -inf, inf, 1e-5f, 0x80}, true),
+              "{\"frame\":2,\"azimuth\":null,\"elevation\":null,\"range\":null,\"quality\":9.99999975e-06" + flags);
+    EXPECT_EQ(voxaim::tools::formatJsonLine(2, VoxaimResult{-0.5f, 3.0f, 1.5f, 0.25f, 0x80}, false),
+              "{\"frame\":2,\"azimuth\":-0.5,\"elevation\":null,\"range\":1.5,\"quality\":0.25" + flags);
+}

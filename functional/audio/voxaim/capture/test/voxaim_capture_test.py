@@ -102,6 +102,12 @@ class Capture(unittest.TestCase):
                 self.assertIn("cap: S%d_LE, " % bits, r.stderr)   # S32_LE is the first choice
                 self.assertTrue(r.stderr.endswith("voxaim_capture: %d frames, 0 overruns\n" % FRAMES))
                 self.assertEqual(wav_data("out.wav")[1], samples)
+                # The replay's JSON lines too (feyla's elevation null there).
+                r = run(CAPTURE, "--type", variant, "-D", "cap", "-n", str(FRAMES), "--format", "jsonl", *option)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertEqual(r.stdout, run(REPLAY, "--type", variant, "--format", "jsonl",
+                                               path("%s_%d.wav" % (variant, bits))).stdout)
+                self.assertEqual(r.stdout.count('"elevation":null,'), FRAMES if variant == "feyla" else 0)
 
     def test_overruns_are_recovered_counted_and_reported(self):
         expected, samples = prepare("lumo", 32)

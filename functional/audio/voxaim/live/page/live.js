@@ -107,7 +107,8 @@
   function showNumbers(frame) {
     $("frame").textContent = frame.frame;
     $("azimuth").textContent = fixed(frame.azimuth, 1);
-    $("elevation").textContent = fixed(frame.elevation, 1);
+    // Null without an elevation grid: not estimated.
+    $("elevation").textContent = state.hello.grids.elevation ? fixed(frame.elevation, 1) : "-";
     $("range").textContent = fixed(frame.range, 2);
     $("quality").textContent = fixed(frame.quality, 3);
     $("flags").textContent = "0x" + frame.flags.toString(16).padStart(2, "0");

@@ -3,7 +3,8 @@
 driven through chromedriver by python3-selenium, against voxaim_replay
 --serve of a rendered recording whose far-end flag toggles every ten frames.
 Within 10 s the page shows the frame's azimuth as the CSV has it and draws
-the heat map; a flag lane follows its flag; a reload reconnects.
+the heat map; a flag lane follows its flag; a reload reconnects. Of a feyla
+replay (no elevation grid) it shows the elevation as "-".
 
 usage: voxaim_live_browser_test.py --emulator "" --chromium PATH --chromedriver PATH
                                    <voxaim_replay> <voxaim_render>
@@ -35,7 +36,7 @@ CHROMIUM_FLAGS = ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic
                   "--window-size=1280,940")
 
 # What the page shows now, read in one go (the page changes it only between
-# events): the frame, the azimuth, the flag lanes that are on, the status and
+# events): the frame, the azimuth and elevation, the flag lanes that are on, the status and
 # how many colours the elevation heat map has.
 SNAPSHOT = """
 const map = document.getElementById("map-elevation");
@@ -44,6 +45,7 @@ const colours = new Set();
 for (let i = 0; i < pixels.length; i += 4) colours.add(pixels.slice(i, i + 4).join());
 return {frame: document.getElementById("frame").textContent,
         azimuth: document.getElementById("azimuth").textContent,
+        elevation: document.getElementById("elevation").textContent,
         on: [...document.querySelectorAll("#flag-list li.on")].map((li) => Number(li.id.slice(5))),
         status: document.getElementById("status").textContent,
         colours: colours.size};
@@ -97,6 +99,15 @@ class Browser(unittest.TestCase):
             line = lines[int(shot["frame"])]
             self.assertLessEqual(abs(float(shot["azimuth"]) - float(line[1])), 0.1, shot)
             self.assertEqual(FAR_END in shot["on"], line[6 + FAR_END] == "1", shot)
+            self.assertLessEqual(abs(float(shot["elevation"]) - float(line[2])), 0.1, shot)
+
+        # feyla has no elevation grid: no elevation shown, the rest as usual.
+        feyla = subprocess.Popen([ARGS.replay, "--type", "feyla", "--serve", "127.0.0.1:0", path("feyla.wav")],
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        self.addCleanup(feyla.kill)
+        self.driver.get(re.search(r"http://\S+/", feyla.stderr.readline()).group(0))
+        shot = self.watch(lambda s: s["status"] == "live" and s["frame"].isdigit() and s["azimuth"] != "", 10)
+        self.assertEqual(shot["elevation"], "-", shot)
 
 
 def main():
@@ -111,6 +122,10 @@ def main():
     TMP = tempfile.TemporaryDirectory(prefix="voxaim_live_browser_test_")
     with TMP:
         r = subprocess.run([ARGS.render, "--type", "tovak", "-n", str(FRAMES), "-s", "24", path("talker.wav")],
+                           capture_output=True, text=True, timeout=300)
+        if r.returncode != 0:
+            sys.exit("voxaim_render failed: " + r.stderr)
+        r = subprocess.run([ARGS.render, "--type", "feyla", "-e", "20", "-n", "200", path("feyla.wav")],
                            capture_output=True, text=True, timeout=300)
         if r.returncode != 0:
             sys.exit("voxaim_render failed: " + r.stderr)

@@ -38,9 +38,9 @@ def path(name):
 class Replay:
     """voxaim_replay --serve on a free port of the loopback address."""
 
-    def __init__(self, *options, address="127.0.0.1:0"):
-        self.process = subprocess.Popen(EMULATOR + [REPLAY, "--type", "tovak", "--serve", address, *options,
-                                                    path("talker.wav")],
+    def __init__(self, *options, address="127.0.0.1:0", variant="tovak", sound="talker.wav"):
+        self.process = subprocess.Popen(EMULATOR + [REPLAY, "--type", variant, "--serve", address, *options,
+                                                    path(sound)],
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=TMP.name)
         line = self.process.stderr.readline()
         match = re.match(r"voxaim_replay: live view on http://127\.0\.0\.1:(\d+)/$", line)
@@ -125,6 +125,22 @@ class Live(unittest.TestCase):
                 got = list(base64.b64decode(reduced["cells"]))
                 self.assertEqual(len(got), len(expected))
                 self.assertLessEqual(max(abs(a - b) for a, b in zip(got, expected)), 1)   # float rounding
+
+    def test_no_elevation_without_its_grid(self):
+        # feyla searches azimuth x range only: the CSV keeps the engine's fixed
+        # elevation, the page gets null (and shows "-").
+        r = subprocess.run(EMULATOR + [RENDER, "--type", "feyla", "-e", "20", "-n", "8", path("feyla.wav")],
+                           capture_output=True, text=True, timeout=300)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        replay = Replay("--speed", "0.5", variant="feyla", sound="feyla.wav")
+        (kind, hello), *frames, end = list(events(replay.connect("/events")))
+        out, _ = replay.finish()
+        self.assertEqual((kind, sorted(hello["grids"]), end[1]), ("hello", ["range"], {"frames": 8}))
+        lines = list(csv.reader(out.splitlines()))[1:]
+        self.assertEqual({line[2] for line in lines}, {"-33.367012"})
+        self.assertGreaterEqual(len(frames), 4)
+        for _, frame in frames:
+            self.assertEqual([frame["azimuth"], frame["elevation"]], [float(lines[frame["frame"]][1]), None])
 
     def test_eight_viewers_at_most(self):
         replay = Replay("--speed", "0.5")   # 6.8 s: time for the connections on a loaded machine

@@ -8,9 +8,11 @@ file crashes the program.
 usage: voxaim_replay_soundfile_test.py --emulator "<prefix>" <voxaim_replay> <voxaim_render>
 """
 import argparse
+import json
 import array
 import csv
 import statistics
+import itertools
 import math
 import os
 import pty
@@ -80,6 +82,29 @@ class SoundFiles(unittest.TestCase):
                     r = run(REPLAY, "--type", variant, path(name))
                     self.assertEqual((r.returncode, r.stderr), (0, ""))
                     self.assertEqual(r.stdout, expected)
+
+    def test_json_lines_are_the_csv(self):
+        # Field for field, numbers as the same text; feyla has no elevation grid.
+        for variant in ("tovak", "feyla"):
+            with self.subTest(variant=variant):
+                name = "json_%s.wav" % variant
+                render(variant, name, frames=8)
+                csv_lines = run(REPLAY, "--type", variant, path(name)).stdout.splitlines()
+                r = run(REPLAY, "--type", variant, "--format", "jsonl", path(name))
+                self.assertEqual((r.returncode, r.stderr), (0, ""))
+                header = csv_lines[0].split(",")
+                objects = [json.loads(line, parse_float=str, parse_int=str) for line in r.stdout.splitlines()]
+                self.assertEqual(len(objects), len(csv_lines) - 1)
+                for line, obj in zip(csv_lines[1:], objects):
+                    self.assertEqual(list(obj), header)
+                    row = dict(zip(header, line.split(",")))
+                    expected = {k: row[k] for k in ("frame", "azimuth", "elevation", "range", "quality")}
+                    expected["flags"] = str(int(row["flags"], 16))
+                    expected.update({k: row[k] == "1" for k in header[6:]})
+                    if variant == "feyla":
+                        expected["elevation"] = None
+                    self.assertEqual(obj, expected)
+                self.assertTrue(any(obj["VOXAIM_OUT_TIME_DOMAIN_ANSWER"] for obj in objects))
 
     def test_float_scale_is_that_of_other_tools(self):
         # sox finds the same peaks in the float file (full scale 1.0) as in the
@@ -309,12 +334,14 @@ class SoundFiles(unittest.TestCase):
 
     def test_progress_on_a_terminal_only(self):
         """Standard error a terminal: the progress line, rewritten, then the
-        summary; -q or a pipe: nothing."""
-        render("tovak", "progress.wav", frames=30)
-        for options in ([], ["-q"]):
-            with self.subTest(options=options):
+        summary; -q or a pipe: nothing. The replay's and the render's."""
+        render("tovak", "progress.wav", frames=20)   # the built-in clip's 23.4 frames: no note of its repeats
+        commands = {"voxaim_replay": [REPLAY, "--type", "tovak", path("progress.wav")],
+                    "voxaim_render": [RENDER, "--type", "tovak", "-n", "20", path("rendered.wav")]}
+        for (program, command), options in itertools.product(commands.items(), ([], ["-q"])):
+            with self.subTest(program=program, options=options):
                 controller, terminal = pty.openpty()
-                with subprocess.Popen(EMULATOR + [REPLAY, "--type", "tovak", *options, path("progress.wav")],
+                with subprocess.Popen(EMULATOR + command[:-1] + options + command[-1:],
                                       stdout=subprocess.DEVNULL, stderr=terminal) as process:
                     os.close(terminal)
                     shown = b""
@@ -331,12 +358,12 @@ class SoundFiles(unittest.TestCase):
                 if options:
                     self.assertEqual(shown, b"")
                 else:
-                    self.assertRegex(shown.decode(), r"^\rvoxaim_replay: frame 1 of 30, \d+\.\d s, [\d.]+x real time"
-                                                     r"\033\[K(.*\033\[K)*\rvoxaim_replay: 30 frames, 1\.3 s of input "
-                                                     r"in \d+\.\d s, voice activity in \d+% of frames, median "
-                                                     r"quality \d\.\d{3}\033\[K\r\n$")
-        r = run(REPLAY, "--type", "tovak", path("progress.wav"))
-        self.assertEqual((r.returncode, r.stderr), (0, ""))
+                    self.assertRegex(shown.decode(), r"^\r%s: frame 1 of 20, \d+\.\d s, [\d.]+x real time"
+                                                     r"\033\[K(.*\033\[K)*\r%s: 20 frames, 0\.9 s of input "
+                                                     r"in \d+\.\d s, voice activity in \d+%% of frames, median "
+                                                     r"quality \d\.\d{3}\033\[K\r\n$" % (program, program))
+            r = run(*command)
+            self.assertEqual((r.returncode, r.stderr), (0, ""))
 
     def test_non_finite_sample(self):
         render("lumo", "nan.wav", "-s", "float", frames=5)

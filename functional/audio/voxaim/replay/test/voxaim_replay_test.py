@@ -25,9 +25,10 @@ FRAMES = 6   # frame 1 is passed as 16-bit samples; noise hold in frame 2, far e
 HEADER = ("frame,azimuth,elevation,range,quality,flags,VOXAIM_OUT_VOICE_ACTIVITY,"
           "VOXAIM_OUT_TIME_DOMAIN_ANSWER,VOXAIM_OUT_SOUND_ACTIVITY,VOXAIM_OUT_FAR_END_ACTIVITY,"
           "VOXAIM_OUT_NOISE_HOLD,VOXAIM_OUT_ULTRASOUND_DISTORTION,VOXAIM_OUT_PANEL_UPRIGHT")
-USAGE = ("usage: voxaim_replay [-q] [--map N:FILE]... [--serve [ADDR:]PORT [--speed X]] <recording>\n"
-         "       voxaim_replay --type <variant> [-q] [--flags FILE] [--map N:FILE]...\n"
-         "                     [--serve [ADDR:]PORT [--speed X]] <sound file>\n")
+USAGE = ("usage: voxaim_replay [-q] [--format csv|jsonl] [--map N:FILE]...\n"
+         "                     [--serve [ADDR:]PORT [--speed X]] <recording>\n"
+         "       voxaim_replay --type <variant> [-q] [--format csv|jsonl] [--flags FILE]\n"
+         "                     [--map N:FILE]... [--serve [ADDR:]PORT [--speed X]] <sound file>\n")
 SAMPLES = 2048
 
 
@@ -206,7 +207,8 @@ class Replay(unittest.TestCase):
                               (("--x", "a.rec"), "unknown option '--x'"), (("-z",), "unknown option '-z'"),
                               (("a.rec", "--type"), "one input file, not 2"),
                               (("--type",), "option '--type' needs a value"),
-                              (("--type=nova", "a.rec"), "unknown variant 'nova'")):
+                              (("--type=nova", "a.rec"), "unknown variant 'nova'"),
+                              (("--format", "json", "a.rec"), "unknown --format 'json' (csv or jsonl)")):
             with self.subTest(args=args):
                 r = run(REPLAY, *args)
                 self.assertEqual((r.returncode, r.stdout), (1, ""))
