@@ -84,18 +84,14 @@ TestOutcome runTestProgram(const char *path, const Limits &limits, std::string &
     char *const argv[] = {const_cast<char *>(path), nullptr};
     // The ending signals wait until the handler knows the new group: one
     // that came in between would miss the program.
-    sigset_t held;
-    sigset_t previous;
-    sigemptyset(&held);
-    for (int signalNumber : EndingSignals) {
-        sigaddset(&held, signalNumber);
+    pid_t pid;
+    {
+        const EndingSignalsHeld held;
+        pid = proc_spawn_group(argv, pipeFds[1], 127);
+        if (pid > 0) {
+            RunningGroup = pid;
+        }
     }
-    sigprocmask(SIG_BLOCK, &held, &previous);
-    const pid_t pid = proc_spawn_group(argv, pipeFds[1], 127);
-    if (pid > 0) {
-        RunningGroup = pid;
-    }
-    sigprocmask(SIG_SETMASK, &previous, nullptr);
     close(pipeFds[1]);
     if (pid < 0) {
         close(pipeFds[0]);
@@ -251,18 +247,11 @@ class PendingFile {
 public:
     PendingFile(const char *path, int slot) : slot_(slot)
     {
-        sigset_t held;
-        sigset_t previous;
-        sigemptyset(&held);
-        for (int signalNumber : EndingSignals) {
-            sigaddset(&held, signalNumber);
-        }
-        sigprocmask(SIG_BLOCK, &held, &previous);
+        const EndingSignalsHeld held;
         opened_ = publish_open(&file_, path) == 0;
         if (opened_) {
             PendingTemporary[slot_] = file_.temporary;
         }
-        sigprocmask(SIG_SETMASK, &previous, nullptr);
     }
     ~PendingFile() { PendingTemporary[slot_] = nullptr; }
     PendingFile(const PendingFile &) = delete;

@@ -33,24 +33,6 @@ void appendNumber(std::string &json, float value)
         json += "null";
 }
 
-void appendString(std::string &json, std::string_view text)
-{
-    json += '"';
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
-            json += '\\';
-            json += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
-            json += escape;
-        } else {
-            json += c;
-        }
-    }
-    json += '"';
-}
-
 void appendArray(std::string &json, const float *values, int32_t count, float scale)
 {
     json += '[';
@@ -138,11 +120,11 @@ std::string base64(std::string_view bytes)
 std::string helloJson(std::string_view program, std::string_view variant, uint32_t type, std::string_view source)
 {
     std::string json = "{\"program\":";
-    appendString(json, program);
+    tools::appendJsonString(json, program);
     json += ",\"variant\":";
-    appendString(json, variant);
+    tools::appendJsonString(json, variant);
     json += ",\"type\":" + std::to_string(type) + ",\"source\":";
-    appendString(json, source);
+    tools::appendJsonString(json, source);
     json += ",\"framePeriod\":";
     appendNumber(json, static_cast<float>(VOXAIM_FRAME_LENGTH) / 48000.0f);
     json += ",\"flags\":[";
@@ -150,7 +132,7 @@ std::string helloJson(std::string_view program, std::string_view variant, uint32
         if (json.back() != '[')
             json += ',';
         json += "{\"bit\":" + std::to_string(flag.bit) + ",\"name\":";
-        appendString(json, flag.name);
+        tools::appendJsonString(json, flag.name);
         json += '}';
     }
     json += "],\"grids\":";

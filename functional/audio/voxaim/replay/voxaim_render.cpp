@@ -210,24 +210,6 @@ private:
     std::string error_;
 };
 
-void appendJsonString(std::string &json, const std::string &text)
-{
-    json += '"';
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
-            json += '\\';
-            json += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            json += escaped;
-        } else {
-            json += c;
-        }
-    }
-    json += '"';
-}
-
 // The --truth document: where the talker was, in the results' units.
 bool writeTruth(const Options &options, std::FILE *file)
 {

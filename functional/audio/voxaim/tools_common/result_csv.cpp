@@ -15,6 +15,24 @@ void appendFloat(std::string &text, float value)
     text += number.data();
 }
 
+void appendJsonString(std::string &json, std::string_view text)
+{
+    json += '"';
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            json += '\\';
+            json += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+            json += escape;
+        } else {
+            json += c;
+        }
+    }
+    json += '"';
+}
+
 std::string formatCsvLine(uint64_t frame, const VoxaimResult &result)
 {
     std::string text = std::to_string(frame);

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "functional/audio/voxaim/cmod/track/voxaim.h"
 
@@ -43,6 +44,10 @@ inline constexpr FlagBit kOutputFlags[] = {
 // Appends `value` as the CSV prints it: 9 significant digits (%.9g), which
 // read back to the same float ("nan", "inf" and "-inf" for the others).
 void appendFloat(std::string &text, float value);
+
+// Appends `text` as a JSON string: quoted, with '"', '\\' and the control
+// characters escaped.
+void appendJsonString(std::string &json, std::string_view text);
 
 // "frame,azimuth,elevation,range,quality,flags,VOXAIM_OUT_VOICE_ACTIVITY,...".
 std::string csvHeader();
