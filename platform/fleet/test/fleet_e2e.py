@@ -44,7 +44,10 @@ def setup():
     if os.stat("/dev/kmsg").st_ino != os.stat(kmsg).st_ino:
         sys.exit("/dev/kmsg is not the stand-in: stopping")
     for d in ("/run", "/tmp", "/var/log"):
-        nsutil.tmpfs(d, keep=[scratch, args.build])
+        # The checkout may sit under /tmp: the build tree and the source
+        # files read later stay reachable.
+        sources = [os.path.dirname(os.path.abspath(p)) for p in (args.rules, args.catalog, args.message_ids)]
+        nsutil.tmpfs(d, keep=[scratch, args.build] + sources)
     for d in ("/run/metrics", "/run/kmsgwatch", "/run/systemd/journal"):
         os.makedirs(d)
     nsutil.overlay("/usr/bin", scratch, "usr-bin")
