@@ -1,7 +1,7 @@
 // voxaim_render: a sound file of the built-in clips for a talker at a known
 // position, for trying the tuning tools on input whose answer is known.
 //
-//   voxaim_render --type <variant> [-a azimuth] [-e elevation] [-r range]
+//   voxaim_render --type <variant> [[-a azimuth] [-e elevation] [-r range] | --path FILE]
 //                 [--clip speech|noise|FILE] [-n frames] [-s 16|24|32|float]
 //                 [--noise white|FILE --snr DB] [--delay whole|fractional]
 //                 [--extensible] [--record RAW] [--truth FILE] [-q] <out.wav|out.flac>
@@ -13,10 +13,23 @@
 // The engine is run on exactly the frames the file holds, at the file's
 // width, and its answers are printed as the replay's CSV; with --record it
 // also writes them as a raw-input recording. Replaying the sound file with
-// voxaim_replay --type prints the same lines. --truth writes the rendered
-// position as a small JSON document for voxaim-plot --truth:
+// voxaim_replay --type prints the same lines.
 //
-//   {"variant":"tovak","clip":"speech","azimuth":30,"elevation":10,"range":2,"frames":20}
+// --path FILE moves the talker: a CSV of time,azimuth,elevation,range
+// (seconds, degrees, metres), interpolated linearly and held at its first
+// row before it and at its last after it. The position is taken anew for
+// every block of 32 samples (0.67 ms), at the block's centre, and each
+// microphone's delay follows it block by block: whole delays step by one
+// sample at a time, fractional ones are the windowed sinc made for the
+// block's delay, so that the signal stays continuous.
+//
+// --truth writes, for voxaim-plot --truth, one JSON line per frame with the
+// position the engine should report for it: that of the centre of the two
+// frames the engine analyses for frame f, f - 2 and f - 1, i.e. the instant
+// (f - 1) x 2048 / 48000 s (the frame before the first holds the first
+// position):
+//
+//   {"frame":5,"time":0.170666665,"azimuth":30,"elevation":10,"range":2}
 //
 // On a terminal, standard error shows the render's progress and a summary
 // at the end (tools_common/progress.h); -q silences them.
@@ -24,6 +37,7 @@
 // Every output file is written to a temporary file beside it and takes its
 // path only when all of them are complete: a failed run leaves none.
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -60,15 +74,22 @@ namespace {
 using namespace voxaim::tools;
 
 constexpr Tool kTool{"voxaim_render",
-                     "usage: voxaim_render --type <variant> [-a azimuth] [-e elevation] [-r range]\n"
+                     "usage: voxaim_render --type <variant> [[-a azimuth] [-e elevation] [-r range] | --path FILE]\n"
                      "                     [--clip speech|noise|FILE] [-n frames] [-s 16|24|32|float]\n"
                      "                     [--noise white|FILE --snr DB] [--delay whole|fractional]\n"
                      "                     [--extensible] [--record RAW]\n"
                      "                     [--truth FILE] [-q] <out.wav|out.flac>"};
 
+// A talker's position: azimuth and elevation in degrees, range in metres.
+using Position = std::array<float, 3>;
+constexpr const char *kAxes[] = {"azimuth", "elevation", "range"};
+constexpr double kAxisLimits[] = {180, 90, std::numeric_limits<double>::max()}; // +-; range's are its grid's
+
 struct Options {
     const VariantInfo *variant = nullptr;
-    float position[3] = {30.0f, 10.0f, 2.0f}; // degrees, degrees, metres
+    Position position = {30.0f, 10.0f, 2.0f};
+    bool positionGiven = false; // -a, -e or -r
+    const char *path = nullptr; // --path FILE: a moving talker
     uint32_t clip = UNITTEST_CLIP_FEMALE_SPEECH;
     const char *clipFile = nullptr; // --clip FILE: the talker's own dry signal
     uint64_t frames = 20;
@@ -82,7 +103,7 @@ struct Options {
     const char *truth = nullptr;
     const char *output = nullptr;
     bool quiet = false; // -q: no progress line nor summary
-    std::string texts[3] = {"30", "10", "2"}; // -a, -e, -r as given, for messages
+    std::array<std::string, 3> texts = {"30", "10", "2"}; // -a, -e, -r as given, for messages
 };
 
 // -a, -e, -r: the position in degrees and metres. Their limits are the
@@ -90,12 +111,11 @@ struct Options {
 template <int kAxis>
 Problem takePosition(const char *value, Options &options)
 {
-    constexpr const char *kNames[] = {"azimuth", "elevation", "range"};
-    constexpr double kLimits[] = {180, 90, std::numeric_limits<double>::max()};
     double number = 0;
-    const Problem problem = parseNumber(value, kNames[kAxis], -kLimits[kAxis], kLimits[kAxis], number);
+    const Problem problem = parseNumber(value, kAxes[kAxis], -kAxisLimits[kAxis], kAxisLimits[kAxis], number);
     options.position[kAxis] = static_cast<float>(number);
     options.texts[kAxis] = value;
+    options.positionGiven = true;
     return problem;
 }
 
@@ -147,6 +167,7 @@ constexpr ToolOption<Options> kOptions[] = {
     {.letter = 'a', .take = takePosition<0>},
     {.letter = 'e', .take = takePosition<1>},
     {.letter = 'r', .take = takePosition<2>},
+    {.name = "path", .text = &Options::path},
     {.name = "clip", .take = takeClip},
     {.letter = 'n', .take = takeFrames},
     {.letter = 's', .take = takeSamples},
@@ -210,22 +231,123 @@ private:
     std::string error_;
 };
 
-// The --truth document: where the talker was, in the results' units.
-bool writeTruth(const Options &options, std::FILE *file)
+// One line of --truth: frame `frame`, whose position is that at `seconds`.
+std::string truthLine(uint64_t frame, float seconds, const Position &position)
 {
-    std::string clip = options.clipFile != nullptr ? options.clipFile
-                       : options.clip == UNITTEST_CLIP_ROOM_NOISE ? "noise"
-                                                                   : "speech";
-    std::string json = std::string("{\"variant\":\"") + options.variant->name + "\",\"clip\":";
-    appendJsonString(json, clip);
-    const char *names[] = {"azimuth", "elevation", "range"};
+    std::string json = "{\"frame\":" + std::to_string(frame) + ",\"time\":";
+    appendFloat(json, seconds);
     for (int i = 0; i < 3; ++i) {
-        json += std::string(",\"") + names[i] + "\":";
-        appendFloat(json, options.position[i]);
+        json += ",";
+        appendJsonString(json, kAxes[i]);
+        json += ':';
+        appendFloat(json, position[i]);
     }
-    json += ",\"frames\":" + std::to_string(options.frames) + "}\n";
-    return std::fputs(json.c_str(), file) >= 0;
+    return json + "}\n";
 }
+
+// A --path file's row: its time (seconds) and position, with the line and
+// the fields' texts for messages.
+struct PathRow {
+    double time;
+    Position position;
+    int line;
+    std::array<std::string, 3> texts;
+};
+
+std::string trimmed(std::string_view text)
+{
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos)
+        return {};
+    return std::string(text.substr(first, text.find_last_not_of(" \t") - first + 1));
+}
+
+// The rows of a --path file, times rising, or an error message naming the
+// line and the field. Line 1 may be the header time,azimuth,elevation,range;
+// blank lines are skipped. The grids are checked by the caller.
+std::variant<std::vector<PathRow>, std::string> readPath(const char *path)
+{
+    const std::string what = std::string("--path ") + path;
+    errno = 0;
+    const FilePtr file(std::fopen(path, "r"));
+    if (!file)
+        return what + ": " + std::strerror(errno);
+    std::vector<PathRow> rows;
+    std::string text;
+    int line = 0;
+    for (int c = 0; c != EOF;) {
+        text.clear();
+        while ((c = std::fgetc(file.get())) != EOF && c != '\n')
+            text += static_cast<char>(c);
+        if (c == EOF && text.empty())
+            break;
+        ++line;
+        if (!text.empty() && text.back() == '\r')
+            text.pop_back();
+        if (trimmed(text).empty())
+            continue;
+        std::vector<std::string> fields;
+        for (std::size_t at = 0;; ++at) {
+            const std::size_t comma = std::min(text.find(',', at), text.size());
+            fields.push_back(trimmed(std::string_view(text).substr(at, comma - at)));
+            if ((at = comma) == text.size())
+                break;
+        }
+        const std::string where = what + " line " + std::to_string(line) + ": ";
+        if (line == 1 && fields == std::vector<std::string>{"time", "azimuth", "elevation", "range"})
+            continue;
+        if (fields.size() != 4)
+            return where + std::to_string(fields.size()) + " fields, not the 4 of time,azimuth,elevation,range";
+        PathRow row{.time = 0, .position = {}, .line = line, .texts = {fields[1], fields[2], fields[3]}};
+        Problem problem = parseNumber(fields[0].c_str(), "time", 0, 86400, row.time);
+        for (int axis = 0; axis < 3 && !problem; ++axis) {
+            double number = 0;
+            problem = parseNumber(fields[axis + 1].c_str(), kAxes[axis], -kAxisLimits[axis], kAxisLimits[axis],
+                                  number);
+            row.position[axis] = static_cast<float>(number);
+        }
+        if (problem)
+            return where + *problem + (line == 1 ? " (a header line is time,azimuth,elevation,range)" : "");
+        if (!rows.empty() && row.time <= rows.back().time)
+            return where + "time " + fields[0] + " is not after line " + std::to_string(rows.back().line) + "'s";
+        rows.push_back(std::move(row));
+    }
+    if (std::ferror(file.get()))
+        return what + ": read error";
+    if (rows.empty())
+        return what + ": no positions (lines of time,azimuth,elevation,range)";
+    return rows;
+}
+
+// Where the talker is at a time: fixed, or along a path, linear between its
+// rows and held before the first and after the last.
+class Talker {
+public:
+    explicit Talker(const Position &fixed) : rows_{{.time = 0, .position = fixed, .line = 0, .texts = {}}} {}
+    explicit Talker(std::vector<PathRow> rows) : rows_(std::move(rows)) {}
+
+    bool moves() const { return rows_.size() > 1; }
+    double end() const { return rows_.back().time; }
+
+    Position at(double seconds) const
+    {
+        const auto next = std::upper_bound(rows_.begin(), rows_.end(), seconds,
+                                           [](double t, const PathRow &row) { return t < row.time; });
+        if (next == rows_.begin())
+            return rows_.front().position;
+        if (next == rows_.end())
+            return rows_.back().position;
+        const PathRow &before = *(next - 1);
+        const double share = (seconds - before.time) / (next->time - before.time);
+        Position position;
+        for (int i = 0; i < 3; ++i)
+            position[i] = static_cast<float>(before.position[i] + share * (next->position[i] - before.position[i]));
+        return position;
+    }
+
+private:
+    std::vector<PathRow> rows_;
+};
 
 class Generator {
 public:
@@ -264,36 +386,79 @@ std::variant<std::vector<float>, std::string> readClip(const char *path, const c
 // +-kSincTaps/2 samples), normalised to unit gain at 0 Hz.
 constexpr int kSincTaps = 32;
 
+// Samples per block of a moving talker: its position and the delays are
+// taken anew for each (0.67 ms, 64 to a frame).
+constexpr int kBlockSamples = 32;
+
 // Frames of a clip, each microphone hearing it with the delay of its extra
 // path from the talker relative to microphone 0 (348 m/s): in whole samples
 // (the rule of the engine tests' generator: floor(metres x 137.93103 + 0.5)),
 // or fractional through the windowed sinc. A file is played once (silence
-// before and after it); the built-in clips loop, as the generator's do.
+// before and after it); the built-in clips loop, as the generator's do. A
+// moving talker's delays are those of its position at the centre of each
+// block of kBlockSamples.
 class ClipRenderer {
 public:
-    ClipRenderer(std::span<const float> clip, bool loop, bool fractional, const float *position, int32_t channels)
-        : clip_(clip), loop_(loop), delays_(static_cast<std::size_t>(channels)),
+    ClipRenderer(std::span<const float> clip, bool loop, bool fractional, const Talker &talker, int32_t channels)
+        : clip_(clip), loop_(loop), talker_(talker), delays_(static_cast<std::size_t>(channels)),
           taps_(fractional ? static_cast<std::size_t>(channels) * kSincTaps : 0), frame_(channels * VOXAIM_FRAME_LENGTH)
     {
+        aim(talker.at(0));
+    }
+
+    const float *next()
+    {
+        for (int block = 0; block < VOXAIM_FRAME_LENGTH; block += kBlockSamples) {
+            if (talker_.moves())
+                aim(talker_.at((static_cast<double>(start_ + block) + kBlockSamples / 2.0) / kEngineSampleRate));
+            for (std::size_t c = 0; c < delays_.size(); ++c) {
+                for (int k = block; k < block + kBlockSamples; ++k) {
+                    const int64_t at = start_ + k - delays_[c];
+                    float &out = frame_[c * VOXAIM_FRAME_LENGTH + k];
+                    if (taps_.empty()) {
+                        out = sample(at);
+                        continue;
+                    }
+                    double sum = 0;
+                    const float *taps = &taps_[c * kSincTaps];
+                    for (int j = 0; j < kSincTaps; ++j)
+                        sum += static_cast<double>(taps[j]) * sample(at + j - kSincTaps / 2 + 1);
+                    out = static_cast<float>(sum);
+                }
+            }
+        }
+        start_ += VOXAIM_FRAME_LENGTH;
+        return frame_.data();
+    }
+
+private:
+    static_assert(VOXAIM_FRAME_LENGTH % kBlockSamples == 0);
+
+    // The delays (and the taps) for a talker at `degrees`.
+    void aim(const Position &degrees)
+    {
+        const float radians = std::numbers::pi_v<float> / 180.0f;
+        const float spherical[3] = {degrees[0] * radians, degrees[1] * radians, degrees[2]};
         float talker[3];
-        voxaim_sphericalToCartesian(position, talker);
+        voxaim_sphericalToCartesian(spherical, talker);
         const auto metres = [&talker](int32_t microphone) {
             return voxaim_calculateDistance(talker, voxaim_getMicrophoneCoordinates(microphone));
         };
         const auto whole = [](float distance) { return static_cast<int64_t>(std::floor(distance * 137.93103f + 0.5f)); };
-        for (int32_t c = 0; c < channels; ++c) {
-            if (!fractional) {
-                delays_[c] = whole(metres(c)) - whole(metres(0));
+        for (std::size_t c = 0; c < delays_.size(); ++c) {
+            const auto microphone = static_cast<int32_t>(c);
+            if (taps_.empty()) {
+                delays_[c] = whole(metres(microphone)) - whole(metres(0));
                 continue;
             }
             // Output sample n is the clip at n - delay: taps over the clip
             // samples floor(n - delay) - kSincTaps/2 + 1 ... + kSincTaps/2.
-            const double delay = (static_cast<double>(metres(c)) - metres(0)) * 48000.0 / 348.0;
+            const double delay = (static_cast<double>(metres(microphone)) - metres(0)) * 48000.0 / 348.0;
             const double lag = std::ceil(delay);
             const double fraction = lag - delay; // 0 <= fraction < 1: n - delay = n - lag + fraction
             delays_[c] = static_cast<int64_t>(lag);
             double sum = 0;
-            float *taps = &taps_[static_cast<std::size_t>(c) * kSincTaps];
+            float *taps = &taps_[c * kSincTaps];
             for (int j = 0; j < kSincTaps; ++j) {
                 const double u = (j - kSincTaps / 2 + 1) - fraction; // tap's distance from the wanted point
                 const double sinc = u == 0 ? 1.0 : std::sin(std::numbers::pi * u) / (std::numbers::pi * u);
@@ -306,28 +471,6 @@ public:
         }
     }
 
-    const float *next()
-    {
-        for (std::size_t c = 0; c < delays_.size(); ++c) {
-            for (int k = 0; k < VOXAIM_FRAME_LENGTH; ++k) {
-                const int64_t at = start_ + k - delays_[c];
-                float &out = frame_[c * VOXAIM_FRAME_LENGTH + k];
-                if (taps_.empty()) {
-                    out = sample(at);
-                    continue;
-                }
-                double sum = 0;
-                const float *taps = &taps_[c * kSincTaps];
-                for (int j = 0; j < kSincTaps; ++j)
-                    sum += static_cast<double>(taps[j]) * sample(at + j - kSincTaps / 2 + 1);
-                out = static_cast<float>(sum);
-            }
-        }
-        start_ += VOXAIM_FRAME_LENGTH;
-        return frame_.data();
-    }
-
-private:
     float sample(int64_t at) const
     {
         const auto length = static_cast<int64_t>(clip_.size());
@@ -338,6 +481,7 @@ private:
 
     std::span<const float> clip_;
     bool loop_;
+    const Talker &talker_;
     std::vector<int64_t> delays_;
     std::vector<float> taps_;
     std::vector<float> frame_;
@@ -392,6 +536,8 @@ Problem takeOperands(std::span<const char *const> operands, Options &options)
         return "--snr needs --noise white|FILE";
     if (options.variant == nullptr)
         return "--type <variant> is needed";
+    if (options.path != nullptr && options.positionGiven)
+        return "--path moves the talker: no -a, -e or -r with it";
     if (operands.size() != 1)
         return operands.empty() ? "no output file" : "one output file, not " + std::to_string(operands.size());
     options.output = operands[0];
@@ -411,10 +557,21 @@ int render(const Options &given)
             options.frames = clip.size() / VOXAIM_FRAME_LENGTH;
         if (options.frames == 0)
             return failure(kTool, std::string("--clip ") + options.clipFile + ": shorter than one frame (2048 samples)");
-    } else if (options.frames * VOXAIM_FRAME_LENGTH > 48000) {
-        std::fprintf(stderr, "voxaim_render: the built-in %s clip is 1 s (23.4 frames) and repeats over the %llu "
-                             "frames\n", options.clip == UNITTEST_CLIP_ROOM_NOISE ? "noise" : "speech",
-                     static_cast<unsigned long long>(options.frames));
+    }
+    std::vector<PathRow> path;
+    if (options.path != nullptr) {
+        auto read = readPath(options.path);
+        if (std::holds_alternative<std::string>(read))
+            return failure(kTool, std::get<std::string>(read));
+        path = std::move(std::get<std::vector<PathRow>>(read));
+        // By default the frames up to the path's last row, unless a clip of
+        // one's own says how long the render is.
+        const double frames = std::ceil(path.back().time * kEngineSampleRate / VOXAIM_FRAME_LENGTH);
+        if (!options.framesGiven && options.clipFile == nullptr)
+            options.frames = std::max<uint64_t>(1, static_cast<uint64_t>(frames));
+        if (options.frames > 100000)
+            return failure(kTool, std::string("--path ") + options.path + ": " + std::to_string(options.frames) +
+                                      " frames to its end, more than 100000: give -n");
     }
     voxaim_initialize(options.variant->type);
     struct Destroy {
@@ -425,18 +582,13 @@ int render(const Options &given)
     VoxaimSearchMap ranges{};
     voxaim_getSearchMap(VOXAIM_GRID_AZIMUTH_RANGE, &ranges);
     const float nearest = ranges.rows[0], farthest = ranges.rows[ranges.rowCount - 1];
-    if (options.position[2] < nearest || options.position[2] > farthest) {
-        char limits[64];
-        std::snprintf(limits, sizeof limits, " is outside %g..%g (the range grid)", static_cast<double>(nearest),
-                      static_cast<double>(farthest));
-        return usageError(kTool, "range " + options.texts[2] + limits);
-    }
     constexpr double kDegrees = 57.2957763671875; // the results' degrees per radian
     // Azimuths: those of either grid; elevations: the elevation grid's, when
     // the variant has one.
     VoxaimSearchMap elevations{};
     const bool elevationGrid = voxaim_getSearchMap(VOXAIM_GRID_AZIMUTH_ELEVATION, &elevations) == 1;
-    const auto outsideGrid = [&](int axis, std::initializer_list<std::span<const float>> grids) -> Problem {
+    const auto outsideGrid = [&](int axis, float value, const std::string &text,
+                                 std::initializer_list<std::span<const float>> grids) -> Problem {
         double lo = std::numeric_limits<double>::max(), hi = -lo;
         for (const std::span<const float> grid : grids) {
             for (const float angle : grid) {
@@ -447,22 +599,47 @@ int render(const Options &given)
             }
         }
         constexpr double kSlack = 0.05; // the limits are printed to 0.1 degree
-        if (lo > hi || (options.position[axis] >= lo - kSlack && options.position[axis] <= hi + kSlack))
+        if (lo > hi || (value >= lo - kSlack && value <= hi + kSlack))
             return std::nullopt;
         char limits[96];
         std::snprintf(limits, sizeof limits, " is outside %s's grid, %.1f..%.1f", options.variant->name, lo, hi);
-        return (axis == 0 ? "azimuth " : "elevation ") + options.texts[axis] + limits;
+        return (axis == 0 ? "azimuth " : "elevation ") + text + limits;
     };
     const auto cells = [](const float *values, int32_t count) {
         return std::span<const float>(values, static_cast<std::size_t>(count));
     };
-    Problem outside = outsideGrid(0, {cells(ranges.azimuths, ranges.columnCount),
-                                      elevationGrid ? cells(elevations.azimuths, elevations.columnCount)
-                                                    : std::span<const float>()});
-    if (!outside && elevationGrid)
-        outside = outsideGrid(1, {cells(elevations.rows, elevations.rowCount)});
-    if (outside)
-        return usageError(kTool, *outside);
+    const auto outside = [&](const Position &position, const std::array<std::string, 3> &texts) -> Problem {
+        if (position[2] < nearest || position[2] > farthest) {
+            char limits[64];
+            std::snprintf(limits, sizeof limits, " is outside %g..%g (the range grid)", static_cast<double>(nearest),
+                          static_cast<double>(farthest));
+            return "range " + texts[2] + limits;
+        }
+        Problem problem = outsideGrid(0, position[0], texts[0],
+                                      {cells(ranges.azimuths, ranges.columnCount),
+                                       elevationGrid ? cells(elevations.azimuths, elevations.columnCount)
+                                                     : std::span<const float>()});
+        if (!problem && elevationGrid)
+            problem = outsideGrid(1, position[1], texts[1], {cells(elevations.rows, elevations.rowCount)});
+        return problem;
+    };
+    // Every row of a path: between them the position stays within the grids'
+    // bounds.
+    for (const PathRow &row : path) {
+        if (const Problem problem = outside(row.position, row.texts))
+            return failure(kTool, std::string("--path ") + options.path + " line " + std::to_string(row.line) + ": " +
+                                      *problem);
+    }
+    if (path.empty()) {
+        if (const Problem problem = outside(options.position, options.texts))
+            return usageError(kTool, *problem);
+    }
+    const Talker where = path.empty() ? Talker(options.position) : Talker(std::move(path));
+    if (options.clipFile == nullptr && options.frames * VOXAIM_FRAME_LENGTH > 48000) {
+        std::fprintf(stderr, "voxaim_render: the built-in %s clip is 1 s (23.4 frames) and repeats over the %llu "
+                             "frames\n", options.clip == UNITTEST_CLIP_ROOM_NOISE ? "noise" : "speech",
+                     static_cast<unsigned long long>(options.frames));
+    }
 
     const int32_t channels = options.variant->channels;
     Outputs outputs;
@@ -483,7 +660,8 @@ int render(const Options &given)
         return failure(kTool, std::string("cannot record to ") + options.record);
 
     const float radians = std::numbers::pi_v<float> / 180.0f;
-    const float position[3] = {options.position[0] * radians, options.position[1] * radians, options.position[2]};
+    const Position start = where.at(0);
+    const float position[3] = {start[0] * radians, start[1] * radians, start[2]};
     const bool floating = options.bits == kFloatSamples;
     const int32_t width = floating ? kFloatSampleWidth : options.bits;
     const double scale = floating ? 1.0 : std::ldexp(1.0, options.bits - 24); // of the 24-bit clips
@@ -492,22 +670,23 @@ int render(const Options &given)
     std::vector<float> frame(samples), floats(samples);
     std::vector<int32_t> integers(samples);
     // The talker, rendered again for each pass over the frames.
-    struct Talker {
-        Talker(std::span<const float> clip, bool loop, bool fractional, const float *position, int32_t channels)
-            : clipRenderer(clip, loop, fractional, position, channels)
+    struct Source {
+        Source(std::span<const float> clip, bool loop, bool fractional, const Talker &talker, int32_t channels)
+            : clipRenderer(clip, loop, fractional, talker, channels)
         {}
         Generator generator;
         ClipRenderer clipRenderer;
     };
-    // The built-in clips with whole delays are the generator's own frames.
-    const bool ownRender = options.clipFile != nullptr || options.fractional;
+    // The built-in clips with whole delays for a talker that stays put are
+    // the generator's own frames.
+    const bool ownRender = options.clipFile != nullptr || options.fractional || where.moves();
     const ClipInfo &builtIn = options.clip == UNITTEST_CLIP_ROOM_NOISE ? roomNoiseInfo : femaleSpeechInfo;
     const std::span<const float> played =
         options.clipFile != nullptr ? std::span<const float>(clip) : std::span(builtIn.samples, builtIn.numberOfSamples);
     const auto talker = [&] {
-        return std::make_unique<Talker>(played, options.clipFile == nullptr, options.fractional, position, channels);
+        return std::make_unique<Source>(played, options.clipFile == nullptr, options.fractional, where, channels);
     };
-    const auto nextFrame = [&options, &position, ownRender](Talker &source) {
+    const auto nextFrame = [&options, &position, ownRender](Source &source) {
         return ownRender ? source.clipRenderer.next() : source.generator.next(position, options.clip);
     };
 
@@ -554,6 +733,7 @@ int render(const Options &given)
     NoiseSource noiseSource(noiseClip, channels);
     std::vector<float> noisy(options.noise != nullptr ? samples : 0);
 
+    bool truthWritten = true;
     printCsvHeader(stdout);
     Progress progress(kTool.program, options.quiet, options.frames);
     for (uint64_t f = 0; f < options.frames; ++f) {
@@ -584,6 +764,13 @@ int render(const Options &given)
         voxaim_calculate(frame.data(), width, 0, &result);
         printCsvLine(stdout, f, result);
         progress.frame(f, result);
+        if (truth != nullptr) {
+            // The centre of the frames analysed for frame f: f - 2 and f - 1.
+            const double seconds = (static_cast<double>(f) - 1) * VOXAIM_FRAME_LENGTH / kEngineSampleRate;
+            truthWritten = truthWritten &&
+                           std::fputs(truthLine(f, static_cast<float>(seconds), where.at(seconds)).c_str(),
+                                      truth->out) >= 0;
+        }
     }
     progress.summary();
     voxaim_record_stop();
@@ -595,7 +782,7 @@ int render(const Options &given)
     if (record != nullptr &&
         (stat(record->temporary, &recorded) != 0 || static_cast<uint64_t>(recorded.st_size) != recordBytes))
         return failure(kTool, std::string("cannot record to ") + options.record + ": the recording is incomplete");
-    if (truth != nullptr && !writeTruth(options, truth->out))
+    if (!truthWritten)
         return failure(kTool, std::string("cannot write ") + options.truth + ": " + std::strerror(errno));
     if (!outputs.commit())
         return failure(kTool, outputs.error());
