@@ -332,6 +332,55 @@ class SoundFiles(unittest.TestCase):
         self.assertAlmostEqual(ranges[0], 1.7, places=4)
         self.assertLess(abs(ranges[1] - 2), abs(ranges[0] - 2))
 
+    def test_moving_talker(self):
+        """--path from -40 to 40 degrees over 10 s: one truth line per frame,
+        at the instant it names, and the engine's azimuth follows it on the
+        voiced frames. The clip is the built-in speech with pauses, so that
+        voice activity lasts (the 1 s loop alone stops being voice at frame
+        60). Then the path files that are refused, each naming its line."""
+        run(RENDER, "--type", "tovak", "-a", "0", "-e", "0", "-n", "23", "-s", "float", path("dry.wav"))
+        subprocess.run(["sox", path("dry.wav"), path("speech.wav"), "remix", "1"], check=True, timeout=60)
+        subprocess.run(["sox", path("speech.wav"), path("pauses.wav"), "pad", "0", "0.5", "repeat", "6"],
+                       check=True, timeout=60)   # 10.4 s
+        with open(path("sweep.csv"), "w") as f:
+            f.write("time,azimuth,elevation,range\n0,-40,10,2\n10,40,10,2\n")
+        r = run(RENDER, "--type", "tovak", "--path", path("sweep.csv"), "--clip", path("pauses.wav"),
+                "--truth", path("sweep.jsonl"), path("sweep.wav"))
+        self.assertEqual((r.returncode, r.stderr), (0, ""))
+        rows = list(csv.DictReader(r.stdout.splitlines()))
+        with open(path("sweep.jsonl")) as f:
+            truth = [json.loads(line) for line in f]
+        self.assertEqual(len(rows), 243)
+        self.assertEqual([t["frame"] for t in truth], list(range(len(rows))))
+        for t in truth:   # the centre of the two frames analysed, f - 2 and f - 1
+            seconds = (t["frame"] - 1) * FRAME / 48000
+            self.assertAlmostEqual(t["time"], seconds, places=5)
+            self.assertAlmostEqual(t["azimuth"], -40 + 8 * min(max(seconds, 0), 10), places=3)
+            self.assertEqual((t["elevation"], t["range"]), (10, 2))
+        voiced = [(int(row["frame"]), abs(float(row["azimuth"]) - t["azimuth"])) for row, t in zip(rows, truth)
+                  if row["VOXAIM_OUT_VOICE_ACTIVITY"] == "1"]
+        self.assertEqual({f * 5 // len(rows) for f, _ in voiced}, set(range(5)))   # voice throughout
+        self.assertLess(statistics.median(e for _, e in voiced), 5)
+
+        r = run(RENDER, "--type", "tovak", "-q", "--path", path("sweep.csv"), path("default.wav"))
+        self.assertEqual(len(r.stdout.splitlines()), 1 + 235)   # -n: the frames to the path's end
+        for content, message in (
+                ("0,0,0,2\n1,left,0,2\n", "line 2: azimuth takes a number, not 'left'"),
+                ("t,a,e,r\n", "line 1: time takes a number, not 't' \\(a header line is"),
+                ("0,0,0,2\n\n1,0,0\n", "line 3: 3 fields, not the 4 of time,azimuth,elevation,range"),
+                ("0,0,0,2\n1,5,0,2\n1,9,0,2\n", "line 3: time 1 is not after line 2's"),
+                ("0,0,0,2\n1,100,0,2\n", r"line 2: azimuth 100 is outside tovak's grid, -64\.8\.\.64\.6"),
+                ("0,0,0,12\n", "line 1: range 12 is outside 0.5..9.9"),
+                ("\n", "no positions")):
+            with self.subTest(content=content):
+                with open(path("bad.csv"), "w") as f:
+                    f.write(content)
+                self.assertFails(run(RENDER, "--type", "tovak", "--path", path("bad.csv"), path("out.wav")),
+                                 "--path .*bad.csv " * message.startswith("line") + message, program="voxaim_render")
+        self.assertFails(run(RENDER, "--type", "tovak", "--path", path("sweep.csv"), "-a", "3", path("out.wav")),
+                         "--path moves the talker: no -a, -e or -r with it", program="voxaim_render")
+        self.assertFalse(os.path.exists(path("out.wav")))
+
     def test_progress_on_a_terminal_only(self):
         """Standard error a terminal: the progress line, rewritten, then the
         summary; -q or a pipe: nothing. The replay's and the render's."""
