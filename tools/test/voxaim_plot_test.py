@@ -10,6 +10,7 @@ usage: voxaim_plot_test.py --emulator "<prefix>" <voxaim-plot> <voxaim_replay> <
 import argparse
 import importlib.machinery
 import importlib.util
+import json
 import math
 import os
 import shlex
@@ -79,25 +80,33 @@ class Plot(unittest.TestCase):
                     self.assertEqual({png_size(m[:-3] + "png") for m in maps}, {(1200, 500)})
 
     def test_truth_and_quality_gaps(self):
-        r = run(EMULATOR + [RENDER, "--type", "tovak", "-a", "-20", "-e", "5", "-r", "1.5", "-n", "8",
-                            "--truth", path("truth.json"), path("t.wav")])
+        # A talker moving from -20 to -10 degrees: the dashed line is its
+        # truth, frame by frame.
+        with open(path("path.csv"), "w") as f:
+            f.write("0,-20,5,1.5\n0.3,-10,5,1.5\n")
+        r = run(EMULATOR + [RENDER, "--type", "tovak", "--path", path("path.csv"), "-n", "8",
+                            "--truth", path("truth.jsonl"), path("t.wav")])
         self.assertEqual(r.returncode, 0, r.stderr)
         with open(path("t.csv"), "w") as f:
             f.write(r.stdout)
-        self.assertEqual(run([PLOT, "--truth", path("truth.json"), path("t.csv")]).returncode, 0)
+        self.assertEqual(run([PLOT, "--truth", path("truth.jsonl"), path("t.csv")]).returncode, 0)
 
         plot, plt = load_plot()
         header, body = plot.read_csv(path("t.csv"))
-        figure = plot.plot_replay(plt, path("t.csv"), *plot.replay_data(path("t.csv"), header, body), None,
-                                  plot.read_truth(path("truth.json")))
+        truth = plot.read_truth(path("truth.jsonl"))
+        figure = plot.plot_replay(plt, path("t.csv"), *plot.replay_data(path("t.csv"), header, body), None, truth)
         gaps = [float(row[4]) == 0 for row in body]
         self.assertEqual(gaps[:5], [True] * 4 + [False])   # no correlation before frame 4
-        for axis, name, rendered in zip(figure.axes, ("azimuth", "elevation", "range"), (-20, 5, 1.5)):
+        with open(path("truth.jsonl")) as f:
+            lines = [json.loads(line) for line in f]
+        for axis, name in zip(figure.axes, ("azimuth", "elevation", "range")):
             with self.subTest(name):
-                estimate, truth = axis.lines
+                estimate, rendered = axis.lines
                 self.assertEqual([math.isnan(y) for y in estimate.get_ydata()], gaps)
-                self.assertEqual((list(truth.get_xdata()), list(truth.get_ydata())),
-                                 ([0, 8 * 2048 / 48000], [rendered] * 2))
+                self.assertEqual((list(rendered.get_xdata()), list(rendered.get_ydata())),
+                                 ([n * (2048 / 48000) for n in range(8)], [line[name] for line in lines]))
+        self.assertEqual(len(set(rendered.get_ydata())), 1)
+        self.assertEqual(len(set(figure.axes[0].lines[1].get_ydata())), 7)   # frames 0 and 1 hold the start
 
     def test_json_lines_and_no_elevation_grid(self):
         # JSON lines plot as their CSV does; feyla's elevation (null there) is
