@@ -362,6 +362,22 @@ class SoundFiles(unittest.TestCase):
         self.assertEqual({f * 5 // len(rows) for f, _ in voiced}, set(range(5)))   # voice throughout
         self.assertLess(statistics.median(e for _, e in voiced), 5)
 
+        # Fractional delays follow a fast talker (120 degrees/s) without a
+        # click: a 1 kHz tone's second difference stays that of the tone.
+        subprocess.run(["sox", "-n", "-r", "48000", "-c", "1", "-b", "24", path("tone.wav"), "synth", "1.2", "sine",
+                        "1000", "vol", "0.5"], check=True, timeout=60)
+        with open(path("fast.csv"), "w") as f:
+            f.write("0,-60,0,1\n1,60,0,1\n")
+        run(RENDER, "--type", "tovak", "--path", path("fast.csv"), "--clip", path("tone.wav"), "--delay", "fractional",
+            "-s", "float", path("fast.wav"))
+        with open(path("fast.wav"), "rb") as f:
+            data = f.read()
+        samples = array.array("f", data[data_offset(data):])
+        steady = 0.5 * (2 * math.pi * 1000 / 48000) ** 2
+        for c in range(1, VARIANTS["tovak"]):
+            x = samples[c + 2 * FRAME * 8::8][:20 * FRAME]   # frames 2 to 22: the tone throughout
+            self.assertLess(max(abs(x[n + 1] - 2 * x[n] + x[n - 1]) for n in range(1, len(x) - 1)), 1.6 * steady)
+
         r = run(RENDER, "--type", "tovak", "-q", "--path", path("sweep.csv"), path("default.wav"))
         self.assertEqual(len(r.stdout.splitlines()), 1 + 235)   # -n: the frames to the path's end
         for content, message in (
