@@ -51,6 +51,7 @@
 #include <span>
 #include <numbers>
 #include <string>
+#include <string_view>
 #include <random>
 #include <variant>
 #include <vector>
