@@ -107,6 +107,13 @@ class Plot(unittest.TestCase):
                                  ([n * (2048 / 48000) for n in range(8)], [line[name] for line in lines]))
         self.assertEqual(len(set(rendered.get_ydata())), 1)
         self.assertEqual(len(set(figure.axes[0].lines[1].get_ydata())), 7)   # frames 0 and 1 hold the start
+        # On a map, the cross of the map's frame (a map that names it), and
+        # none from a moving talker when the map does not say its frame.
+        cell = ["range", "-20", "1.5", "0.1", "1"]
+        names = plot.MAP_COLUMNS + ["frame"]
+        self.assertEqual(plot.map_truth("m", names, [cell + ["5"]], truth),
+                         {k: lines[5][k] for k in ("azimuth", "elevation", "range")})
+        self.assertIsNone(plot.map_truth("m", plot.MAP_COLUMNS, [cell], truth))
 
     def test_json_lines_and_no_elevation_grid(self):
         # JSON lines plot as their CSV does; feyla's elevation (null there) is
