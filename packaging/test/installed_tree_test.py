@@ -70,7 +70,8 @@ class InstalledFiles(unittest.TestCase):
         for line in read(self.args.expected).splitlines():
             line = line.strip()
             if line and not line.startswith("#"):
-                expected.add(line.replace("@MULTIARCH@", self.args.multiarch).replace("@CONFIG@", self.args.config.lower()))
+                expected.add(line.replace("@MULTIARCH@", self.args.multiarch)
+                             .replace("@CONFIG@", self.args.config.lower()))
         found = set()
         for folder, dirs, files in os.walk(self.args.root):
             relative = "/" + os.path.relpath(folder, self.args.root)
@@ -135,7 +136,8 @@ class Consumers(unittest.TestCase):
         run(["cmake", "--build", build])
         cls.cmake_build = build
 
-        env = dict(os.environ, PKG_CONFIG_SYSROOT_DIR=cls.args.root, PKG_CONFIG_LIBDIR=os.path.join(libdir(cls.args), "pkgconfig"),
+        env = dict(os.environ, PKG_CONFIG_SYSROOT_DIR=cls.args.root,
+                   PKG_CONFIG_LIBDIR=os.path.join(libdir(cls.args), "pkgconfig"),
                    PKG_CONFIG_ALLOW_SYSTEM_CFLAGS="1", PKG_CONFIG_ALLOW_SYSTEM_LIBS="1")
         cflags = shlex.split(run(["pkg-config", "--cflags", "voxaim"], env=env))
         libs = shlex.split(run(["pkg-config", "--libs", "voxaim"], env=env))

@@ -62,7 +62,7 @@ class Plot(unittest.TestCase):
                 self.assertEqual(run(self.args.render.command("--type", variant, "-n", "12", path("in.wav")))
                                  .returncode, 0)
                 r = run(self.args.replay.command("--type", variant, "--map", "3-11/8:" + path(variant + "_map%d.csv"),
-                                    path("in.wav")))
+                                                 path("in.wav")))
                 self.assertEqual(r.returncode, 0, r.stderr)
                 with open(path(variant + ".csv"), "w") as f:
                     f.write(r.stdout)
@@ -76,7 +76,7 @@ class Plot(unittest.TestCase):
 
     def test_truth_and_quality_gaps(self):
         r = run(self.args.render.command("--type", "tovak", "-a", "-20", "-e", "5", "-r", "1.5", "-n", "8",
-                            "--truth", path("truth.json"), path("t.wav")))
+                                         "--truth", path("truth.json"), path("t.wav")))
         self.assertEqual(r.returncode, 0, r.stderr)
         with open(path("t.csv"), "w") as f:
             f.write(r.stdout)
@@ -102,7 +102,7 @@ class Plot(unittest.TestCase):
         for variant in ("tovak", "feyla"):
             with self.subTest(variant):
                 r = run(self.args.render.command("--type", variant, "-e", "10", "-n", "8", "--truth", path("j.json"),
-                                    path("j.wav")))
+                                                 path("j.wav")))
                 self.assertEqual(r.returncode, 0, r.stderr)
                 with open(path("j.csv"), "w") as f:
                     f.write(r.stdout)

@@ -350,7 +350,8 @@ class CoreFile(unittest.TestCase):
         # Every thread, with every module given, with some missing (their
         # files come from the core's file table) and with none.
         crash = self.crash
-        theirs = gdb_stacks(gdb_command(self.args.emulator), crash.program, crash.core, sysroot="/" if self.args.emulator else None)
+        theirs = gdb_stacks(gdb_command(self.args.emulator), crash.program, crash.core,
+                            sysroot="/" if self.args.emulator else None)
         self.assertEqual(sorted(theirs), sorted(crash.tids.values()))
         self.assertEqual(len(theirs[self.main_tid]), 4, theirs[self.main_tid])
         some = [m for m in crash.modules if m[2] == crash.crasher_path or "libc" not in m[2]]

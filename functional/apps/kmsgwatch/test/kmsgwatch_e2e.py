@@ -320,7 +320,7 @@ def test_missing_handler(args):
     try:
         log = KernelLog()
         r = run(args, ["-f", standin("scsi.kmsg", ["3,1,1,-;end_request: critical target error\n",
-                                             "3,2,2,-;avc: denied next\n"])])
+                                                   "3,2,2,-;avc: denied next\n"])])
         notes = log.texts()
         t.equal(r.returncode, 1, "missing handler: watcher goes on")
         t.check(note("scsi-error", "continue to watch log") in notes, "note without handler", notes)
@@ -453,7 +453,7 @@ def test_child_time_limits(args):
         log = KernelLog()
         started = time.monotonic()
         r = run_nested(args, ["-T", "2", "-f", standin("hang.kmsg", ["6,1,1,-;avc: denied hangs\n",
-                                                               "3,2,2,-;Internal error: Oops: 17 [#1]\n"])],
+                                                                     "3,2,2,-;Internal error: Oops: 17 [#1]\n"])],
                        timeout=10)
         took = time.monotonic() - started
         notes = log.texts()

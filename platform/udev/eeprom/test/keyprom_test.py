@@ -107,8 +107,8 @@ class LockTest(KeypromCase):
             self.extra_env["EEPROM_LOCK_FILE"] = lock
             user = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
             started = time.monotonic()
-            done = subprocess.run(user + self.args.launcher.command(None, [self.args.keyprom, "get"]), capture_output=True,
-                                  env=self.environment(), timeout=30)
+            done = subprocess.run(user + self.args.launcher.command(None, [self.args.keyprom, "get"]),
+                                  capture_output=True, env=self.environment(), timeout=30)
             waited = time.monotonic() - started
         self.assertEqual((done.returncode, done.stdout, done.stderr.decode()),
                          (1, b"", "keyprom: the EEPROM is busy: %s held for 10 s\n" % lock))

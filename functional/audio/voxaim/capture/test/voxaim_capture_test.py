@@ -102,7 +102,8 @@ class Capture(unittest.TestCase):
                 self.assertTrue(r.stderr.endswith("voxaim_capture: %d frames, 0 overruns\n" % FRAMES))
                 self.assertEqual(wav_data("out.wav")[1], samples)
                 # The replay's JSON lines too (feyla's elevation null there).
-                r = run(self.args.capture, "--type", variant, "-D", "cap", "-n", str(FRAMES), "--format", "jsonl", *option)
+                r = run(self.args.capture, "--type", variant, "-D", "cap", "-n", str(FRAMES), "--format", "jsonl",
+                        *option)
                 self.assertEqual(r.returncode, 0, r.stderr)
                 self.assertEqual(r.stdout, run(self.args.replay, "--type", variant, "--format", "jsonl",
                                                path("%s_%d.wav" % (variant, bits))).stdout)
@@ -121,7 +122,8 @@ class Capture(unittest.TestCase):
 
     def test_sigint_stops_with_a_complete_wav(self):
         _, samples = prepare(self.args, "mirel", 16)
-        process = subprocess.Popen(command(self.args.capture, "--type", "mirel", "-D", "cap", "-f", "S16_LE", "-w", path("sig.wav")),
+        process = subprocess.Popen(command(self.args.capture, "--type", "mirel", "-D", "cap", "-f", "S16_LE", "-w",
+                                           path("sig.wav")),
                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=TMP.name,
                                    env=environment(self.args.capture))
         lines = [process.stdout.readline() for _ in range(4)]   # the header and three frames

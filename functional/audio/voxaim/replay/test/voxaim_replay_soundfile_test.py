@@ -149,7 +149,8 @@ class SoundFiles(unittest.TestCase):
 
     def test_search_map(self):
         expected = self.render("tovak", "map.wav", frames=8)
-        r = run(self.args.replay, "--type", "tovak", "--map", "7:" + path("m7.csv"), "--map", "1-6/5:" + path("series%d.csv"),
+        r = run(self.args.replay, "--type", "tovak", "--map", "7:" + path("m7.csv"),
+                "--map", "1-6/5:" + path("series%d.csv"),
                 path("map.wav"))
         self.assertEqual((r.returncode, r.stdout), (0, expected))   # the map changes no result
         last = expected.splitlines()[-1].split(",")
@@ -224,7 +225,8 @@ class SoundFiles(unittest.TestCase):
                               (("-s", "8"), "-s takes 16, 24, 32 or float, not '8'"),
                               ((), r"out.mp3: a sound file's name ends in .wav or .flac")):
             with self.subTest(args=args):
-                self.assertFails(run(self.args.render, "--type", "lumo", *args, path("out.mp3" if not args else "out.wav")),
+                self.assertFails(run(self.args.render, "--type", "lumo", *args,
+                                     path("out.mp3" if not args else "out.wav")),
                                  message, program="voxaim_render")
                 self.assertEqual([n for n in os.listdir(TMP.name) if n.startswith("out")], [])
         r = run(self.args.render, "--version")
@@ -247,7 +249,7 @@ class SoundFiles(unittest.TestCase):
                 ("full disk", outputs, full_disk)):
             with self.subTest(name):
                 r = subprocess.run(self.args.render.command("--type", "feyla", "-n", "8", "--record",
-                                                                   os.path.join(folder, "out.rec"), *args),
+                                                            os.path.join(folder, "out.rec"), *args),
                                    capture_output=True, text=True, timeout=300, preexec_fn=preexec)
                 self.assertEqual(r.returncode, 1, r.stderr)
                 self.assertRegex(r.stderr, "^voxaim_render: ")
