@@ -51,6 +51,9 @@ class Program(str):
         program.emulator = emulator
         return program
 
+    def __getnewargs__(self):   # copies keep the emulator
+        return str(self), self.emulator
+
     def command(self, *argv):
         return [*self.emulator, str(self), *argv]
 

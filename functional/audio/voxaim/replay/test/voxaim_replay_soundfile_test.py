@@ -332,12 +332,12 @@ class SoundFiles(unittest.TestCase):
         """Standard error a terminal: the progress line, rewritten, then the
         summary; -q or a pipe: nothing. The replay's and the render's."""
         self.render("tovak", "progress.wav", frames=20)   # the built-in clip's 23.4 frames: no note of its repeats
-        commands = {"voxaim_replay": self.args.replay.command("--type", "tovak", path("progress.wav")),
-                    "voxaim_render": self.args.render.command("--type", "tovak", "-n", "20", path("rendered.wav"))}
+        commands = {"voxaim_replay": [self.args.replay, "--type", "tovak", path("progress.wav")],
+                    "voxaim_render": [self.args.render, "--type", "tovak", "-n", "20", path("rendered.wav")]}
         for (program, command), options in itertools.product(commands.items(), ([], ["-q"])):
             with self.subTest(program=program, options=options):
                 controller, terminal = pty.openpty()
-                with subprocess.Popen(command[:-1] + options + command[-1:],
+                with subprocess.Popen(command[0].command(*command[1:-1], *options, command[-1]),
                                       stdout=subprocess.DEVNULL, stderr=terminal) as process:
                     os.close(terminal)
                     shown = b""
