@@ -22,6 +22,10 @@ It starts with arguments(), which parses the command line once:
   with checks=True (a script of checks, below) a left-over argument is an
   error instead. nsutil's re-execution flag is never taken for either.
 
+What the cases share beyond the command line (a work folder made from
+--build, a launcher made from the options) the script may set on the object
+before it runs them (args.work = ...).
+
 It ends in one of two forms:
 
 - unittest cases: sys.exit(scripttest.run(args)). Every test class of the
