@@ -8,13 +8,12 @@ folder. Without it, the device build picks the same multiarch folder.
 usage: libdir_test.py --emulator "<prefix>" --source <checkout> --toolchain <file> --multiarch <triplet>
        --work <scratch folder>
 """
-import argparse
 import os
 import re
 import shutil
 import subprocess
 
-from scripttest import Failures  # tools/testing
+import scripttest  # tools/testing
 
 
 def configure(args, build, *options):
@@ -30,13 +29,9 @@ def configure(args, build, *options):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--emulator", default="")
-    for option in ("--source", "--toolchain", "--multiarch", "--work"):
-        parser.add_argument(option, required=True)
-    args = parser.parse_args()
+    args = scripttest.arguments(options=("--source", "--toolchain", "--multiarch", "--work"), checks=True)
     expected = ("lib/" + args.multiarch, "${prefix}/lib/" + args.multiarch)
-    c = Failures()
+    c = scripttest.Failures()
     c.equal(configure(args, os.path.join(args.work, "given"), "-DCMAKE_INSTALL_LIBDIR=lib/" + args.multiarch),
             expected, "CMAKE_INSTALL_LIBDIR given: the cache and voxaim.pc")
     c.equal(configure(args, os.path.join(args.work, "default")), expected,

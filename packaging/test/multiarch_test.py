@@ -13,7 +13,6 @@ usage: multiarch_test.py --emulator "<prefix>" --packages <folder> --native-pack
   --native-packages  the amd64 packages (the native preset's); the test is
                      skipped (77) when they are not there
 """
-import argparse
 import glob
 import os
 import shlex
@@ -22,7 +21,7 @@ import subprocess
 import sys
 import tempfile
 
-from scripttest import Failures  # tools/testing
+from scripttest import Failures, arguments  # tools/testing
 
 PACKAGES = ("libvoxaim1", "libvoxaim-dev")
 TRIPLET = "arm-linux-gnueabihf"
@@ -65,11 +64,7 @@ def run_consumer(c, name, program, emulator, libdir):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--emulator", default="")
-    for option in ("--packages", "--native-packages", "--consumer", "--toolchain", "--cc"):
-        parser.add_argument(option, required=True)
-    args = parser.parse_args()
+    args = arguments(options=("--packages", "--native-packages", "--consumer", "--toolchain", "--cc"), checks=True)
     armhf, amd64 = debs(args.packages, "armhf"), debs(args.native_packages, "amd64")
     if not armhf:
         sys.exit("multiarch_test: no armhf %s in %s" % (" and ".join(PACKAGES), args.packages))
@@ -77,7 +72,7 @@ def main():
         print("multiarch_test: skipped: no amd64 %s in %s (the native preset's packages_test makes them)"
               % (" and ".join(PACKAGES), args.native_packages))
         sys.exit(77)
-    emulator = shlex.split(args.emulator)
+    emulator = args.emulator
 
     c = Failures()
     with tempfile.TemporaryDirectory() as work:

@@ -4,7 +4,6 @@ lists (section OPTIONS), so that neither leaves out an option of the other.
 
 usage: options_documented_test.py [--emulator "<prefix>"] program:completion:manpage ...
 """
-import argparse
 import re
 import subprocess
 import sys
@@ -12,7 +11,6 @@ import sys
 import scripttest  # tools/testing, on PYTHONPATH
 import unittest
 
-PROGRAMS = []
 # An option at the start of a word: \-x, \-\-long\-name.
 ROFF_OPTION = re.compile(r'(?:^|[\s"])(\\-(?:\\-)?[A-Za-z0-9][A-Za-z0-9]*(?:\\-[A-Za-z0-9]+)*)')
 
@@ -44,19 +42,13 @@ def documented_options(page):
 
 class OptionsDocumented(unittest.TestCase):
     def test_completion_and_man_page_name_the_same_options(self):
-        self.assertTrue(PROGRAMS)
-        for program, completion, page in PROGRAMS:
+        for program, completion, page in (p.split(":") for p in self.args.programs):
             with self.subTest(program):
                 self.assertEqual(sorted(completed_options(program, completion)), sorted(documented_options(page)))
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--emulator", default="")
-    parser.add_argument("programs", nargs="+")
-    args, rest = parser.parse_known_args()
-    PROGRAMS.extend(tuple(p.split(":")) for p in args.programs)
-    return scripttest.run(rest)
+    return scripttest.run(scripttest.arguments(extra=lambda parser: parser.add_argument("programs", nargs="+")))
 
 
 if __name__ == "__main__":

@@ -33,17 +33,15 @@ usage: packages_test.py --emulator "<prefix>" --arch <arch> --source <checkout> 
                (tools/package.sh --tree), and compares them with its install
                components
 """
-import argparse
 import glob
 import os
 import re
-import shlex
 import shutil
 import subprocess
 import sys
 import tempfile
 
-from scripttest import Failures  # noqa: E402  (tools/testing)
+from scripttest import Failures, arguments  # noqa: E402  (tools/testing)
 
 
 def read(path):
@@ -194,15 +192,11 @@ def check_components(c, s, tree, scratch):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--emulator", default="")
-    parser.add_argument("--arch", required=True)
-    parser.add_argument("--source", required=True)
-    parser.add_argument("--packages", required=True)
-    parser.add_argument("--debug", type=int, default=1)
-    parser.add_argument("--project-version")
-    parser.add_argument("--make-from")
-    args = parser.parse_args()
+    def options(parser):
+        parser.add_argument("--debug", type=int, default=1)
+        parser.add_argument("--project-version")
+        parser.add_argument("--make-from")
+    args = arguments(options=("--arch", "--source", "--packages"), extra=options, checks=True)
     if args.make_from:
         for old in glob.glob(os.path.join(args.packages, "*.deb")):
             os.remove(old)
@@ -217,7 +211,7 @@ def main():
                 "debian/changelog: the upstream version is the project's")
     with tempfile.TemporaryDirectory() as scratch:
         for package in s["packages"]:
-            check_package(c, s, args.packages, package, scratch, shlex.split(args.emulator))
+            check_package(c, s, args.packages, package, scratch, args.emulator)
         if args.make_from:
             check_components(c, s, args.make_from, scratch)
     files = [os.path.join(args.packages, "%s%s_%s_%s.deb" % (p, suffix, s["version"], s["package_arch"][p]))

@@ -11,7 +11,6 @@ Needs root (mount namespace); exits with 77 (skipped) otherwise.
 
 usage: subproject_test.py --emulator "" --source <checkout> --work <folder>
 """
-import argparse
 import ctypes
 import os
 import re
@@ -28,7 +27,6 @@ MS_BIND, MS_REC, MS_PRIVATE = 4096, 16384, 1 << 18
 # The packages only the tests, benchmarks and fuzzers need.
 TEST_ONLY = re.compile(r"^(googletest|libgtest-dev|libgmock-dev|libbenchmark.*|.*fftw3.*|clang.*|libclang.*|"
                        r"llvm-14.*|libllvm14|umockdev|libumockdev.*|gir1\.2-umockdev.*)$")
-ARGS = None
 libc = ctypes.CDLL(None, use_errno=True)
 
 
@@ -84,13 +82,13 @@ def run(command, cwd=None):
 
 class WithoutTestPackages(unittest.TestCase):
     def test_0_the_test_packages_are_hidden(self):
-        r = run(["cmake", "-S", ARGS.source, "-B", os.path.join(ARGS.work, "testing"), "-G", "Ninja"])
+        r = run(["cmake", "-S", self.args.source, "-B", os.path.join(self.args.work, "testing"), "-G", "Ninja"])
         self.assertNotEqual(r.returncode, 0)
         self.assertIn("GoogleTest sources missing", r.stderr)
 
     def test_1_top_level_configures_with_testing_off(self):
-        build = os.path.join(ARGS.work, "top")
-        r = run(["cmake", "-S", ARGS.source, "-B", build, "-G", "Ninja", "-DBUILD_TESTING=OFF"])
+        build = os.path.join(self.args.work, "top")
+        r = run(["cmake", "-S", self.args.source, "-B", build, "-G", "Ninja", "-DBUILD_TESTING=OFF"])
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
         with open(os.path.join(build, "build.ninja")) as f:
             ninja = f.read()
@@ -98,15 +96,15 @@ class WithoutTestPackages(unittest.TestCase):
         self.assertNotIn("benchmark", ninja)
 
     def test_1_device_build_configures_with_testing_off(self):
-        build = os.path.join(ARGS.work, "top-arm")
-        r = run(["cmake", "-S", ARGS.source, "-B", build, "-G", "Ninja", "-DBUILD_TESTING=OFF",
-                 "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(ARGS.source, "cmake/toolchain-armhf.cmake")])
+        build = os.path.join(self.args.work, "top-arm")
+        r = run(["cmake", "-S", self.args.source, "-B", build, "-G", "Ninja", "-DBUILD_TESTING=OFF",
+                 "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(self.args.source, "cmake/toolchain-armhf.cmake")])
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
 
     def test_2_builds_as_a_subproject(self):
-        build = os.path.join(ARGS.work, "subproject")
+        build = os.path.join(self.args.work, "subproject")
         r = run(["cmake", "-S", os.path.join(os.path.dirname(os.path.abspath(__file__)), "subproject"),
-                 "-B", build, "-G", "Ninja", "-DVOXAIM_SOURCE_DIR=" + ARGS.source])
+                 "-B", build, "-G", "Ninja", "-DVOXAIM_SOURCE_DIR=" + self.args.source])
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
         r = run(["cmake", "--build", build, "-j", "2"])
         self.assertEqual(r.returncode, 0, r.stdout[-4000:] + r.stderr)
@@ -122,32 +120,27 @@ class WithoutTestPackages(unittest.TestCase):
         self.assertEqual(outputs[0], outputs[1])
 
     def test_3_a_missing_module_stops_the_configuration(self):
-        mount("none", os.path.join(ARGS.source, "platform/corestack"), "tmpfs", 0)
-        build = os.path.join(ARGS.work, "missing")
-        r = run(["cmake", "-S", ARGS.source, "-B", build, "-G", "Ninja", "-DBUILD_TESTING=OFF"])
+        mount("none", os.path.join(self.args.source, "platform/corestack"), "tmpfs", 0)
+        build = os.path.join(self.args.work, "missing")
+        r = run(["cmake", "-S", self.args.source, "-B", build, "-G", "Ninja", "-DBUILD_TESTING=OFF"])
         self.assertNotEqual(r.returncode, 0)
         self.assertIn("Module platform/corestack is missing", r.stderr)
 
 
 def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--emulator", default="")
-    parser.add_argument("--source", required=True)
-    parser.add_argument("--work", required=True)
-    ARGS, rest = parser.parse_known_args()
+    args = scripttest.arguments(options=("--source", "--work"))
     if os.geteuid() != 0:
         print("subproject_test: needs root for a private mount namespace; skipped")
         return scripttest.SKIPPED
-    shutil.rmtree(ARGS.work, ignore_errors=True)
-    os.makedirs(ARGS.work)
+    shutil.rmtree(args.work, ignore_errors=True)
+    os.makedirs(args.work)
     if libc.unshare(CLONE_NEWNS) != 0:
         print("subproject_test: unshare: %s; skipped" % os.strerror(ctypes.get_errno()))
         return scripttest.SKIPPED
     mount("none", "/", None, MS_REC | MS_PRIVATE)
     names = hide_test_only_packages()
     print("hidden: " + " ".join(sorted(names)), flush=True)
-    return scripttest.run(rest)
+    return scripttest.run(args)
 
 
 if __name__ == "__main__":

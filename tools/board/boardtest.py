@@ -4,7 +4,6 @@ line: --board-dir DIR (made by setup_board.py) before the test's own
 arguments. With BOARD_RESULTS=<folder> in the environment, each boot's
 results are also kept there (<scripts>.tar), to look at by hand."""
 
-import argparse
 import io
 import os
 import sys
@@ -17,12 +16,10 @@ import scripttest  # noqa: E402
 from image import Image  # noqa: E402
 from vm import Boot  # noqa: E402
 
-BOARD_DIR = None
-ARGS = None
-
 
 class BoardTest(unittest.TestCase):
-    """Boots the board once for the class and runs SCRIPTS on it."""
+    """Boots the board once for the class and runs SCRIPTS on it. Its
+    `args` (scripttest.run) hold --board-dir and the test's own options."""
 
     SCRIPTS = []
     MACHINE = "virt"
@@ -41,10 +38,11 @@ class BoardTest(unittest.TestCase):
     def setUpClass(cls):
         image = {}
         if cls.DEBIAN:
-            image = dict(initrd=os.path.join(BOARD_DIR, "disk-initrd.gz"), disk=Image(BOARD_DIR).disk,
+            board_dir = cls.args.board_dir
+            image = dict(initrd=os.path.join(board_dir, "disk-initrd.gz"), disk=Image(board_dir).disk,
                          append=["systemd.show_status=0", "systemd.mask=serial-getty@ttyAMA0.service",
                                  "systemd.wants=board.service"])
-        cls.boot = Boot(BOARD_DIR, cls.SCRIPTS, machine=cls.MACHINE, qemu_args=cls.qemu_args(),
+        cls.boot = Boot(cls.args.board_dir, cls.SCRIPTS, machine=cls.MACHINE, qemu_args=cls.qemu_args(),
                         timeout=cls.TIMEOUT, **image).run()
         if cls.COMPLETE:
             for script in cls.SCRIPTS:
@@ -77,13 +75,9 @@ class BoardTest(unittest.TestCase):
         return (None if rc is None else int(rc), self.text(name + ".out"), self.text(name + ".err"))
 
 
-def main(extra=lambda parser: None):
-    """Parses --board-dir and the test's own options (added by `extra`), then
-    runs the test classes of the calling module."""
-    global BOARD_DIR, ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--board-dir", required=True)
-    extra(parser)
-    ARGS, rest = parser.parse_known_args()
-    BOARD_DIR = os.path.abspath(ARGS.board_dir)
-    sys.exit(scripttest.run(rest))
+def main(options=()):
+    """Parses --board-dir and the test's own required options (their names),
+    then runs the test classes of the calling module."""
+    args = scripttest.arguments(options=("--board-dir", *options))
+    args.board_dir = os.path.abspath(args.board_dir)
+    sys.exit(scripttest.run(args))

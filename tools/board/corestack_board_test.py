@@ -55,8 +55,7 @@ class CoreDumps(BoardTest):
         cls.workdir = tempfile.mkdtemp(prefix="board-cores-")
         cls.addClassCleanup(shutil.rmtree, cls.workdir, ignore_errors=True)
         cls.gdb, cls.registers = {}, {}
-        hosts = {"corestack_crasher": boardtest.ARGS.crasher,
-                 "corestack_crasher_nounwind": boardtest.ARGS.crasher_nounwind}
+        hosts = {"corestack_crasher": cls.args.crasher, "corestack_crasher_nounwind": cls.args.crasher_nounwind}
         for crasher in CRASHERS:
             core = os.path.join(cls.workdir, crasher + ".core")
             with open(core, "wb") as f:
@@ -122,10 +121,5 @@ class CoreDumps(BoardTest):
                 self.check_stacks("corestack_crasher_nounwind", mode, complete=False)
 
 
-def options(parser):
-    parser.add_argument("--crasher", required=True)
-    parser.add_argument("--crasher-nounwind", required=True)
-
-
 if __name__ == "__main__":
-    boardtest.main(options)
+    boardtest.main(("--crasher", "--crasher-nounwind"))

@@ -38,7 +38,6 @@ Usage:
 Only the Python standard library is used, so the output is reproducible.
 """
 
-import argparse
 import functools
 import math
 import os
@@ -265,13 +264,14 @@ def source_text(speech, noise):
     ])
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--emulator", default="", help="ignored (test harness argument)")
+def options(parser):
     parser.add_argument("--sounds", default=DEFAULT_SOUNDS)
     parser.add_argument("--output")
     parser.add_argument("--check")
-    args = parser.parse_args()
+
+
+def main():
+    args = scripttest.arguments(extra=options, checks=True)
     missing = [n for n in SPEECH_FILES + [NOISE_FILE]
                if not os.path.exists(os.path.join(args.sounds, n + ".wav"))]
     if missing:

@@ -7,13 +7,11 @@ matplotlib voxaim-plot uses.
 
 usage: voxaim_plot_test.py --emulator "<prefix>" <voxaim-plot> <voxaim_replay> <voxaim_render>
 """
-import argparse
 import importlib.machinery
 import importlib.util
 import json
 import math
 import os
-import shlex
 import struct
 import subprocess
 import sys
@@ -22,8 +20,6 @@ import unittest
 
 import scripttest  # tools/testing, on PYTHONPATH
 
-EMULATOR = []
-PLOT = REPLAY = RENDER = ""
 TMP = None
 VARIANTS = ("mirel", "tovak", "lumo", "zandor", "valdrun", "feyla", "brannt")
 
@@ -43,9 +39,9 @@ def png_size(name):
     return struct.unpack(">II", head[16:24])
 
 
-def load_plot():
+def load_plot(program):
     """voxaim-plot as a module, and pyplot."""
-    loader = importlib.machinery.SourceFileLoader("voxaim_plot", PLOT)
+    loader = importlib.machinery.SourceFileLoader("voxaim_plot", program)
     plot = importlib.util.module_from_spec(importlib.util.spec_from_loader("voxaim_plot", loader))
     loader.exec_module(plot)
     import matplotlib
@@ -56,7 +52,7 @@ def load_plot():
 
 class Plot(unittest.TestCase):
     def plot(self, csv, png):
-        r = run([PLOT, path(csv), "-o", path(png)])
+        r = run([self.args.plot, path(csv), "-o", path(png)])
         self.assertEqual((r.returncode, r.stderr), (0, ""))
         self.assertEqual(r.stdout, path(png) + "\n")
         return png_size(png)
@@ -64,10 +60,10 @@ class Plot(unittest.TestCase):
     def test_replay_and_map_of_every_variant(self):
         for variant in VARIANTS:
             with self.subTest(variant=variant):
-                self.assertEqual(run(EMULATOR + [RENDER, "--type", variant, "-n", "12", path("in.wav")])
+                self.assertEqual(run(self.args.render.command("--type", variant, "-n", "12", path("in.wav")))
                                  .returncode, 0)
-                r = run(EMULATOR + [REPLAY, "--type", variant, "--map", "3-11/8:" + path(variant + "_map%d.csv"),
-                                    path("in.wav")])
+                r = run(self.args.replay.command("--type", variant, "--map", "3-11/8:" + path(variant + "_map%d.csv"),
+                                                 path("in.wav")))
                 self.assertEqual(r.returncode, 0, r.stderr)
                 with open(path(variant + ".csv"), "w") as f:
                     f.write(r.stdout)
@@ -75,7 +71,7 @@ class Plot(unittest.TestCase):
                 if variant in ("tovak", "feyla", "brannt"):   # both grids, range only, NaN azimuths
                     series = (3, 11) if variant == "tovak" else (11,)   # one call draws a series
                     maps = [path("%s_map%d.csv" % (variant, n)) for n in series]
-                    r = run([PLOT, *maps])
+                    r = run([self.args.plot, *maps])
                     self.assertEqual((r.returncode, r.stdout), (0, "".join(m[:-3] + "png\n" for m in maps)))
                     self.assertEqual({png_size(m[:-3] + "png") for m in maps}, {(1200, 500)})
 
@@ -84,14 +80,14 @@ class Plot(unittest.TestCase):
         # truth, frame by frame.
         with open(path("path.csv"), "w") as f:
             f.write("0,-20,5,1.5\n0.3,-10,5,1.5\n")
-        r = run(EMULATOR + [RENDER, "--type", "tovak", "--path", path("path.csv"), "-n", "8",
-                            "--truth", path("truth.jsonl"), path("t.wav")])
+        r = run(self.args.render.command("--type", "tovak", "--path", path("path.csv"), "-n", "8",
+                                         "--truth", path("truth.jsonl"), path("t.wav")))
         self.assertEqual(r.returncode, 0, r.stderr)
         with open(path("t.csv"), "w") as f:
             f.write(r.stdout)
-        self.assertEqual(run([PLOT, "--truth", path("truth.jsonl"), path("t.csv")]).returncode, 0)
+        self.assertEqual(run([self.args.plot, "--truth", path("truth.jsonl"), path("t.csv")]).returncode, 0)
 
-        plot, plt = load_plot()
+        plot, plt = load_plot(self.args.plot)
         header, body = plot.read_csv(path("t.csv"))
         truth = plot.read_truth(path("truth.jsonl"))
         figure = plot.plot_replay(plt, path("t.csv"), *plot.replay_data(path("t.csv"), header, body), None, truth)
@@ -118,15 +114,15 @@ class Plot(unittest.TestCase):
     def test_json_lines_and_no_elevation_grid(self):
         # JSON lines plot as their CSV does; feyla's elevation (null there) is
         # not drawn, neither estimate nor rendered line.
-        plot, plt = load_plot()
+        plot, plt = load_plot(self.args.plot)
         for variant in ("tovak", "feyla"):
             with self.subTest(variant):
-                r = run(EMULATOR + [RENDER, "--type", variant, "-e", "10", "-n", "8", "--truth", path("j.json"),
-                                    path("j.wav")])
+                r = run(self.args.render.command("--type", variant, "-e", "10", "-n", "8", "--truth", path("j.json"),
+                                                 path("j.wav")))
                 self.assertEqual(r.returncode, 0, r.stderr)
                 with open(path("j.csv"), "w") as f:
                     f.write(r.stdout)
-                r = run(EMULATOR + [REPLAY, "--type", variant, "--format", "jsonl", path("j.wav")])
+                r = run(self.args.replay.command("--type", variant, "--format", "jsonl", path("j.wav")))
                 with open(path("j.jsonl"), "w") as f:
                     f.write(r.stdout)
                 if variant == "feyla":   # a file starting with "{" is taken for JSON lines
@@ -161,27 +157,20 @@ class Plot(unittest.TestCase):
                 if content is not None:
                     with open(path(name), "wb" if isinstance(content, bytes) else "w") as f:
                         f.write(content)
-                r = run([PLOT, path(name), "-o", path("bad.png")])
+                r = run([self.args.plot, path(name), "-o", path("bad.png")])
                 self.assertEqual((r.returncode, r.stdout), (1, ""))
                 self.assertRegex(r.stderr, "^voxaim-plot: .*%s.*\n$" % message)
                 self.assertFalse(os.path.exists(path("bad.png")))
-        r = run([PLOT, "--version"])
+        r = run([self.args.plot, "--version"])
         self.assertRegex(r.stdout, r"^voxaim-plot \d+\.\d+\.\d+\n$")
 
 
 def main():
-    global EMULATOR, PLOT, REPLAY, RENDER, TMP
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--emulator", default="")
-    parser.add_argument("plot")
-    parser.add_argument("replay")
-    parser.add_argument("render")
-    args, rest = parser.parse_known_args()
-    EMULATOR = shlex.split(args.emulator)
-    PLOT, REPLAY, RENDER = args.plot, args.replay, args.render
+    global TMP
+    args = scripttest.arguments("plot", "replay", "render")
     TMP = tempfile.TemporaryDirectory(prefix="voxaim_plot_test_")
     with TMP:
-        sys.exit(scripttest.run(rest))
+        sys.exit(scripttest.run(args))
 
 
 if __name__ == "__main__":

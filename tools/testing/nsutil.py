@@ -109,4 +109,5 @@ def write_script(path, text, mode=0o755):
 
 
 def emulator_prefix(text):
+    """The --emulator text as a command prefix (scripttest.arguments)."""
     return shlex.split(text) if text else []

@@ -14,14 +14,12 @@ core (gdbstacks.py).
 
 usage: corestack_core_test.py --emulator "<prefix>" <corestack> <crasher>
 """
-import argparse
 import glob
 import json
 import os
 import random
 import re
 import resource
-import shlex
 import shutil
 import struct
 import subprocess
@@ -33,10 +31,6 @@ import scripttest  # tools/testing, on PYTHONPATH
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from gdbstacks import compare, gdb_stacks, report_stacks  # noqa: E402
-
-EMULATOR = []
-CORESTACK = ""
-CRASHER = ""
 
 SIGNALLED_STACK = ["crasher_fault()", "crashtest::Crasher::fire(int)",
                    "crashtest::Crasher::fire(int)", "main()"]
@@ -114,16 +108,17 @@ class Crash:
     """One crash of (a copy of) the crasher: its core file, thread ids and
     module ranges."""
 
-    def __init__(self, workdir):
+    def __init__(self, crasher, workdir):
         if resource.getrlimit(resource.RLIMIT_CORE)[1] == 0:
             raise unittest.SkipTest("the hard RLIMIT_CORE is 0: no core files can be written")
         self.workdir = workdir
+        self.emulator = crasher.emulator
         self.program = os.path.join(workdir, "crasher")
-        shutil.copy(CRASHER, self.program)
+        shutil.copy(crasher, self.program)
         info = os.path.join(workdir, "info")
         self.core = os.path.join(workdir, "crash.core")
-        if EMULATOR:
-            subprocess.run(EMULATOR + [self.program, info], cwd=workdir, preexec_fn=raise_core_limit,
+        if crasher.emulator:
+            subprocess.run([*crasher.emulator, self.program, info], cwd=workdir, preexec_fn=raise_core_limit,
                            capture_output=True, timeout=60)
             cores = glob.glob(os.path.join(workdir, "qemu_*.core"))
             # qemu-arm itself may leave a core of the host process: not ours.
@@ -149,7 +144,7 @@ class Crash:
                     start, end = (int(x, 16) for x in fields[1].split("-"))
                     maps.append((start, end, int(fields[3], 16), fields[6] if len(fields) > 6 else "",
                                  fields[2]))
-        if EMULATOR:
+        if crasher.emulator:
             kernel_style_core(cores[0], maps, self.core)
             os.remove(cores[0])
         else:
@@ -182,8 +177,8 @@ class Crash:
         return "Unknown"
 
 
-def corestack(*args):
-    r = subprocess.run(EMULATOR + [CORESTACK, *args], capture_output=True, text=True, timeout=60)
+def corestack(program, *args):
+    r = subprocess.run(program.command(*args), capture_output=True, text=True, timeout=60)
     assert r.returncode == 0, (r.returncode, r.stderr)
     return r
 
@@ -232,13 +227,13 @@ def parse_report(text):
     return report
 
 
-def gdb_command():
-    return "gdb-multiarch" if EMULATOR else "gdb"
+def gdb_command(emulator):
+    return "gdb-multiarch" if emulator else "gdb"
 
 
 def gdb_registers(crash):
     """The signalled thread's registers as gdb reads them."""
-    r = subprocess.run([gdb_command(), "-nx", "-batch", "-iex", "set debuginfod enabled off",
+    r = subprocess.run([gdb_command(crash.emulator), "-nx", "-batch", "-iex", "set debuginfod enabled off",
                         "-ex", "info registers", crash.program, crash.core],
                        capture_output=True, text=True, timeout=60)
     registers = {}
@@ -257,10 +252,10 @@ class CoreFile(unittest.TestCase):
     def setUpClass(cls):
         cls.workdir = tempfile.mkdtemp(prefix="corestack-test-")
         cls.addClassCleanup(shutil.rmtree, cls.workdir, ignore_errors=True)
-        cls.crash = Crash(cls.workdir)
+        cls.crash = Crash(cls.args.crasher, cls.workdir)
         crash = cls.crash
         cls.main_tid = crash.tids["crash-main"]
-        cls.result = corestack("-J", "-c", crash.core, *crash.map_args(), *crash.name_args(),
+        cls.result = corestack(cls.args.corestack, "-J", "-c", crash.core, *crash.map_args(), *crash.name_args(),
                                "-C", "crasher")
         regular, document = split_output(cls.result.stdout)
         cls.report = parse_report(regular)
@@ -355,15 +350,16 @@ class CoreFile(unittest.TestCase):
         # Every thread, with every module given, with some missing (their
         # files come from the core's file table) and with none.
         crash = self.crash
-        theirs = gdb_stacks(gdb_command(), crash.program, crash.core, sysroot="/" if EMULATOR else None)
+        theirs = gdb_stacks(gdb_command(self.args.emulator), crash.program, crash.core,
+                            sysroot="/" if self.args.emulator else None)
         self.assertEqual(sorted(theirs), sorted(crash.tids.values()))
         self.assertEqual(len(theirs[self.main_tid]), 4, theirs[self.main_tid])
         some = [m for m in crash.modules if m[2] == crash.crasher_path or "libc" not in m[2]]
         self.assertLess(len(some), len(crash.modules))
         for modules in (crash.modules, some, []):
-            r = corestack("-c", crash.core, *crash.map_args(modules))
+            r = corestack(self.args.corestack, "-c", crash.core, *crash.map_args(modules))
             self.assertEqual(r.stderr, "")
-            self.assertEqual(compare(report_stacks(r.stdout), theirs, arm=bool(EMULATOR)), [],
+            self.assertEqual(compare(report_stacks(r.stdout), theirs, arm=bool(self.args.emulator)), [],
                              "with %d modules" % len(modules))
 
     def test_registers_agree_with_gdb(self):
@@ -371,7 +367,7 @@ class CoreFile(unittest.TestCase):
         # Frame 0's pc is the instruction the thread stopped at: the PC
         # register, not the link register.
         self.assertEqual(self.report["signalled"]["frames"][0]["pc"],
-                         registers["pc" if EMULATOR else "rip"])
+                         registers["pc" if self.args.emulator else "rip"])
         gdb_names = {"IP": "r12", "SP": "sp", "LR": "lr", "PC": "pc"}
         self.assertTrue(self.report["registers"])
         for label, value in self.report["registers"].items():
@@ -381,7 +377,7 @@ class CoreFile(unittest.TestCase):
     def run_safely(self, core, *args):
         """corestack on a core that may be damaged: no crash, no hang, no
         sanitizer report; the result."""
-        r = subprocess.run(EMULATOR + [CORESTACK, "-c", core, *args], capture_output=True,
+        r = subprocess.run(self.args.corestack.command("-c", core, *args), capture_output=True,
                            text=True, timeout=60)
         self.assertIn(r.returncode, (0, 1), (core, r.stderr[-2000:]))
         self.assertIsNone(SANITIZER_REPORT.search(r.stderr), (core, r.stderr[-2000:]))
@@ -395,7 +391,7 @@ class CoreFile(unittest.TestCase):
         os.rename(self.crash.program, moved)
         try:
             r = self.run_safely(self.crash.core)
-            given = corestack("-c", self.crash.core, *self.crash.map_args(modules))
+            given = corestack(self.args.corestack, "-c", self.crash.core, *self.crash.map_args(modules))
         finally:
             os.rename(moved, self.crash.program)
         self.assertEqual(self.names(parse_report(given.stdout)["signalled"]["frames"])[:4], SIGNALLED_STACK)
@@ -417,13 +413,13 @@ class CoreFile(unittest.TestCase):
         # bounds; random bits flipped in the headers and notes, and anywhere.
         with open(self.crash.core, "rb") as f:
             data = f.read()
-        word = "<I" if EMULATOR else "<Q"
-        phoff, = struct.unpack_from(word, data, 28 if EMULATOR else 32)
-        phnum, = struct.unpack_from("<H", data, 44 if EMULATOR else 56)
-        phsize = 32 if EMULATOR else 56
+        word = "<I" if self.args.emulator else "<Q"
+        phoff, = struct.unpack_from(word, data, 28 if self.args.emulator else 32)
+        phnum, = struct.unpack_from("<H", data, 44 if self.args.emulator else 56)
+        phsize = 32 if self.args.emulator else 56
         note_ph = next(phoff + i * phsize for i in range(phnum)
                        if struct.unpack_from("<I", data, phoff + i * phsize)[0] == PT_NOTE)
-        notes, = struct.unpack_from(word, data, note_ph + (4 if EMULATOR else 8))
+        notes, = struct.unpack_from(word, data, note_ph + (4 if self.args.emulator else 8))
         headers = {}  # note type -> offset of its first header, up to the file table
         at = notes
         while NT_FILE not in headers:
@@ -437,7 +433,7 @@ class CoreFile(unittest.TestCase):
             return bytes(copy)
 
         cases = [data[:n] for n in (10, phoff + 40, notes + 100, notes + 2000, len(data) // 2)]
-        cases += [patched(note_ph + (16 if EMULATOR else 32), word, 0x7ffffff0),  # note segment size
+        cases += [patched(note_ph + (16 if self.args.emulator else 32), word, 0x7ffffff0),  # note segment size
                   patched(headers[1] + 4, "<I", 8),                               # short NT_PRSTATUS
                   patched(headers[1], "<I", 0xfffffff0),                          # name size
                   patched(headers[NT_FILE] + 20, word, 1 << 28)]                  # file table count
@@ -458,7 +454,7 @@ class CoreFile(unittest.TestCase):
     def test_core_of_another_machine(self):
         with open(self.crash.core, "rb") as f:
             data = bytearray(f.read(1 << 16))
-        other, name = (62, "x86_64") if EMULATOR else (40, "ARM")
+        other, name = (62, "x86_64") if self.args.emulator else (40, "ARM")
         struct.pack_into("<H", data, 18, other)
         core = os.path.join(self.workdir, "other.core")
         with open(core, "wb") as f:
@@ -467,11 +463,11 @@ class CoreFile(unittest.TestCase):
         self.assertEqual(r.returncode, 1)
         self.assertEqual(r.stdout, "")
         self.assertEqual(r.stderr, "corestack: core file is for %s, this build reads %s\n"
-                         % (name, "ARM" if EMULATOR else "x86_64"))
+                         % (name, "ARM" if self.args.emulator else "x86_64"))
 
     def test_register_dump_layout(self):
         lines = self.report["register_lines"]
-        if EMULATOR:
+        if self.args.emulator:
             self.assertEqual([re.sub(r"[0-9a-f]{8}", "X", l) for l in lines], [
                 "R0:  X  R1:  X  R2:  X  R3:  X", "R4:  X  R5:  X  R6:  X  R7:  X",
                 "R8:  X  R9:  X  R10: X  R11: X", "IP:  X  SP:  X  LR:  X  PC:  X"])
@@ -481,26 +477,26 @@ class CoreFile(unittest.TestCase):
 
     def test_output_selection(self):
         base = ["-c", self.crash.core, *self.crash.map_args()]
-        default = corestack(*base).stdout
+        default = corestack(self.args.corestack, *base).stdout
         self.assertTrue(default.startswith("Threads: 3\n"))
         self.assertNotIn("JSON output:", default)
         self.assertEqual(default, split_output(self.result.stdout)[0].replace(
             "crash-main", "Unknown").replace("worker-1", "Unknown").replace("worker-2", "Unknown"))
         for opts in (["-j"], ["-j", "-J"], ["-J", "-j"]):
-            out = corestack(*opts, *base).stdout
+            out = corestack(self.args.corestack, *opts, *base).stdout
             self.assertTrue(out.startswith("JSON output:\n\n{\n"), opts)
             self.assertNotIn("Threads:", out, opts)
             doc = json.loads(split_output(out)[1])
             self.assertEqual(doc["crashed_app"], "unknown")
             self.assertEqual({t["thread_name"] for t in doc["threads"]}, {"Unknown"})
-        both = corestack("-J", *base).stdout
+        both = corestack(self.args.corestack, "-J", *base).stdout
         self.assertTrue(both.startswith("Threads: 3\n"))
         self.assertEqual(split_output(both)[0], default)
 
     def test_end_address_is_inclusive(self):
         pc = self.report["signalled"]["frames"][0]["pc"]
         modules = [(pc - 0x10, pc, "/end/inclusive"), (pc + 1, pc + 0x10, "/just/after")]
-        r = corestack("-c", self.crash.core, *self.crash.map_args(modules + self.crash.modules))
+        r = corestack(self.args.corestack, "-c", self.crash.core, *self.crash.map_args(modules + self.crash.modules))
         frames = parse_report(r.stdout)["signalled"]["frames"]
         self.assertEqual(frames[0]["module"], "/end/inclusive")
         self.assertEqual(self.names(frames)[:4], SIGNALLED_STACK)
@@ -520,7 +516,7 @@ class CoreFile(unittest.TestCase):
         padding_names = []
         for i in range(199):
             padding_names += ["-t", "%d:pad%d" % (-1 - i, i)]
-        r = corestack("-c", self.crash.core, *self.crash.map_args(padding + crasher + others),
+        r = corestack(self.args.corestack, "-c", self.crash.core, *self.crash.map_args(padding + crasher + others),
                       *padding_names, *names)
         self.assertEqual(r.stderr.count("No more than 128 process map entries\n"), len(others))
         self.assertEqual(r.stderr.count("No more than 200 thread names\n"), 2)
@@ -546,7 +542,7 @@ class CoreFile(unittest.TestCase):
         modules = [(s, e, link if p == self.crash.crasher_path else p)
                    for s, e, p in self.crash.modules]
         worker_tid = self.crash.tids["worker-1"]
-        r = corestack("-J", "-c", self.crash.core, *self.crash.map_args(modules),
+        r = corestack(self.args.corestack, "-J", "-c", self.crash.core, *self.crash.map_args(modules),
                       "-t", "%d:abcdefghijklmnopqrst" % self.main_tid,
                       "-t", '%d:w"1\\x' % worker_tid, "-C", 'app "quoted" \\ name')
         self.assertNotIn("Failed to add backing file", r.stderr)
@@ -565,16 +561,7 @@ class CoreFile(unittest.TestCase):
 
 
 def main():
-    global EMULATOR, CORESTACK, CRASHER
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--emulator", default="")
-    parser.add_argument("corestack")
-    parser.add_argument("crasher")
-    args, rest = parser.parse_known_args()
-    EMULATOR = shlex.split(args.emulator)
-    CORESTACK = os.path.abspath(args.corestack)
-    CRASHER = os.path.abspath(args.crasher)
-    sys.exit(scripttest.run(rest))
+    sys.exit(scripttest.run(scripttest.arguments("corestack", "crasher")))
 
 
 if __name__ == "__main__":

@@ -6,7 +6,6 @@ scratch file. Debian's promtool and node_exporter (unpacked into the build,
 on 127.0.0.1) read the metrics files; a stand-in journal socket on
 /run/systemd/journal/socket receives the entries."""
 
-import argparse
 import os
 import re
 import shutil
@@ -24,8 +23,6 @@ import scripttest
 
 READ_SIZE = 8191
 t = scripttest.Failures()
-args = None
-emulator = []
 scratch = ""
 tools = ""
 
@@ -37,7 +34,7 @@ def records_file(path, records):
             f.write(data + b"\0" * (READ_SIZE - len(data)))
 
 
-def setup():
+def setup(args):
     kmsg = os.path.join(scratch, "kmsg-notes")
     open(kmsg, "w").close()
     nsutil.bind(kmsg, "/dev/kmsg")
@@ -72,11 +69,11 @@ def samples(text):
     return out
 
 
-def kmsgwatch(options, env=None, **kw):
-    return subprocess.Popen(emulator + [args.kmsgwatch] + options, env=env, **kw)
+def kmsgwatch(args, options, env=None, **kw):
+    return subprocess.Popen(args.emulator + [args.kmsgwatch] + options, env=env, **kw)
 
 
-def test_metrics_across_kill_and_node_exporter():
+def test_metrics_across_kill_and_node_exporter(args):
     """Counts since boot across a SIGKILL and restart, promtool, 0644 under
     umask 077, node_exporter serving both files while they are replaced."""
     folder = os.path.join(scratch, "textfiles")
@@ -94,7 +91,7 @@ def test_metrics_across_kill_and_node_exporter():
     nsutil.bind(source, "/dev/kmsg")  # the default device: counts kept since boot
     os.umask(0o077)
     try:
-        first = kmsgwatch(["-p", folder], stderr=subprocess.DEVNULL)
+        first = kmsgwatch(args, ["-p", folder], stderr=subprocess.DEVNULL)
         deadline = time.time() + 60
         while not os.path.exists(os.path.join(scratch, "avc-started")) and time.time() < deadline:
             time.sleep(0.05)
@@ -104,7 +101,7 @@ def test_metrics_across_kill_and_node_exporter():
             os.kill(int(f.read()), signal.SIGKILL)  # the handler that never ends
         first.wait()
         nsutil.write_script("/usr/bin/kmsgwatch-avc", "#!/bin/sh\nexit 0\n")
-        second = kmsgwatch(["-p", folder], stderr=subprocess.PIPE, text=True)
+        second = kmsgwatch(args, ["-p", folder], stderr=subprocess.PIPE, text=True)
         err = second.communicate(timeout=60)[1]
     finally:
         nsutil.umount("/dev/kmsg")
@@ -127,7 +124,7 @@ def test_metrics_across_kill_and_node_exporter():
     nsutil.write_script("/etc/selfcheckrun.d/pass", "#!/bin/sh\necho '<pass/>'\n")
     nsutil.write_script("/etc/selfcheckrun.d/fail", "#!/bin/sh\nexit 3\n")
     os.umask(0o077)
-    runner = subprocess.Popen(emulator + [args.selfcheckrun, "-s", "0", "-i", "0", "-f", "/run/r.xml",
+    runner = subprocess.Popen(args.emulator + [args.selfcheckrun, "-s", "0", "-i", "0", "-f", "/run/r.xml",
                                           "-p", folder], stderr=subprocess.DEVNULL)
     os.umask(0o022)
     port = 19100 + os.getpid() % 500 + 200
@@ -192,7 +189,7 @@ def entries(sock):
         got.append(fields)
 
 
-def test_journal_entries():
+def test_journal_entries(args):
     """Each message line one datagram with the line as MESSAGE and its
     fields, nothing on standard error; without JOURNAL_STREAM the same lines
     on standard error."""
@@ -219,7 +216,7 @@ def test_journal_entries():
                 st = os.fstat(err.fileno())
                 env["JOURNAL_STREAM"] = f"{st.st_dev}:{st.st_ino}"
             if name == "selfcheckrun":
-                p = subprocess.Popen(emulator + command, stderr=err, env=env)
+                p = subprocess.Popen(args.emulator + command, stderr=err, env=env)
                 deadline = time.time() + 60
                 while not os.path.exists("/run/j.xml") and time.time() < deadline:
                     time.sleep(0.05)
@@ -228,7 +225,7 @@ def test_journal_entries():
                 p.wait(timeout=60)
                 os.remove("/run/j.xml")
             else:
-                subprocess.run(emulator + command, stderr=err, env=env, timeout=60)
+                subprocess.run(args.emulator + command, stderr=err, env=env, timeout=60)
             err.seek(0)
             streams[journal] = err.read().decode()
         got = [e for e in entries(sock) if e.get("SYSLOG_IDENTIFIER") == name]
@@ -256,7 +253,7 @@ def test_journal_entries():
     os.remove("/run/systemd/journal/socket")
 
 
-def test_handler_timeout():
+def test_handler_timeout(args):
     """A handler ended at its time limit: counted in kmsgwatch.prom, and its
     journal entry names the handler."""
     sock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
@@ -270,7 +267,7 @@ def test_handler_timeout():
     err = open(os.path.join(scratch, "timeout.err"), "w+b")
     st = os.fstat(err.fileno())
     env = dict(os.environ, JOURNAL_STREAM=f"{st.st_dev}:{st.st_ino}")
-    subprocess.run(emulator + [args.kmsgwatch, "-T", "1", "-f", source, "-t", "never", "-p", folder],
+    subprocess.run(args.emulator + [args.kmsgwatch, "-T", "1", "-f", source, "-t", "never", "-p", folder],
                    stderr=err, env=env, timeout=60)
     got = samples(open(os.path.join(folder, "kmsgwatch.prom")).read())
     t.equal((got.get('kmsgwatch_handler_timeouts_total{incident="avc"}'),
@@ -282,7 +279,7 @@ def test_handler_timeout():
     os.remove("/run/systemd/journal/socket")
 
 
-def test_catalog():
+def test_catalog(args):
     """journalctl builds a catalog database from the catalog, with an entry
     for every MESSAGE_ID the daemons send."""
     root = os.path.join(scratch, "catalog-root")
@@ -298,17 +295,9 @@ def test_catalog():
 
 
 def main():
-    global args, emulator, scratch, tools
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--emulator", default="")
-    parser.add_argument("--kmsgwatch", required=True)
-    parser.add_argument("--selfcheckrun", required=True)
-    parser.add_argument("--build", required=True)
-    parser.add_argument("--rules", required=True)
-    parser.add_argument("--catalog", required=True)
-    parser.add_argument("--message-ids", required=True)
-    args = parser.parse_known_args()[0]
-    emulator = nsutil.emulator_prefix(args.emulator)
+    global scratch, tools
+    args = scripttest.arguments("--kmsgwatch", "--selfcheckrun",
+                                options=("--build", "--rules", "--catalog", "--message-ids"), checks=True)
     if os.geteuid() != 0:
         print("needs root: skipped")
         sys.exit(scripttest.SKIPPED)
@@ -322,11 +311,11 @@ def main():
         if r.returncode != 0:
             sys.exit(1)
     scratch = nsutil.enter_namespace(args.build)
-    setup()
-    test_metrics_across_kill_and_node_exporter()
-    test_journal_entries()
-    test_handler_timeout()
-    test_catalog()
+    setup(args)
+    test_metrics_across_kill_and_node_exporter(args)
+    test_journal_entries(args)
+    test_handler_timeout(args)
+    test_catalog(args)
     t.finish()
 
 

@@ -12,7 +12,6 @@ record, like the device does; one of them is mounted on /dev/kmsg itself for
 the runs that read the default device. How the watcher behaves on a real
 kernel log is proven on the emulated board."""
 
-import argparse
 import os
 import signal
 import subprocess
@@ -32,8 +31,6 @@ USAGE = ("Usage: {0} [ -f <kmsg> | -F <logfile> | -t <pattern>] | -h\n"
          "       -h           : print this help text and exit\n")
 PATH = "/usr/sbin:/usr/bin:/sbin:/bin"
 
-args = None
-emulator = []
 scratch = ""
 notes_fd = -1
 t = scripttest.Failures()
@@ -138,24 +135,24 @@ def note(incident, words):
     return f"kmsgwatch has detected a situation to report ({incident}) and will {words}"
 
 
-def run(options, binary=None, timeout=60, argv0=None):
+def run(args, options, binary=None, timeout=60, argv0=None):
     binary = binary or args.kmsgwatch
     env = {"PATH": PATH}
     if argv0 is None:
-        command = emulator + [binary] + options
+        command = args.emulator + [binary] + options
         return subprocess.run(command, capture_output=True, text=True, timeout=timeout, env=env)
-    if emulator:
-        command = emulator + ["-0", argv0, binary] + options
+    if args.emulator:
+        command = args.emulator + ["-0", argv0, binary] + options
         return subprocess.run(command, capture_output=True, text=True, timeout=timeout, env=env)
     return subprocess.run([argv0] + options, executable=binary, capture_output=True, text=True,
                           timeout=timeout, env=env)
 
 
-def run_nested(options, binary=None, timeout=60):
+def run_nested(args, options, binary=None, timeout=60):
     """Runs the watcher (the fast-clock build unless told otherwise) as PID 1
     of a nested PID namespace, where the restart request ends that namespace
     only. A timeout kills the namespace with everything started in it."""
-    command = (["unshare", "--kill-child", "--pid", "--fork", "--mount-proc"] + emulator +
+    command = (["unshare", "--kill-child", "--pid", "--fork", "--mount-proc"] + args.emulator +
                [binary or args.fastclock] + options)
     # The watcher inherits a PATH whose first folder holds a reboot of its
     # own: only the fixed path's reboot may run.
@@ -163,34 +160,34 @@ def run_nested(options, binary=None, timeout=60):
                           env={"PATH": os.path.join(scratch, "decoy") + ":" + PATH})
 
 
-def test_command_line():
-    r = run(["-h"])
+def test_command_line(args):
+    r = run(args, ["-h"])
     t.equal((r.returncode, r.stdout), (1, USAGE.format(args.kmsgwatch)), "-h prints the usage, status 1")
-    r = run(["-x"])
+    r = run(args, ["-x"])
     t.equal((r.returncode, r.stdout), (1, USAGE.format(args.kmsgwatch)), "unknown option: usage, status 1")
-    r = run(["--version", "-t", "x"])
+    r = run(args, ["--version", "-t", "x"])
     t.equal((r.returncode, r.stdout), (0, f"kmsgwatch {args.project_version}\n"), "--version: name and version, status 0")
     missing = os.path.join(scratch, "no-such-device")
-    r = run(["-f", missing, "-t", "x"])
+    r = run(args, ["-f", missing, "-t", "x"])
     t.equal((r.returncode, r.stderr), (1, f"kmsgwatch: cannot open {missing}: No such file or directory\n"),
             "missing device: why, status 1")
     fifo = os.path.join(scratch, "fifo")
     os.mkfifo(fifo)
-    r = run(["-f", fifo, "-t", "x"])
+    r = run(args, ["-f", fifo, "-t", "x"])
     t.equal((r.returncode, r.stderr), (1, "kmsgwatch: seek(): Illegal seek\n"), "unseekable device")
-    r = run(["-T", "0", "-t", "x", "-f", missing])
+    r = run(args, ["-T", "0", "-t", "x", "-f", missing])
     t.equal((r.returncode, r.stderr), (1, "kmsgwatch: -T: not a number of seconds from 1 to 86400: 0\n"),
             "handler time limit 0 refused")
 
 
-def test_start_guard():
-    r = run(["-h"], argv0="/bin/kmsgwatch-oops")
+def test_start_guard(args):
+    r = run(args, ["-h"], argv0="/bin/kmsgwatch-oops")
     t.equal((r.returncode, r.stdout), (-signal.SIGABRT, ""), "started under a handler path: abort first")
-    r = run(["-h"], argv0="/bin/kmsgwatch")
+    r = run(args, ["-h"], argv0="/bin/kmsgwatch")
     t.equal(r.returncode, 1, "the plain name is not guarded")
 
 
-def test_default_device():
+def test_default_device(args):
     """Without -f the watcher reads /dev/kmsg: here a stand-in record source
     mounted over the note FIFO for these runs, so the note of the test
     incident lands at the start of that file."""
@@ -198,7 +195,7 @@ def test_default_device():
     source = standin("default.kmsg", ["4,1,1,-;MARK-default present at level 4\n"])
     nsutil.bind(source, "/dev/kmsg")
     try:
-        r = run(["-t", "MARK-default"])
+        r = run(args, ["-t", "MARK-default"])
         t.equal((r.returncode, r.stderr), (0, "kmsgwatch: Found test string\n"), "test text found in /dev/kmsg")
         t.equal(handlers(), ["/bin/kmsgwatch-test|0"], "test handler started once, with its path only")
         with open(source, "rb") as f:
@@ -206,14 +203,14 @@ def test_default_device():
                     "exit note written to /dev/kmsg")
         reset()
         standin("default.kmsg", ["4,1,1,-;MARK-default present at level 4\n"])  # same file, note gone
-        r = run(["-t", "MARK-absent"])
+        r = run(args, ["-t", "MARK-absent"])
         t.equal((r.returncode, r.stderr, handlers()), (0, "", []), "end of /dev/kmsg without the test text")
     finally:
         nsutil.umount("/dev/kmsg")
     t.check(os.path.samestat(os.stat("/dev/kmsg"), os.fstat(notes_fd)), "note FIFO back on /dev/kmsg")
 
 
-def test_rules_on_standin():
+def test_rules_on_standin(args):
     reset()
     with open("/run/metrics/csr_nvdisplayr", "w") as f:
         f.write("7\n")
@@ -243,7 +240,7 @@ def test_rules_on_standin():
         "3,11,21,-;Out of memory: Killed process 42 (e2e)\n",
     ]
     log = KernelLog()
-    r = run(["-O", "-f", standin("rules.kmsg", records)])
+    r = run(args, ["-O", "-f", standin("rules.kmsg", records)])
     notes = log.texts()
     t.equal(r.returncode, 1, "stand-in device ends: status 1")
     expected_stderr = (
@@ -274,7 +271,7 @@ def test_rules_on_standin():
     # Without /run/metrics the count fails with its message; the report goes on.
     reset()
     os.rmdir("/run/metrics")
-    r = run(["-f", standin("smmu.kmsg", ["3,1,1,-;arm-smmu x: Unhandled context fault\n"])])
+    r = run(args, ["-f", standin("smmu.kmsg", ["3,1,1,-;arm-smmu x: Unhandled context fault\n"])])
     t.equal(r.stderr, "kmsgwatch: Found SMMU error: arm-smmu x: Unhandled context fault\n"
             "kmsgwatch: updating metrics file (/run/metrics/smmu_errors) failed\n"
             "kmsgwatch: read(): end of the record device\n", "unwritable metrics file")
@@ -284,19 +281,19 @@ def test_rules_on_standin():
     reset()
     source = standin("test.kmsg", ["3,1,1,-;avc: denied first\n", "7,2,2,-;MARK-debug found\n",
                                    "3,3,3,-;avc: denied after\n"])
-    r = run(["-t", "MARK-debug", "-f", source])
+    r = run(args, ["-t", "MARK-debug", "-f", source])
     t.equal(r.returncode, 0, "test text at level 7: status 0")
     t.equal(handlers(), ["/bin/kmsgwatch-avc|0", "/bin/kmsgwatch-test|0"], "stops at the test text")
     reset()
-    r = run(["-t", "MARK-absent", "-f", source])
+    r = run(args, ["-t", "MARK-absent", "-f", source])
     t.equal((r.returncode, r.stderr.count("Got AVC")), (0, 2), "test mode to the end: status 0")
 
 
-def test_handler_link_start_guard():
+def test_handler_link_start_guard(args):
     """A handler path linked to kmsgwatch itself: the started copy must abort
     at once. Without the guard it would read /dev/kmsg with the default
     options (here the note FIFO, which it cannot seek: its message shows)."""
-    if emulator:
+    if args.emulator:
         print("skipped under the emulator: a link to an ARM program cannot be executed by the host")
         return
     reset()
@@ -304,7 +301,7 @@ def test_handler_link_start_guard():
     os.symlink(os.path.abspath(args.kmsgwatch), "/usr/bin/kmsgwatch-avc")
     try:
         log = KernelLog()
-        r = run_nested(["-f", standin("link.kmsg", ["3,1,1,-;avc: denied e2e link\n"])],
+        r = run_nested(args, ["-f", standin("link.kmsg", ["3,1,1,-;avc: denied e2e link\n"])],
                        binary=args.kmsgwatch, timeout=30)
         notes = log.texts()
         t.equal((r.returncode, r.stderr), (1, "kmsgwatch: Got AVC violation: avc: denied e2e link\n"
@@ -317,13 +314,13 @@ def test_handler_link_start_guard():
         install_handler("avc")
 
 
-def test_missing_handler():
+def test_missing_handler(args):
     reset()
     os.remove("/usr/bin/kmsgwatch-scsi-error")
     try:
         log = KernelLog()
-        r = run(["-f", standin("scsi.kmsg", ["3,1,1,-;end_request: critical target error\n",
-                                             "3,2,2,-;avc: denied next\n"])])
+        r = run(args, ["-f", standin("scsi.kmsg", ["3,1,1,-;end_request: critical target error\n",
+                                                   "3,2,2,-;avc: denied next\n"])])
         notes = log.texts()
         t.equal(r.returncode, 1, "missing handler: watcher goes on")
         t.check(note("scsi-error", "continue to watch log") in notes, "note without handler", notes)
@@ -338,7 +335,7 @@ def unreadable_device():
     return "/proc/self/pagemap"
 
 
-def test_log_file_fallback():
+def test_log_file_fallback(args):
     reset()
     logfile = os.path.join(scratch, "kern.log")
     with open(logfile, "w") as f:
@@ -348,23 +345,23 @@ def test_log_file_fallback():
                 # A NUL inside a line hides neither its end nor the next line.
                 "ts kernel: [0.5] nul\0inside\n"
                 "ts kernel: [1.0] FILE-MARK here\n")
-    r = run(["-f", unreadable_device(), "-F", logfile, "-t", "FILE-MARK"])
+    r = run(args, ["-f", unreadable_device(), "-F", logfile, "-t", "FILE-MARK"])
     t.equal(r.returncode, 0, "fallback test mode: found")
     t.equal(handlers(), ["/bin/kmsgwatch-avc|0", "/bin/kmsgwatch-test|0"], "fallback handlers")
     t.equal(r.stderr, "kmsgwatch: Got AVC violation: avc: denied { write } e2e-file\n"
             "kmsgwatch: Found test string\n", "fallback messages")
     reset()
-    r = run(["-f", unreadable_device(), "-F", logfile, "-t", "FILE-ABSENT"])
+    r = run(args, ["-f", unreadable_device(), "-F", logfile, "-t", "FILE-ABSENT"])
     t.equal(r.returncode, 1, "fallback test mode without the text: status 1")
     missing = os.path.join(scratch, "none.log")
-    r = run(["-f", unreadable_device(), "-F", missing, "-t", "x"])
+    r = run(args, ["-f", unreadable_device(), "-F", missing, "-t", "x"])
     t.equal((r.returncode, r.stderr), (1, "kmsgwatch: inotify_add_watch(): No such file or directory\n"
                                           f"kmsgwatch: cannot open {missing}: No such file or directory\n"),
             "fallback file missing: why, status 1")
 
     # Following the file as it grows.
     reset()
-    proc = subprocess.Popen(emulator + [args.kmsgwatch, "-O", "-f", unreadable_device(), "-F", logfile],
+    proc = subprocess.Popen(args.emulator + [args.kmsgwatch, "-O", "-f", unreadable_device(), "-F", logfile],
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env={"PATH": PATH})
 
     def wait_for(count):
@@ -397,7 +394,7 @@ def test_log_file_fallback():
             "follow: messages", err)
 
 
-def test_restart_paths():
+def test_restart_paths(args):
     reset()
     with open("/run/exit_wdt", "w") as f:
         f.write("old")
@@ -405,7 +402,7 @@ def test_restart_paths():
 
     def nested(name, records, options=()):
         log = KernelLog()
-        r = run_nested(list(options) + ["-f", standin(name, records)])
+        r = run_nested(args, list(options) + ["-f", standin(name, records)])
         return r, log.texts()
 
     r, notes = nested("hung.kmsg", ["3,1,1,-;\"echo 0 > /proc/sys/kernel/hung_task_timeout_secs\" "
@@ -438,7 +435,7 @@ def test_restart_paths():
             r.returncode)
 
 
-def test_child_time_limits():
+def test_child_time_limits(args):
     """A handler that never ends (it ignores SIGTERM and leaves a child of its
     own behind) is stopped at the -T limit, and the oops after it still
     restarts the unit; a reboot command that never returns is stopped at the
@@ -455,8 +452,8 @@ def test_child_time_limits():
     try:
         log = KernelLog()
         started = time.monotonic()
-        r = run_nested(["-T", "2", "-f", standin("hang.kmsg", ["6,1,1,-;avc: denied hangs\n",
-                                                               "3,2,2,-;Internal error: Oops: 17 [#1]\n"])],
+        r = run_nested(args, ["-T", "2", "-f", standin("hang.kmsg", ["6,1,1,-;avc: denied hangs\n",
+                                                                     "3,2,2,-;Internal error: Oops: 17 [#1]\n"])],
                        timeout=10)
         took = time.monotonic() - started
         notes = log.texts()
@@ -476,7 +473,7 @@ def test_child_time_limits():
     reset()
     install_reboot("exec sleep 1000")
     try:
-        r = run_nested(["-f", standin("oom-hang.kmsg", ["3,1,1,-;Out of memory: Killed process 1\n"])],
+        r = run_nested(args, ["-f", standin("oom-hang.kmsg", ["3,1,1,-;Out of memory: Killed process 1\n"])],
                        timeout=10)
         t.equal(r.stderr, "kmsgwatch: Process out of memory\nkmsgwatch: reboot unit\n"
                 "kmsgwatch: reboot timed out after 60 s\nkmsgwatch: soft reboot failed\n",
@@ -489,7 +486,7 @@ def test_child_time_limits():
         install_reboot("exit 1")
 
 
-def test_storm():
+def test_storm(args):
     """10,000 AVC denials, 300 records lost in between, then an oops: a few
     avc reports, the rest counted; the oops acted on at once."""
     reset()
@@ -504,7 +501,7 @@ def test_storm():
     nsutil.tmpfs(os.path.join(scratch, "storm"))
     source = standin("storm/storm.kmsg", records)
     log = KernelLog()
-    proc = subprocess.Popen(["unshare", "--kill-child", "--pid", "--fork", "--mount-proc"] + emulator +
+    proc = subprocess.Popen(["unshare", "--kill-child", "--pid", "--fork", "--mount-proc"] + args.emulator +
                             [args.fastclock, "-f", source], stderr=subprocess.PIPE, text=True,
                             env={"PATH": PATH})
     oops_read = None
@@ -538,21 +535,15 @@ def test_storm():
 
 
 def main():
-    global args, emulator, scratch
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--emulator", default="")
-    parser.add_argument("--kmsgwatch", required=True)
-    parser.add_argument("--fastclock", required=True)
-    parser.add_argument("--project-version", required=True)
+    global scratch
+    args = scripttest.arguments("--kmsgwatch", "--fastclock", options=("--project-version",), checks=True)
     scratch = nsutil.enter_namespace()
-    args = parser.parse_args()
-    emulator = nsutil.emulator_prefix(args.emulator)
     setup()
     for test in (test_command_line, test_start_guard, test_default_device, test_rules_on_standin,
                  test_handler_link_start_guard, test_missing_handler, test_log_file_fallback,
                  test_restart_paths, test_child_time_limits, test_storm):
         print(f"--- {test.__name__}", flush=True)
-        test()
+        test(args)
     t.finish()
 
 

@@ -4,7 +4,6 @@ namespace: /etc is overlaid (so that /etc/selfcheckrun.d can be made), /run
 and /tmp are tmpfs, a scratch directory stands in for /var/log, and /dev is
 overlaid so that a socket at /dev/log receives the system log messages."""
 
-import argparse
 import os
 import signal
 import socket
@@ -19,14 +18,12 @@ MARKER = "/tmp/install-wait"
 RESULT = "/run/selfcheckrun.xml"
 USAGE = "usage: {0} [-s sleep-in-seconds] [-f output-file] [-i postpone-in-seconds]\n"
 
-args = None
-emulator = []
 scratch = ""
 syslog_socket = None
 t = scripttest.Failures()
 
 
-def setup():
+def setup(args):
     global syslog_socket
     nsutil.overlay("/etc", scratch, "etc")
     nsutil.overlay("/dev", scratch, "dev")
@@ -78,10 +75,10 @@ def run_files():
 class Runner:
     """selfcheckrun started in the background, its standard error in a file."""
 
-    def __init__(self, options):
+    def __init__(self, args, options):
         self.errpath = os.path.join(scratch, "stderr.txt")
         self.errfile = open(self.errpath, "w")
-        self.proc = subprocess.Popen(emulator + [args.selfcheckrun] + options, stdout=subprocess.DEVNULL,
+        self.proc = subprocess.Popen(args.emulator + [args.selfcheckrun] + options, stdout=subprocess.DEVNULL,
                                      stderr=self.errfile)
 
     def stderr(self):
@@ -109,37 +106,37 @@ class Runner:
         return status
 
 
-def run(options, timeout=20):
-    return subprocess.run(emulator + [args.selfcheckrun] + options, capture_output=True, text=True,
+def run(args, options, timeout=20):
+    return subprocess.run(args.emulator + [args.selfcheckrun] + options, capture_output=True, text=True,
                           timeout=timeout)
 
 
-def test_command_line():
-    r = run(["-h"])
+def test_command_line(args):
+    r = run(args, ["-h"])
     t.equal((r.returncode, r.stderr), (0, USAGE.format(args.selfcheckrun)), "-h: usage, status 0")
-    r = run(["-x"])
+    r = run(args, ["-x"])
     t.equal((r.returncode, r.stderr.splitlines(True)[-1]), (1, USAGE.format(args.selfcheckrun)),
             "unknown option: usage, status 1")
-    r = run(["--version", "-s", "x"])
+    r = run(args, ["--version", "-s", "x"])
     t.equal((r.returncode, r.stdout), (0, f"selfcheckrun {args.project_version}\n"),
             "--version: name and version, status 0")
     for bad in (["-s", "abc"], ["-s", "-5"], ["-s", "5x"], ["-i", "2.5"], ["-i", ""]):
-        r = run(bad)
+        r = run(args, bad)
         t.equal((r.returncode, r.stderr), (1, USAGE.format(args.selfcheckrun)), f"{bad}: usage, status 1")
     reset()
     with open(MARKER, "w"):
         pass
     too_long = "/run/" + "a" * 1006  # "cp " + 1011 characters + " /var/log/" needs 1025 bytes
-    r = run(["-i", "0", "-f", too_long])
+    r = run(args, ["-i", "0", "-f", too_long])
     t.equal((r.returncode, r.stderr),
             (1, f"selfcheckrun: result path too long for the copy to /var/log: {too_long}\n"),
             "result path too long: refused at start")
-    r = run(["-i", "-3", "-f", "/run/" + "a" * 1005])
+    r = run(args, ["-i", "-3", "-f", "/run/" + "a" * 1005])
     t.equal((r.returncode, r.stderr), (0, ""), "longest result path and a negative delay accepted")
     # Publishing would rename the temporary file over these.
     os.symlink("/dev/null", "/run/link.xml")
     for path in ("/dev/null", "/run", "/run/link.xml"):
-        r = run(["-i", "0", "-f", path])
+        r = run(args, ["-i", "0", "-f", path])
         t.equal((r.returncode, r.stderr), (1, f"selfcheckrun: result path is not a regular file: {path}\n"),
                 f"result path {path} refused at start")
     t.check(os.path.exists("/dev/null") and not os.path.isfile("/dev/null"), "/dev/null left alone")
@@ -147,12 +144,12 @@ def test_command_line():
     os.remove("/run/link.xml")
 
 
-def test_install_wait_at_start():
+def test_install_wait_at_start(args):
     reset({"count": (f"#!/bin/sh\necho run >> {scratch}/runs.txt\n", 0o755)})
     with open(MARKER, "w"):
         pass
     started = time.time()
-    r = run(["-i", "1", "-s", "0"])
+    r = run(args, ["-i", "1", "-s", "0"])
     t.equal(r.returncode, 0, "marker present: status 0")
     t.check(time.time() - started >= 1.0, "the start delay comes first")
     t.equal((nsutil.read_text(RESULT), nsutil.read_text(os.path.join(scratch, "runs.txt"))), (None, None), "no run at all")
@@ -161,9 +158,9 @@ def test_install_wait_at_start():
             "started in the system log as selfcheckrun, daemon.info", messages)
 
 
-def test_empty_directory():
+def test_empty_directory(args):
     reset({})
-    runner = Runner(["-i", "0", "-s", "1"])
+    runner = Runner(args, ["-i", "0", "-s", "1"])
     runner.wait_until(lambda: os.path.exists(RESULT) and os.path.exists("/var/log/selfcheckrun.xml"))
     t.equal(runner.stop_with_marker(), 0, "marker during the pause: status 0")
     t.equal(nsutil.read_text(RESULT), "<tests>\n</tests>\n", "empty directory: framing only")
@@ -172,7 +169,7 @@ def test_empty_directory():
     t.equal(runner.stderr(), "", "no messages")
 
 
-def test_programs():
+def test_programs(args):
     reset({
         "two lines": ("#!/bin/sh\necho '<test name=\"a\"/>'\necho 'second line'\nexit 3\n", 0o755),
         "semi;touch pwned": ("#!/bin/sh\necho '<semi/>'\n", 0o755),
@@ -193,7 +190,7 @@ def test_programs():
     }
     order = [n for n in os.listdir(TESTDIR) if n in outputs]
     expected = "<tests>\n" + "".join(outputs[n] for n in order) + "</tests>\n"
-    runner = Runner(["-i", "0", "-s", "1"])
+    runner = Runner(args, ["-i", "0", "-s", "1"])
     runner.wait_until(lambda: os.path.exists(RESULT))
     t.equal(runner.stop_with_marker(), 0, "status 0")
     t.equal(nsutil.read_text(RESULT), expected, "outputs in directory order, unchanged")
@@ -209,11 +206,11 @@ def test_programs():
     t.check(not os.path.exists("pwned"), "a file name is never shell text")
 
 
-def test_missing_directory():
+def test_missing_directory(args):
     reset()
     with open(RESULT, "w") as f:
         f.write("previous document\n")
-    runner = Runner(["-i", "0", "-s", "1"])
+    runner = Runner(args, ["-i", "0", "-s", "1"])
     runner.wait_until(lambda: "Failed to run tests" in (runner.stderr() or ""))
     t.equal(runner.stop_with_marker(), 0, "status 0")
     t.equal(nsutil.read_text(RESULT), "previous document\n", "previous result kept")
@@ -223,20 +220,20 @@ def test_missing_directory():
     t.equal(run_files(), ["selfcheckrun.xml"], "temporary file deleted")
 
 
-def test_marker_during_pause():
+def test_marker_during_pause(args):
     reset({"count": (f"#!/bin/sh\necho run >> {scratch}/runs.txt\necho '<c/>'\n", 0o755)})
     if os.path.exists(os.path.join(scratch, "runs.txt")):
         os.remove(os.path.join(scratch, "runs.txt"))
-    runner = Runner(["-i", "0", "-s", "1"])
+    runner = Runner(args, ["-i", "0", "-s", "1"])
     runner.wait_until(lambda: os.path.exists(RESULT))
     t.equal(runner.stop_with_marker(), 0, "marker created during the pause: status 0")
     t.equal(nsutil.read_text(os.path.join(scratch, "runs.txt")), "run\n", "no run after the marker")
 
 
-def test_comma_path():
+def test_comma_path(args):
     reset({})
     path = "/run/result,v1 x.xml"
-    runner = Runner(["-i", "0", "-s", "1", "-f", path])
+    runner = Runner(args, ["-i", "0", "-s", "1", "-f", path])
     runner.wait_until(lambda: os.path.exists("/var/log/result,v1 x.xml"))
     t.equal(runner.stop_with_marker(), 0, "status 0")
     t.equal(nsutil.read_text(path), "<tests>\n</tests>\n", "comma path published")
@@ -246,7 +243,7 @@ def test_comma_path():
     os.remove("/var/log/result,v1 x.xml")
 
 
-def test_full_var_log_keeps_the_old_copy():
+def test_full_var_log_keeps_the_old_copy(args):
     """/var/log fills up: the old copy stays byte for byte, the message names
     the copy and why, the result is published all the same."""
     old = "<tests>\n<old/>\n</tests>\n"
@@ -256,7 +253,7 @@ def test_full_var_log_keeps_the_old_copy():
             f.write(old)
         line = "<x>" + "y" * 92 + "</x>"
         reset({"big": (f"#!/bin/sh\nfor i in $(seq 1 200); do echo '{line}'; done\n", 0o755)}, keep_copy=True)
-        runner = Runner(["-i", "0", "-s", "2"])
+        runner = Runner(args, ["-i", "0", "-s", "2"])
         runner.wait_until(lambda: "Copying results failed" in (runner.stderr() or ""))
         t.equal(runner.stop_with_marker(), 0, "status 0")
         t.equal(nsutil.read_text(RESULT), "<tests>\n" + (line + "\n") * 200 + "</tests>\n", "new result published")
@@ -268,14 +265,14 @@ def test_full_var_log_keeps_the_old_copy():
         nsutil.umount("/var/log")
 
 
-def test_killed_runs_leave_nothing_behind():
+def test_killed_runs_leave_nothing_behind(args):
     """A runner killed during a run leaves its temporary files; the next one
     removes them (and those of its copy) at start, and nothing else."""
     reset({"sleeper": (f"#!/bin/sh\necho $$ > {scratch}/sleeper.pid\nexec sleep 30\n", 0o755)})
     pidfile = os.path.join(scratch, "sleeper.pid")
     if os.path.exists(pidfile):
         os.remove(pidfile)
-    runner = Runner(["-i", "0", "-s", "1"])
+    runner = Runner(args, ["-i", "0", "-s", "1"])
     runner.wait_until(lambda: bool(nsutil.read_text(pidfile)))
     os.killpg(runner.proc.pid, signal.SIGKILL)
     runner.proc.wait()
@@ -287,7 +284,7 @@ def test_killed_runs_leave_nothing_behind():
         with open(path, "w") as f:
             f.write("x")
     reset({}, keep_temporaries=True)
-    runner = Runner(["-i", "0", "-s", "1"])
+    runner = Runner(args, ["-i", "0", "-s", "1"])
     runner.wait_until(lambda: os.path.exists("/var/log/selfcheckrun.xml"))
     t.equal(runner.stop_with_marker(), 0, "status 0")
     t.equal(sorted(run_files() + os.listdir("/var/log")),
@@ -297,7 +294,7 @@ def test_killed_runs_leave_nothing_behind():
         os.remove(path)
 
 
-def test_programs_others_can_change_are_not_run_as_root():
+def test_programs_others_can_change_are_not_run_as_root(args):
     marker = os.path.join(scratch, "untrusted-ran")
     body = f"#!/bin/sh\necho ran >> {marker}\necho '<untrusted/>'\n"
     outside = os.path.join(scratch, "world-writable")
@@ -308,7 +305,7 @@ def test_programs_others_can_change_are_not_run_as_root():
     os.symlink(outside, os.path.join(TESTDIR, "link"))
     if os.path.exists(marker):
         os.remove(marker)
-    runner = Runner(["-i", "0", "-s", "1"])
+    runner = Runner(args, ["-i", "0", "-s", "1"])
     runner.wait_until(lambda: os.path.exists(RESULT))
     # Another user's marker is reported and ignored: a second run follows.
     with open(MARKER + ".new", "w"):
@@ -336,7 +333,7 @@ def test_programs_others_can_change_are_not_run_as_root():
     t.equal(err.count(ignored), 1, "another user's marker reported once")
 
 
-def test_ending_signals():
+def test_ending_signals(args):
     """SIGTERM or SIGINT during a run: the running test program ends too, the
     temporary file is removed, and the runner ends by that signal. The test
     program is signalled once it is sleep itself: a shell that receives
@@ -346,7 +343,7 @@ def test_ending_signals():
         pidfile = os.path.join(scratch, "sleeper.pid")
         if os.path.exists(pidfile):
             os.remove(pidfile)
-        runner = Runner(["-i", "0", "-s", "1"])
+        runner = Runner(args, ["-i", "0", "-s", "1"])
         runner.wait_until(lambda: bool(nsutil.read_text(pidfile)))
         sleeper = int(nsutil.read_text(pidfile))
         runner.wait_until(lambda: nsutil.read_text(f"/proc/{sleeper}/comm") == "sleep\n")
@@ -371,11 +368,11 @@ def test_ending_signals():
         t.check(ended(sleeper), f"{signum.name}: the running test program ended with it")
 
 
-def test_reader_never_sees_partial_document():
+def test_reader_never_sees_partial_document(args):
     line = "<x>" + "y" * 60 + "</x>\n"
     reset({"big": (f"#!/bin/sh\nfor i in $(seq 1 2000); do echo '{line.strip()}'; done\n", 0o755)})
     expected = "<tests>\n" + line * 2000 + "</tests>\n"
-    runner = Runner(["-i", "0", "-s", "0"])
+    runner = Runner(args, ["-i", "0", "-s", "0"])
     reads = partial = 0
     inodes = set()
     # Two seconds of reading, longer on a slow or loaded machine (the test
@@ -397,7 +394,7 @@ def test_reader_never_sees_partial_document():
     t.check(len(inodes) >= 2, "several documents were published while reading", inodes)
 
 
-def test_lost_output_is_never_published():
+def test_lost_output_is_never_published(args):
     """The result file system is full when a test's output is written; a
     later test frees the space again, so only the lost pieces of that
     output were not written. That document must not be published."""
@@ -421,7 +418,7 @@ def test_lost_output_is_never_published():
                 f.write(body)
         # The pause is long enough for the marker to stop the runner before
         # a second run, which would succeed.
-        runner = Runner(["-i", "0", "-s", "2", "-f", result])
+        runner = Runner(args, ["-i", "0", "-s", "2", "-f", result])
         runner.wait_until(lambda: "Failed to run tests" in (runner.stderr() or ""))
         t.equal(runner.stop_with_marker(), 0, "status 0")
         published = nsutil.read_text(result)
@@ -435,14 +432,14 @@ def test_lost_output_is_never_published():
         nsutil.umount(small)
 
 
-def test_time_limit():
+def test_time_limit(args):
     """A test program that never ends is ended at the time limit (its group
     SIGTERMed): the document comes on time, with the other programs' output
     and the whole lines the stuck one printed."""
     reset({"a-stuck": ("#!/bin/sh\necho '<before/>'\nprintf '<cut'\nexec sleep 1000\n", 0o755),
            "b-other": ("#!/bin/sh\necho '<other/>'\n", 0o755)})
     started = time.time()
-    runner = Runner(["-i", "0", "-s", "1", "-T", "3"])
+    runner = Runner(args, ["-i", "0", "-s", "1", "-T", "3"])
     runner.wait_until(lambda: os.path.exists(RESULT), seconds=6)
     waited = time.time() - started
     t.check(waited < 6, "a document within 6 s", f"{waited:.1f} s")
@@ -457,7 +454,7 @@ def test_time_limit():
         t.check(any(m.endswith(" selfcheckrun: " + line) for m in messages), f"system log {line!r}", messages)
 
 
-def test_output_limit():
+def test_output_limit(args):
     """`yes` as a test program: cut at the output limit, the run completes,
     and the result's file system never holds more than the old document and
     the new one (the output is never gathered there)."""
@@ -479,7 +476,7 @@ def test_output_limit():
 
         base = used() - len(old)
         peak = 0
-        runner = Runner(["-i", "0", "-s", "2", "-f", result])
+        runner = Runner(args, ["-i", "0", "-s", "2", "-f", result])
         deadline = time.time() + 30
         while time.time() < deadline and nsutil.read_text(result) == old:
             peak = max(peak, used())
@@ -498,22 +495,17 @@ def test_output_limit():
 
 
 def main():
-    global args, emulator, scratch
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--emulator", default="")
-    parser.add_argument("--selfcheckrun", required=True)
-    parser.add_argument("--project-version", required=True)
+    global scratch
+    args = scripttest.arguments("--selfcheckrun", options=("--project-version",), checks=True)
     scratch = nsutil.enter_namespace()
-    args = parser.parse_args()
-    emulator = nsutil.emulator_prefix(args.emulator)
-    setup()
+    setup(args)
     for test in (test_command_line, test_install_wait_at_start, test_empty_directory, test_programs,
                  test_missing_directory, test_marker_during_pause, test_comma_path, test_ending_signals,
                  test_reader_never_sees_partial_document, test_lost_output_is_never_published,
                  test_full_var_log_keeps_the_old_copy, test_killed_runs_leave_nothing_behind,
                  test_programs_others_can_change_are_not_run_as_root, test_time_limit, test_output_limit):
         print(f"--- {test.__name__}", flush=True)
-        test()
+        test(args)
     t.finish()
 
 

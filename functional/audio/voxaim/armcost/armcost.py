@@ -22,12 +22,13 @@ baseline in the same commit (--write-baseline).
 Every call is counted on its own; the markers' own instructions (the
 "empty" region) are subtracted.
 """
-import argparse
 import os
-import shlex
 import subprocess
 import sys
 import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "..", "tools", "testing"))
+import scripttest  # noqa: E402
 
 TRANSFORMS = [
     ("cfft-forward-2048", "complex FFT 2048 forward"),
@@ -49,9 +50,9 @@ def count(args, cases, profile=False):
     with tempfile.TemporaryDirectory() as tmp:
         out = os.path.join(tmp, "counts")
         plugin = f"{args.plugin},out={out}" + (",profile=on" if profile else "")
-        if not shlex.split(args.emulator):
+        if not args.emulator:
             sys.exit("armcost: an emulator (qemu-arm) is needed")
-        cmd = shlex.split(args.emulator) + ["-plugin", plugin, args.driver, "empty"] + cases
+        cmd = args.emulator + ["-plugin", plugin, args.driver, "empty"] + cases
         run = subprocess.run(cmd, stdout=subprocess.PIPE, text=True, check=False)
         if run.returncode != 0:
             sys.exit(f"armcost: {' '.join(cmd)} exited with {run.returncode}")
@@ -158,16 +159,15 @@ def report(args):
     return 0
 
 
+def options(parser):
+    parser.add_argument("--guard", type=float)
+    parser.add_argument("--baseline")
+    parser.add_argument("--write-baseline")
+    parser.add_argument("--profile")
+
+
 def main():
-    p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    p.add_argument("--emulator", required=True)
-    p.add_argument("--plugin", required=True)
-    p.add_argument("--driver", required=True)
-    p.add_argument("--guard", type=float)
-    p.add_argument("--baseline")
-    p.add_argument("--write-baseline")
-    p.add_argument("--profile")
-    args = p.parse_args()
+    args = scripttest.arguments(options=("--plugin", "--driver"), extra=options, checks=True)
 
     if args.profile:
         counts, profile = count(args, [args.profile], profile=True)
@@ -181,7 +181,7 @@ def main():
         return 0
     if args.guard:
         if not args.baseline:
-            p.error("--guard needs --baseline")
+            sys.exit("armcost: --guard needs --baseline")
         guard(args)
     return report(args)
 

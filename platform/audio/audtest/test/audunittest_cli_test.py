@@ -7,12 +7,10 @@ pseudo-terminal (every coloured message closed by the reset sequence).
 
 Usage: audunittest_cli_test.py --emulator "<prefix>" <audunittest_sample>
 """
-import argparse
 import os
 import pty
 import re
 import select
-import shlex
 import subprocess
 import sys
 import tempfile
@@ -30,8 +28,6 @@ DASHES = "-" * 32 + "\n"
 # Aliases print exactly what their options print: on the terminal only the
 # main spellings run.
 ALIASES = {"--rununittest", "--runallunittests", "--listunittest", "-h"}
-PROGRAM = None  # the sample program, and the emulator prefix it runs under
-PREFIX = []
 
 
 def line_of(text):
@@ -235,11 +231,11 @@ class CommandLines(unittest.TestCase):
 
     def check_every_command_line(self, terminal, runner):
         e = Expect(terminal)
-        for argv, expected, status in cases(e, PROGRAM):
+        for argv, expected, status in cases(e, self.args.program):
             if terminal and argv and argv[0] in ALIASES:
                 continue
             with self.subTest(argv=argv):
-                got_status, stdout, stderr = runner(PREFIX + [PROGRAM] + argv)
+                got_status, stdout, stderr = runner(self.args.program.command(*argv))
                 self.assertEqual((got_status, stdout, normalise(stderr)), (status, b"", expected.encode()))
                 if not terminal:
                     self.assertNotIn(b"\033", stderr, "escape sequence in standard error redirected to a file")
@@ -252,13 +248,7 @@ class CommandLines(unittest.TestCase):
 
 
 def main():
-    global PROGRAM, PREFIX
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--emulator", default="")
-    parser.add_argument("program")
-    args, rest = parser.parse_known_args()
-    PROGRAM, PREFIX = args.program, shlex.split(args.emulator)
-    return scripttest.run(rest)
+    return scripttest.run(scripttest.arguments("program"))
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -88,6 +88,12 @@ class Platform:
             os.unlink(self.log)
 
 
+def launcher_options(parser):
+    """The options a Launcher is made of, beside --emulator."""
+    parser.add_argument("--shim", required=True)
+    parser.add_argument("--umockdev-preload", default="libumockdev-preload.so.0")
+
+
 class Launcher:
     """Starts programs on a Platform.
 

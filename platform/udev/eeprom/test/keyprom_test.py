@@ -9,12 +9,10 @@ the kernel does on writes to the GPIO files and keeps a protected EEPROM from
 storing data. Natively /sys is redirected by umockdev's preload; under the
 emulator by a private mount namespace.
 """
-import argparse
 import fcntl
 import os
 import random
 import re
-import shlex
 import signal
 import subprocess
 import sys
@@ -26,10 +24,8 @@ import unittest
 import scripttest  # tools/testing, on PYTHONPATH
 
 from fake_platform import (CRYPTO, CRYPTO_LINE, GPIO_CLASS, PROD_LINE,
-                           PRODUCTION, Launcher, Platform)
+                           PRODUCTION, Launcher, Platform, launcher_options)
 
-ARGS = None
-LAUNCHER = None
 ERASED = b"\x00" + b"\xff" * 255
 NO_VALUE = "keyprom: no value on standard input\n"
 
@@ -49,7 +45,7 @@ class KeypromCase(unittest.TestCase):
         self.extra_env = {}
 
     def environment(self):
-        env = LAUNCHER.environment(self.platform)
+        env = self.args.launcher.environment(self.platform)
         env["EEPROM_LOCK_FILE"] = self.lock
         if self.platform:
             env["FAKE_SYSFS_WP"] = "1-0050/eeprom=%d,1-0054/eeprom=%d" % (CRYPTO_LINE, PROD_LINE)
@@ -57,7 +53,7 @@ class KeypromCase(unittest.TestCase):
         return env
 
     def start(self, *args):
-        return subprocess.Popen(LAUNCHER.command(self.platform, [ARGS.keyprom] + list(args)),
+        return subprocess.Popen(self.args.launcher.command(self.platform, [self.args.keyprom] + list(args)),
                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE, env=self.environment())
 
@@ -82,10 +78,10 @@ class CommandLineTest(KeypromCase):
                 code, out, err = self.run_keyprom(*args)
                 self.assertEqual(code, status)
                 self.assertEqual(out, b"")
-                self.assertEqual(err, usage_line(ARGS.keyprom))
+                self.assertEqual(err, usage_line(self.args.keyprom))
 
     def test_version(self):
-        self.assertEqual(self.run_keyprom("--version"), (0, b"keyprom %s\n" % ARGS.project_version.encode(), ""))
+        self.assertEqual(self.run_keyprom("--version"), (0, b"keyprom %s\n" % self.args.project_version.encode(), ""))
 
     def test_set_without_input_fails_before_any_eeprom_access(self):
         code, out, err = self.run_keyprom("set", stdin=b"")
@@ -111,8 +107,8 @@ class LockTest(KeypromCase):
             self.extra_env["EEPROM_LOCK_FILE"] = lock
             user = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
             started = time.monotonic()
-            done = subprocess.run(user + LAUNCHER.command(None, [ARGS.keyprom, "get"]), capture_output=True,
-                                  env=self.environment(), timeout=30)
+            done = subprocess.run(user + self.args.launcher.command(None, [self.args.keyprom, "get"]),
+                                  capture_output=True, env=self.environment(), timeout=30)
             waited = time.monotonic() - started
         self.assertEqual((done.returncode, done.stdout, done.stderr.decode()),
                          (1, b"", "keyprom: the EEPROM is busy: %s held for 10 s\n" % lock))
@@ -122,7 +118,7 @@ class LockTest(KeypromCase):
 class KeyTest(KeypromCase):
     @classmethod
     def setUpClass(cls):
-        missing = LAUNCHER.available()
+        missing = cls.args.launcher.available()
         if missing:
             raise unittest.SkipTest("platform cases: " + missing)
 
@@ -475,16 +471,9 @@ class KeyTest(KeypromCase):
 
 
 def main():
-    global ARGS, LAUNCHER
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--emulator", default="")
-    parser.add_argument("--keyprom", required=True)
-    parser.add_argument("--project-version", required=True)
-    parser.add_argument("--shim", required=True)
-    parser.add_argument("--umockdev-preload", default="libumockdev-preload.so.0")
-    ARGS, rest = parser.parse_known_args()
-    LAUNCHER = Launcher(shlex.split(ARGS.emulator), ARGS.shim, ARGS.umockdev_preload)
-    sys.exit(scripttest.run(rest))
+    args = scripttest.arguments("--keyprom", options=("--project-version",), extra=launcher_options)
+    args.launcher = Launcher(args.emulator, args.shim, args.umockdev_preload)
+    sys.exit(scripttest.run(args))
 
 
 if __name__ == "__main__":

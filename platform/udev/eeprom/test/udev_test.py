@@ -2,9 +2,7 @@
 """Tests of the udev helpers and the GPIO write protection against the fake
 sysfs of test/fake_platform.py (libudev really enumerates it), with the
 kernel's part on the GPIO files played by the fake_gpio_sysfs preload."""
-import argparse
 import os
-import shlex
 import subprocess
 import sys
 import tempfile
@@ -12,16 +10,14 @@ import unittest
 
 import scripttest  # tools/testing, on PYTHONPATH
 
-from fake_platform import GPIO_CLASS, GPIO_CONTROLLER, I2C_BUS, Launcher, Platform
+from fake_platform import GPIO_CLASS, GPIO_CONTROLLER, I2C_BUS, Launcher, Platform, launcher_options
 
-ARGS = None
-LAUNCHER = None
 
 
 class UdevTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        missing = LAUNCHER.available()
+        missing = cls.args.launcher.available()
         if missing:
             raise unittest.SkipTest(missing)
 
@@ -32,8 +28,8 @@ class UdevTest(unittest.TestCase):
 
     def probe(self, *args):
         result = subprocess.run(
-            LAUNCHER.command(self.platform, [ARGS.probe] + [str(a) for a in args]),
-            env=LAUNCHER.environment(self.platform), capture_output=True, timeout=60)
+            self.args.launcher.command(self.platform, [self.args.probe] + [str(a) for a in args]),
+            env=self.args.launcher.environment(self.platform), capture_output=True, timeout=60)
         return result.returncode, result.stdout.decode(), result.stderr.decode()
 
     def test_path_by_attribute(self):
@@ -123,15 +119,9 @@ class UdevTest(unittest.TestCase):
 
 
 def main():
-    global ARGS, LAUNCHER
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--emulator", default="")
-    parser.add_argument("--probe", required=True)
-    parser.add_argument("--shim", required=True)
-    parser.add_argument("--umockdev-preload", default="libumockdev-preload.so.0")
-    ARGS, rest = parser.parse_known_args()
-    LAUNCHER = Launcher(shlex.split(ARGS.emulator), ARGS.shim, ARGS.umockdev_preload)
-    return scripttest.run(rest)
+    args = scripttest.arguments("--probe", extra=launcher_options)
+    args.launcher = Launcher(args.emulator, args.shim, args.umockdev_preload)
+    return scripttest.run(args)
 
 
 if __name__ == "__main__":

@@ -9,11 +9,9 @@ never reads loses frames without holding up the capture.
 usage: voxaim_capture_test.py --emulator "<prefix>" <voxaim_capture> <voxaim_replay>
                               <voxaim_render> <overrun preload>
 """
-import argparse
 import os
 import re
 import select
-import shlex
 import signal
 import socket
 import struct
@@ -24,8 +22,6 @@ import unittest
 
 import scripttest  # tools/testing, on PYTHONPATH
 
-EMULATOR = []
-CAPTURE = REPLAY = RENDER = PRELOAD = ""
 TMP = None
 FRAMES = 6
 
@@ -34,23 +30,26 @@ def path(name):
     return os.path.join(TMP.name, name)
 
 
-def environment(preload=False, **extra):
+def environment(program, preload=None, **extra):
+    """The environment of `program`, with the library `preload` (a path) preloaded."""
     env = dict(os.environ, ALSA_CONFIG_PATH=path("asound.conf"), **extra)
     env.pop("LD_PRELOAD", None)
-    if preload and not EMULATOR:
-        env["LD_PRELOAD"] = PRELOAD
+    if preload and not program.emulator:
+        env["LD_PRELOAD"] = preload
         env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"), "verify_asan_link_order=0"]))
     return env
 
 
-def command(program, *args, preload=False):
-    emulator = EMULATOR + ["-E", "LD_PRELOAD=" + PRELOAD] if preload and EMULATOR else EMULATOR
-    return emulator + [program, *args]
+def command(program, *args, preload=None):
+    """How `program` starts; under the emulator, which preloads `preload`."""
+    if preload and program.emulator:
+        return [*program.emulator, "-E", "LD_PRELOAD=" + preload, program, *args]
+    return program.command(*args)
 
 
-def run(program, *args, preload=False, **extra):
+def run(program, *args, preload=None, **extra):
     return subprocess.run(command(program, *args, preload=preload), capture_output=True, text=True,
-                          timeout=300, cwd=TMP.name, env=environment(preload, **extra))
+                          timeout=300, cwd=TMP.name, env=environment(program, preload, **extra))
 
 
 def wav_data(name):
@@ -70,14 +69,14 @@ def capture_device(raw_name):
                 ' format "raw"\n}\n' % (path("played.raw"), path(raw_name)))
 
 
-def prepare(variant, bits, frames=FRAMES):
+def prepare(args, variant, bits, frames=FRAMES):
     """Renders the clips as a WAV of `bits`; the same samples as the raw
     capture input of that width (24 bits in 4 bytes). Returns the replay's
     lines for the WAV and its sample bytes."""
     name = "%s_%d.wav" % (variant, bits)
-    r = run(RENDER, "--type", variant, "-n", str(frames), "-s", str(bits), path(name))
+    r = run(args.render, "--type", variant, "-n", str(frames), "-s", str(bits), path(name))
     assert r.returncode == 0, r.stderr
-    lines = run(REPLAY, "--type", variant, path(name)).stdout
+    lines = run(args.replay, "--type", variant, path(name)).stdout
     _, samples, _ = wav_data(name)
     raw = samples
     if bits == 24:
@@ -94,8 +93,8 @@ class Capture(unittest.TestCase):
         for variant, bits, option in (("zandor", 32, []), ("tovak", 24, ["-f", "S24_LE"]),
                                       ("feyla", 16, ["-f", "S16_LE"])):
             with self.subTest(variant=variant, bits=bits):
-                expected, samples = prepare(variant, bits)
-                r = run(CAPTURE, "--type", variant, "-D", "cap", "-n", str(FRAMES), "-w", path("out.wav"),
+                expected, samples = prepare(self.args, variant, bits)
+                r = run(self.args.capture, "--type", variant, "-D", "cap", "-n", str(FRAMES), "-w", path("out.wav"),
                         *option)
                 self.assertEqual(r.returncode, 0, r.stderr)
                 self.assertEqual(r.stdout, expected)
@@ -103,16 +102,17 @@ class Capture(unittest.TestCase):
                 self.assertTrue(r.stderr.endswith("voxaim_capture: %d frames, 0 overruns\n" % FRAMES))
                 self.assertEqual(wav_data("out.wav")[1], samples)
                 # The replay's JSON lines too (feyla's elevation null there).
-                r = run(CAPTURE, "--type", variant, "-D", "cap", "-n", str(FRAMES), "--format", "jsonl", *option)
+                r = run(self.args.capture, "--type", variant, "-D", "cap", "-n", str(FRAMES), "--format", "jsonl",
+                        *option)
                 self.assertEqual(r.returncode, 0, r.stderr)
-                self.assertEqual(r.stdout, run(REPLAY, "--type", variant, "--format", "jsonl",
+                self.assertEqual(r.stdout, run(self.args.replay, "--type", variant, "--format", "jsonl",
                                                path("%s_%d.wav" % (variant, bits))).stdout)
                 self.assertEqual(r.stdout.count('"elevation":null,'), FRAMES if variant == "feyla" else 0)
 
     def test_overruns_are_recovered_counted_and_reported(self):
-        expected, samples = prepare("lumo", 32)
-        r = run(CAPTURE, "--type", "lumo", "-D", "cap", "-n", str(FRAMES), "-w", path("out.wav"),
-                preload=True, XRUN_AT="2,5")
+        expected, samples = prepare(self.args, "lumo", 32)
+        r = run(self.args.capture, "--type", "lumo", "-D", "cap", "-n", str(FRAMES), "-w", path("out.wav"),
+                preload=self.args.preload, XRUN_AT="2,5")
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertEqual(r.stdout, expected)   # the injected overruns lose no samples
         self.assertEqual(wav_data("out.wav")[1], samples)
@@ -121,10 +121,11 @@ class Capture(unittest.TestCase):
         self.assertTrue(r.stderr.endswith("%d frames, 2 overruns\n" % FRAMES))
 
     def test_sigint_stops_with_a_complete_wav(self):
-        _, samples = prepare("mirel", 16)
-        process = subprocess.Popen(command(CAPTURE, "--type", "mirel", "-D", "cap", "-f", "S16_LE", "-w", path("sig.wav")),
+        _, samples = prepare(self.args, "mirel", 16)
+        process = subprocess.Popen(command(self.args.capture, "--type", "mirel", "-D", "cap", "-f", "S16_LE", "-w",
+                                           path("sig.wav")),
                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=TMP.name,
-                                   env=environment())
+                                   env=environment(self.args.capture))
         lines = [process.stdout.readline() for _ in range(4)]   # the header and three frames
         process.send_signal(signal.SIGINT)
         with process:
@@ -140,12 +141,12 @@ class Capture(unittest.TestCase):
 
     def test_a_live_viewer_that_never_reads_holds_up_no_frame(self):
         frames = 200   # far more events than the socket buffers hold
-        expected, _ = prepare("tovak", 32, frames)
+        expected, _ = prepare(self.args, "tovak", 32, frames)
         gate = path("gate")   # the preload's first read waits for it
-        process = subprocess.Popen(command(CAPTURE, "--type", "tovak", "-D", "cap", "-n", str(frames),
-                                           "--serve", "127.0.0.1:0", preload=True),
+        process = subprocess.Popen(command(self.args.capture, "--type", "tovak", "-D", "cap", "-n", str(frames),
+                                           "--serve", "127.0.0.1:0", preload=self.args.preload),
                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=TMP.name,
-                                   env=environment(True, READ_GATE=gate))
+                                   env=environment(self.args.capture, self.args.preload, READ_GATE=gate))
         with process:
             port = None
             while port is None:
@@ -173,27 +174,19 @@ class Capture(unittest.TestCase):
                               (["--type", "8"], "unknown variant '8'"),
                               (["--serve", "x:y"], "--serve takes \\[ADDR:\\]PORT, not 'x:y'")):
             with self.subTest(args=args):
-                r = run(CAPTURE, *(["--type", "tovak"] if "--type" not in args else []), *args)
+                r = run(self.args.capture, *(["--type", "tovak"] if "--type" not in args else []), *args)
                 self.assertEqual((r.returncode, r.stdout), (1, ""))
                 self.assertRegex(r.stderr, "(?m)^voxaim_capture: %s" % message)
-        r = run(CAPTURE, "--version")
+        r = run(self.args.capture, "--version")
         self.assertRegex(r.stdout, r"^voxaim_capture \d+\.\d+\.\d+\n$")
 
 
 def main():
-    global EMULATOR, CAPTURE, REPLAY, RENDER, PRELOAD, TMP
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--emulator", default="")
-    parser.add_argument("capture")
-    parser.add_argument("replay")
-    parser.add_argument("render")
-    parser.add_argument("preload")
-    args, rest = parser.parse_known_args()
-    EMULATOR = shlex.split(args.emulator)
-    CAPTURE, REPLAY, RENDER, PRELOAD = args.capture, args.replay, args.render, args.preload
+    global TMP
+    args = scripttest.arguments("capture", "replay", "render", "preload")
     TMP = tempfile.TemporaryDirectory(prefix="voxaim_capture_test_")
     with TMP:
-        sys.exit(scripttest.run(rest))
+        sys.exit(scripttest.run(args))
 
 
 if __name__ == "__main__":

@@ -5,7 +5,6 @@ README's C example reads the same.
 
 usage: voxaimlocate_launch_test.py --emulator "" --replay R --render R --readme README.md --cc CC
 """
-import argparse
 import os
 import re
 import subprocess
@@ -15,7 +14,6 @@ import unittest
 
 import scripttest  # tools/testing, on PYTHONPATH
 
-ARGS = None
 TMP = tempfile.TemporaryDirectory(prefix="voxaimlocate-")
 FLAGS = ["voice-activity", "time-domain-answer", "sound-activity", "far-end-activity", "noise-hold",
          "ultrasound-distortion", "panel-upright"]
@@ -28,12 +26,12 @@ def run(*command):
     return r.stdout
 
 
-def rendered(sample):
+def rendered(args, sample):
     """A 24-frame tovak file of `sample` and voxaim_replay's CSV lines of it."""
     name = os.path.join(TMP.name, "tovak_%s.wav" % sample)
     if not os.path.exists(name):
-        run(ARGS.render, "--type", "tovak", "-n", "24", "-s", sample, name)
-    return name, run(ARGS.replay, "--type", "tovak", name).splitlines()[1:]
+        run(args.render, "--type", "tovak", "-n", "24", "-s", sample, name)
+    return name, run(args.replay, "--type", "tovak", name).splitlines()[1:]
 
 
 def csv_of_messages(output):
@@ -58,30 +56,26 @@ class Pipelines(unittest.TestCase):
         for sample, caps in (("16", "S16LE"), ("24", "S24_32LE"), ("32", "S32LE"), ("float", "F32LE"),
                              ("24", "F32LE"), ("24", "")):
             with self.subTest(sample=sample, caps=caps):
-                name, expected = rendered(sample)
+                name, expected = rendered(self.args, sample)
                 convert = "audioconvert ! audio/x-raw,format=%s" % caps if caps else "audioconvert"
                 pipeline = "filesrc location=%s ! wavparse ! %s ! voxaimlocate variant=tovak ! fakesink"
                 self.same(csv_of_messages(run("gst-launch-1.0", "-m", *(pipeline % (name, convert)).split())),
                           expected)
 
     def test_readme_example_reads_the_messages(self):
-        with open(ARGS.readme) as f:
+        with open(self.args.readme) as f:
             code = re.search(r"<!-- voxaimlocate example -->\n```c\n(.*?)```", f.read(), re.S)
         self.assertIsNotNone(code, "no C example in the README")
         source, program = os.path.join(TMP.name, "example.c"), os.path.join(TMP.name, "example")
         with open(source, "w") as f:
             f.write(code.group(1))
-        run(ARGS.cc, "-Wall", "-Werror", "-o", program, source,
+        run(self.args.cc, "-Wall", "-Werror", "-o", program, source,
             *run("pkg-config", "--cflags", "--libs", "gstreamer-1.0").split())
-        name, expected = rendered("24")
+        name, expected = rendered(self.args, "24")
         self.same(run(program, name).splitlines(), [",".join(line.split(",")[:5]) for line in expected])
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    for option in ("--emulator", "--replay", "--render", "--readme", "--cc"):
-        parser.add_argument(option)
-    ARGS, rest = parser.parse_known_args()
-    status = scripttest.run(rest)
+    status = scripttest.run(scripttest.arguments("--replay", "--render", options=("--readme", "--cc")))
     TMP.cleanup()
     sys.exit(status)

@@ -9,7 +9,6 @@ replay (no elevation grid) it shows the elevation as "-".
 usage: voxaim_live_browser_test.py --emulator "" --chromium PATH --chromedriver PATH
                                    <voxaim_replay> <voxaim_render>
 """
-import argparse
 import csv
 import os
 import re
@@ -25,7 +24,6 @@ from selenium.webdriver.chrome.service import Service
 
 import scripttest  # tools/testing, on PYTHONPATH
 
-ARGS = None
 TMP = None
 FRAMES = 600   # 25 s at the recording's pace: more than the checks need on a slow machine
 FAR_END = 3    # the output flag bit that copies the far-end input flag
@@ -59,10 +57,10 @@ def path(name):
 class Browser(unittest.TestCase):
     def setUp(self):
         options = Options()
-        options.binary_location = ARGS.chromium
+        options.binary_location = self.args.chromium
         for flag in CHROMIUM_FLAGS + ("--user-data-dir=" + path("profile"),):
             options.add_argument(flag)
-        self.driver = webdriver.Chrome(service=Service(ARGS.chromedriver), options=options)
+        self.driver = webdriver.Chrome(service=Service(self.args.chromedriver), options=options)
         self.addCleanup(self.driver.quit)
 
     def watch(self, until, seconds):
@@ -78,7 +76,7 @@ class Browser(unittest.TestCase):
             time.sleep(0.05)
 
     def test_page_follows_the_replay(self):
-        replay = subprocess.Popen([ARGS.replay, "--type", "tovak", "--flags", path("flags.txt"), "--serve",
+        replay = subprocess.Popen([self.args.replay, "--type", "tovak", "--flags", path("flags.txt"), "--serve",
                                    "127.0.0.1:0", path("talker.wav")],
                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         self.addCleanup(replay.kill)
@@ -102,7 +100,7 @@ class Browser(unittest.TestCase):
             self.assertLessEqual(abs(float(shot["elevation"]) - float(line[2])), 0.1, shot)
 
         # feyla has no elevation grid: no elevation shown, the rest as usual.
-        feyla = subprocess.Popen([ARGS.replay, "--type", "feyla", "--serve", "127.0.0.1:0", path("feyla.wav")],
+        feyla = subprocess.Popen([self.args.replay, "--type", "feyla", "--serve", "127.0.0.1:0", path("feyla.wav")],
                                  stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
         self.addCleanup(feyla.kill)
         self.driver.get(re.search(r"http://\S+/", feyla.stderr.readline()).group(0))
@@ -111,27 +109,21 @@ class Browser(unittest.TestCase):
 
 
 def main():
-    global ARGS, TMP
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--emulator", default="")
-    parser.add_argument("--chromium", required=True)
-    parser.add_argument("--chromedriver", required=True)
-    parser.add_argument("replay")
-    parser.add_argument("render")
-    ARGS, rest = parser.parse_known_args()
+    global TMP
+    args = scripttest.arguments("--chromium", "--chromedriver", "replay", "render")
     TMP = tempfile.TemporaryDirectory(prefix="voxaim_live_browser_test_")
     with TMP:
-        r = subprocess.run([ARGS.render, "--type", "tovak", "-n", str(FRAMES), "-s", "24", path("talker.wav")],
+        r = subprocess.run([args.render, "--type", "tovak", "-n", str(FRAMES), "-s", "24", path("talker.wav")],
                            capture_output=True, text=True, timeout=300)
         if r.returncode != 0:
             sys.exit("voxaim_render failed: " + r.stderr)
-        r = subprocess.run([ARGS.render, "--type", "feyla", "-e", "20", "-n", "200", path("feyla.wav")],
+        r = subprocess.run([args.render, "--type", "feyla", "-e", "20", "-n", "200", path("feyla.wav")],
                            capture_output=True, text=True, timeout=300)
         if r.returncode != 0:
             sys.exit("voxaim_render failed: " + r.stderr)
         with open(path("flags.txt"), "w") as f:
             f.writelines("0x1\n" if n // 10 % 2 else "0x0\n" for n in range(FRAMES))
-        sys.exit(scripttest.run(rest))
+        sys.exit(scripttest.run(args))
 
 
 if __name__ == "__main__":

@@ -6,14 +6,12 @@ viewer that leaves; serving changes no line of the CSV.
 
 usage: voxaim_live_test.py --emulator "<prefix>" <voxaim_replay> <voxaim_render>
 """
-import argparse
 import base64
 import csv
 import http.client
 import json
 import os
 import re
-import shlex
 import socket
 import subprocess
 import sys
@@ -24,8 +22,6 @@ import unittest
 
 import scripttest  # tools/testing, on PYTHONPATH
 
-EMULATOR = []
-REPLAY = RENDER = ""
 TMP = None
 FRAMES = 80
 RENDERED = ""   # the CSV voxaim_render printed for talker.wav
@@ -38,9 +34,9 @@ def path(name):
 class Replay:
     """voxaim_replay --serve on a free port of the loopback address."""
 
-    def __init__(self, *options, address="127.0.0.1:0", variant="tovak", sound="talker.wav"):
-        self.process = subprocess.Popen(EMULATOR + [REPLAY, "--type", variant, "--serve", address, *options,
-                                                    path(sound)],
+    def __init__(self, program, *options, address="127.0.0.1:0", variant="tovak", sound="talker.wav"):
+        self.process = subprocess.Popen(program.command("--type", variant, "--serve", address, *options,
+                                                        path(sound)),
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=TMP.name)
         line = self.process.stderr.readline()
         match = re.match(r"voxaim_replay: live view on http://127\.0\.0\.1:(\d+)/$", line)
@@ -79,7 +75,7 @@ def events(response, seconds=300):
 class Live(unittest.TestCase):
     def test_page_and_events_follow_the_csv(self):
         last = FRAMES - 1
-        replay = Replay("--speed", "4", "--map", "%d:%s" % (last, path("map.csv")))
+        replay = Replay(self.args.replay, "--speed", "4", "--map", "%d:%s" % (last, path("map.csv")))
         page = replay.connect("/")
         self.assertEqual((page.status, page.getheader("Content-Type")), (200, "text/html; charset=utf-8"))
         self.assertIn('<script src="live.js">', page.read().decode())
@@ -129,10 +125,10 @@ class Live(unittest.TestCase):
     def test_no_elevation_without_its_grid(self):
         # feyla searches azimuth x range only: the CSV keeps the engine's fixed
         # elevation, the page gets null (and shows "-").
-        r = subprocess.run(EMULATOR + [RENDER, "--type", "feyla", "-e", "20", "-n", "8", path("feyla.wav")],
+        r = subprocess.run(self.args.render.command("--type", "feyla", "-e", "20", "-n", "8", path("feyla.wav")),
                            capture_output=True, text=True, timeout=300)
         self.assertEqual(r.returncode, 0, r.stderr)
-        replay = Replay("--speed", "0.5", variant="feyla", sound="feyla.wav")
+        replay = Replay(self.args.replay, "--speed", "0.5", variant="feyla", sound="feyla.wav")
         (kind, hello), *frames, end = list(events(replay.connect("/events")))
         out, _ = replay.finish()
         self.assertEqual((kind, sorted(hello["grids"]), end[1]), ("hello", ["range"], {"frames": 8}))
@@ -143,7 +139,7 @@ class Live(unittest.TestCase):
             self.assertEqual([frame["azimuth"], frame["elevation"]], [float(lines[frame["frame"]][1]), None])
 
     def test_eight_viewers_at_most(self):
-        replay = Replay("--speed", "0.5")   # 6.8 s: time for the connections on a loaded machine
+        replay = Replay(self.args.replay, "--speed", "0.5")   # 6.8 s: time for the connections on a loaded machine
         streams = [replay.connect("/events") for _ in range(8)]
         self.assertEqual([s.status for s in streams], [200] * 8)
         self.assertEqual(replay.connect("/events").status, 503)
@@ -160,7 +156,7 @@ class Live(unittest.TestCase):
         self.assertRegex(err, r"live view: 9 viewers, [1-9]\d* refused")
 
     def test_hostile_clients_leave_the_page_to_others(self):
-        replay = Replay("--speed", "0.25")   # 13.6 s of frames
+        replay = Replay(self.args.replay, "--speed", "0.25")   # 13.6 s of frames
 
         def page_within(seconds):
             start = time.monotonic()
@@ -231,14 +227,14 @@ class Live(unittest.TestCase):
         replay.process.communicate()
 
     def test_refusals(self):
-        taken = Replay()
+        taken = Replay(self.args.replay)
         for options, message in ((["--serve", "host:"], "--serve takes \\[ADDR:\\]PORT, not 'host:'"),
                                  (["--serve", "::1:80"], "--serve takes"),
                                  (["--serve", "8080", "--speed", "0"], "--speed 0 is outside 0.001..1000"),
                                  (["--speed", "2"], "--speed paces the live view: give --serve too"),
                                  (["--serve", str(taken.port)], "cannot listen on 127.0.0.1:%d" % taken.port)):
             with self.subTest(options=options):
-                r = subprocess.run(EMULATOR + [REPLAY, "--type", "tovak", *options, path("talker.wav")],
+                r = subprocess.run(self.args.replay.command("--type", "tovak", *options, path("talker.wav")),
                                    capture_output=True, text=True, timeout=300)
                 self.assertEqual((r.returncode, r.stdout), (1, ""))
                 self.assertRegex(r.stderr, "^voxaim_replay: %s" % message)
@@ -247,22 +243,16 @@ class Live(unittest.TestCase):
 
 
 def main():
-    global EMULATOR, REPLAY, RENDER, TMP, RENDERED
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--emulator", default="")
-    parser.add_argument("replay")
-    parser.add_argument("render")
-    args, rest = parser.parse_known_args()
-    EMULATOR = shlex.split(args.emulator)
-    REPLAY, RENDER = args.replay, args.render
+    global TMP, RENDERED
+    args = scripttest.arguments("replay", "render")
     TMP = tempfile.TemporaryDirectory(prefix="voxaim_live_test_")
     with TMP:
-        r = subprocess.run(EMULATOR + [RENDER, "--type", "tovak", "-n", str(FRAMES), "-s", "24",
-                                       path("talker.wav")], capture_output=True, text=True, timeout=600)
+        r = subprocess.run(args.render.command("--type", "tovak", "-n", str(FRAMES), "-s", "24", path("talker.wav")),
+                           capture_output=True, text=True, timeout=600)
         if r.returncode != 0:
             sys.exit("voxaim_render failed: " + r.stderr)
         RENDERED = r.stdout
-        sys.exit(scripttest.run(rest))
+        sys.exit(scripttest.run(args))
 
 
 if __name__ == "__main__":

@@ -7,7 +7,6 @@ file crashes the program.
 
 usage: voxaim_replay_soundfile_test.py --emulator "<prefix>" <voxaim_replay> <voxaim_render>
 """
-import argparse
 import json
 import array
 import csv
@@ -18,7 +17,6 @@ import os
 import pty
 import re
 import resource
-import shlex
 import signal
 import struct
 import subprocess
@@ -29,9 +27,6 @@ import wave
 
 import scripttest  # tools/testing, on PYTHONPATH
 
-EMULATOR = []
-REPLAY = ""
-RENDER = ""
 VARIANTS = {"mirel": 6, "tovak": 8, "lumo": 6, "zandor": 8, "valdrun": 6, "feyla": 4, "brannt": 8}
 FRAME = 2048
 TMP = None
@@ -42,18 +37,8 @@ def path(name):
 
 
 def run(program, *args):
-    return subprocess.run(EMULATOR + [program, *args], capture_output=True, text=True, timeout=300,
+    return subprocess.run(program.command(*args), capture_output=True, text=True, timeout=300,
                           cwd=TMP.name)
-
-
-def render(variant, name, *options, frames=6):
-    """Renders the clips for variant into name (and name.rec); returns the
-    CSV the engine printed for those frames."""
-    r = run(RENDER, "--type", variant, "-n", str(frames), "--record", path(name + ".rec"), *options,
-            path(name))
-    if r.returncode != 0:
-        raise AssertionError("voxaim_render failed: " + r.stderr)
-    return r.stdout
 
 
 def data_offset(data):
@@ -72,14 +57,23 @@ class SoundFiles(unittest.TestCase):
         self.assertRegex(r.stderr, r"^%s: .*%s.*\n(usage: %s .*\n(    .*\n)*)?$" % (program, message, program))
         self.assertEqual(r.stdout, stdout)
 
+    def render(self, variant, name, *options, frames=6):
+        """Renders the clips for variant into name (and name.rec); returns the
+        CSV the engine printed for those frames."""
+        r = run(self.args.render, "--type", variant, "-n", str(frames), "--record", path(name + ".rec"), *options,
+                path(name))
+        if r.returncode != 0:
+            raise AssertionError("voxaim_render failed: " + r.stderr)
+        return r.stdout
+
     def test_every_variant_replays_like_its_raw_recording(self):
         for variant in VARIANTS:
             for sample in ("24", "float"):
                 with self.subTest(variant=variant, sample=sample):
                     name = "%s_%s.wav" % (variant, sample)
-                    expected = render(variant, name, "-s", sample)
-                    self.assertEqual(run(REPLAY, path(name + ".rec")).stdout, expected)
-                    r = run(REPLAY, "--type", variant, path(name))
+                    expected = self.render(variant, name, "-s", sample)
+                    self.assertEqual(run(self.args.replay, path(name + ".rec")).stdout, expected)
+                    r = run(self.args.replay, "--type", variant, path(name))
                     self.assertEqual((r.returncode, r.stderr), (0, ""))
                     self.assertEqual(r.stdout, expected)
 
@@ -88,9 +82,9 @@ class SoundFiles(unittest.TestCase):
         for variant in ("tovak", "feyla"):
             with self.subTest(variant=variant):
                 name = "json_%s.wav" % variant
-                render(variant, name, frames=8)
-                csv_lines = run(REPLAY, "--type", variant, path(name)).stdout.splitlines()
-                r = run(REPLAY, "--type", variant, "--format", "jsonl", path(name))
+                self.render(variant, name, frames=8)
+                csv_lines = run(self.args.replay, "--type", variant, path(name)).stdout.splitlines()
+                r = run(self.args.replay, "--type", variant, "--format", "jsonl", path(name))
                 self.assertEqual((r.returncode, r.stderr), (0, ""))
                 header = csv_lines[0].split(",")
                 objects = [json.loads(line, parse_float=str, parse_int=str) for line in r.stdout.splitlines()]
@@ -112,7 +106,7 @@ class SoundFiles(unittest.TestCase):
         # and a reader wrong by the same factor, this holds the reader too.
         peaks = []
         for sample in ("24", "float"):
-            render("tovak", "peak_%s.wav" % sample, "-s", sample)
+            self.render("tovak", "peak_%s.wav" % sample, "-s", sample)
             r = subprocess.run(["sox", path("peak_%s.wav" % sample), "-n", "stat"], capture_output=True, text=True,
                                timeout=60)
             peaks.append([float(v) for v in re.findall(r"^M(?:ax|in)imum amplitude:\s+(\S+)", r.stderr, re.M)])
@@ -125,17 +119,17 @@ class SoundFiles(unittest.TestCase):
         for name, options in (("z16.flac", ("-s", "16")), ("z24.flac", ("-s", "24")),
                               ("z32.wav", ("-s", "32")), ("zx.wav", ("-s", "24", "--extensible"))):
             with self.subTest(name):
-                expected = render("zandor", name, *options)
-                self.assertEqual(run(REPLAY, path(name + ".rec")).stdout, expected)
-                self.assertEqual(run(REPLAY, "--type", "4", path(name)).stdout, expected)
+                expected = self.render("zandor", name, *options)
+                self.assertEqual(run(self.args.replay, path(name + ".rec")).stdout, expected)
+                self.assertEqual(run(self.args.replay, "--type", "4", path(name)).stdout, expected)
         with open(path("zx.wav"), "rb") as f:
             self.assertEqual(struct.unpack_from("<H", f.read(22), 20)[0], 0xFFFE)
 
     def test_flags_file(self):
-        render("tovak", "flags.wav")
+        self.render("tovak", "flags.wav")
         with open(path("flags.txt"), "w") as f:
             f.write("0\n0x1\n2\n0x103\n 3 \nFFFFFFFC\n")
-        r = run(REPLAY, "--type", "tovak", "--flags", path("flags.txt"), path("flags.wav"))
+        r = run(self.args.replay, "--type", "tovak", "--flags", path("flags.txt"), path("flags.wav"))
         self.assertEqual(r.returncode, 0, r.stderr)
         lines = r.stdout.splitlines()[1:]
         far_end_and_hold = [(int(l.split(",")[9]), int(l.split(",")[10])) for l in lines]
@@ -143,19 +137,20 @@ class SoundFiles(unittest.TestCase):
 
         with open(path("short.txt"), "w") as f:
             f.write("0\n1\n")
-        r = run(REPLAY, "--type", "tovak", "--flags", path("short.txt"), path("flags.wav"))
+        r = run(self.args.replay, "--type", "tovak", "--flags", path("short.txt"), path("flags.wav"))
         self.assertFails(r, "no flag word for frame 2", "\n".join(r.stdout.splitlines()[:3]) + "\n")
         with open(path("bad.txt"), "w") as f:
             f.write("0\n0x1g\n")
-        r = run(REPLAY, "--type", "tovak", "--flags", path("bad.txt"), path("flags.wav"))
+        r = run(self.args.replay, "--type", "tovak", "--flags", path("bad.txt"), path("flags.wav"))
         self.assertFails(r, "bad.txt:2: '0x1g' is not a hex flag word", r.stdout)
         self.assertEqual(len(r.stdout.splitlines()), 2)
-        self.assertFails(run(REPLAY, "--flags", path("flags.txt"), path("flags.wav.rec")),
+        self.assertFails(run(self.args.replay, "--flags", path("flags.txt"), path("flags.wav.rec")),
                          "--flags is for sound files")
 
     def test_search_map(self):
-        expected = render("tovak", "map.wav", frames=8)
-        r = run(REPLAY, "--type", "tovak", "--map", "7:" + path("m7.csv"), "--map", "1-6/5:" + path("series%d.csv"),
+        expected = self.render("tovak", "map.wav", frames=8)
+        r = run(self.args.replay, "--type", "tovak", "--map", "7:" + path("m7.csv"),
+                "--map", "1-6/5:" + path("series%d.csv"),
                 path("map.wav"))
         self.assertEqual((r.returncode, r.stdout), (0, expected))   # the map changes no result
         last = expected.splitlines()[-1].split(",")
@@ -175,19 +170,19 @@ class SoundFiles(unittest.TestCase):
         self.assertEqual(sorted(n for n in os.listdir(TMP.name) if n.startswith("series")),
                          ["series1.csv", "series6.csv"])
 
-        render("feyla", "feyla.wav", frames=2)
-        r = run(REPLAY, "--type", "feyla", "--map", "1:" + path("f.csv"), path("feyla.wav"))
+        self.render("feyla", "feyla.wav", frames=2)
+        r = run(self.args.replay, "--type", "feyla", "--map", "1:" + path("f.csv"), path("feyla.wav"))
         with open(path("f.csv")) as f:
             self.assertEqual({l.split(",")[0] for l in f.read().splitlines()[1:]}, {"range"})
-        r = run(REPLAY, "--type", "feyla", "--map", "2:" + path("f.csv"), path("feyla.wav"))
+        r = run(self.args.replay, "--type", "feyla", "--map", "2:" + path("f.csv"), path("feyla.wav"))
         self.assertFails(r, "--map 2: the input has 2 frames", r.stdout)
-        r = run(REPLAY, "--type", "feyla", "--map", "0-4/2:" + path("f%d.csv"), path("feyla.wav"))
+        r = run(self.args.replay, "--type", "feyla", "--map", "0-4/2:" + path("f%d.csv"), path("feyla.wav"))
         self.assertFails(r, "--map 0-4/2: the input has 2 frames", r.stdout)
         for bad in ("x.csv", "2-1:f%d.csv", "0-1:f.csv", "0-/0:f%d.csv", "1-2x:f%d.csv"):
-            self.assertFails(run(REPLAY, "--map", bad, path("feyla.wav.rec")), "--map takes N:FILE")
+            self.assertFails(run(self.args.replay, "--map", bad, path("feyla.wav.rec")), "--map takes N:FILE")
 
     def test_refusals(self):
-        render("feyla", "four.wav", frames=3)
+        self.render("feyla", "four.wav", frames=3)
         with open(path("four.wav"), "rb") as f:
             wav = f.read()
         at = data_offset(wav)
@@ -200,7 +195,7 @@ class SoundFiles(unittest.TestCase):
         cut = at + (2 * FRAME + 1000) * 4 * 3
         with open(path("cut.wav"), "wb") as f:
             f.write(wav[:cut])
-        full = run(REPLAY, "--type", "feyla", path("four.wav")).stdout.splitlines(keepends=True)
+        full = run(self.args.replay, "--type", "feyla", path("four.wav")).stdout.splitlines(keepends=True)
         cases = (
             (("--type", "feyla", path("44k.wav")), "sample rate 44100 Hz, the engine runs at 48000 Hz", ""),
             (("--type", "tovak", path("four.wav")), r"4 channels, but product type 1 \(tovak\) has 8", ""),
@@ -212,7 +207,7 @@ class SoundFiles(unittest.TestCase):
         )
         for args, message, stdout in cases:
             with self.subTest(args=args):
-                self.assertFails(run(REPLAY, *args), message, stdout)
+                self.assertFails(run(self.args.replay, *args), message, stdout)
 
     def test_render_refusals(self):
         """What voxaim_render cannot render is refused before any file is
@@ -230,10 +225,11 @@ class SoundFiles(unittest.TestCase):
                               (("-s", "8"), "-s takes 16, 24, 32 or float, not '8'"),
                               ((), r"out.mp3: a sound file's name ends in .wav or .flac")):
             with self.subTest(args=args):
-                self.assertFails(run(RENDER, "--type", "lumo", *args, path("out.mp3" if not args else "out.wav")),
+                self.assertFails(run(self.args.render, "--type", "lumo", *args,
+                                     path("out.mp3" if not args else "out.wav")),
                                  message, program="voxaim_render")
                 self.assertEqual([n for n in os.listdir(TMP.name) if n.startswith("out")], [])
-        r = run(RENDER, "--version")
+        r = run(self.args.render, "--version")
         self.assertRegex(r.stdout, r"^voxaim_render \d+\.\d+\.\d+\n$")
 
     def test_failed_render_leaves_no_file(self):
@@ -252,13 +248,13 @@ class SoundFiles(unittest.TestCase):
                  None),
                 ("full disk", outputs, full_disk)):
             with self.subTest(name):
-                r = subprocess.run(EMULATOR + [RENDER, "--type", "feyla", "-n", "8", "--record",
-                                               os.path.join(folder, "out.rec"), *args],
+                r = subprocess.run(self.args.render.command("--type", "feyla", "-n", "8", "--record",
+                                                            os.path.join(folder, "out.rec"), *args),
                                    capture_output=True, text=True, timeout=300, preexec_fn=preexec)
                 self.assertEqual(r.returncode, 1, r.stderr)
                 self.assertRegex(r.stderr, "^voxaim_render: ")
                 self.assertEqual(os.listdir(folder), [])
-        r = run(RENDER, "--type", "feyla", "-n", "8", *outputs)
+        r = run(self.args.render, "--type", "feyla", "-n", "8", *outputs)
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertEqual(sorted(os.listdir(folder)), ["out.json", "out.rec", "out.wav"])
 
@@ -270,7 +266,7 @@ class SoundFiles(unittest.TestCase):
         after the clip where the built-in loop wraps), and -n defaults to the
         clip's whole frames."""
         frames, channels = 30, VARIANTS["tovak"]
-        r = run(RENDER, "--type", "tovak", "-a", "0", "-e", "0", "-n", str(frames), path("ahead.wav"))
+        r = run(self.args.render, "--type", "tovak", "-a", "0", "-e", "0", "-n", str(frames), path("ahead.wav"))
         self.assertEqual(r.stderr, "voxaim_render: the built-in speech clip is 1 s (23.4 frames) and repeats "
                                    "over the 30 frames\n")
         with open(path("ahead.wav"), "rb") as f:
@@ -282,8 +278,8 @@ class SoundFiles(unittest.TestCase):
             w.setsampwidth(3)
             w.setframerate(48000)
             w.writeframes(mono)
-        render("tovak", "built-in.wav", "-a", "30", frames=frames)
-        r = run(RENDER, "--type", "tovak", "-a", "30", "--clip", path("clip.wav"), path("own.wav"))
+        self.render("tovak", "built-in.wav", "-a", "30", frames=frames)
+        r = run(self.args.render, "--type", "tovak", "-a", "30", "--clip", path("clip.wav"), path("own.wav"))
         self.assertEqual((r.returncode, r.stderr, len(r.stdout.splitlines())), (0, "", 1 + frames))
         files = []
         for name in ("built-in.wav", "own.wav"):
@@ -300,8 +296,8 @@ class SoundFiles(unittest.TestCase):
         10 dB below the talker's frames (the man page's definition), on
         every microphone, and the talker is still found."""
         frames, channels = 40, VARIANTS["tovak"]
-        with_noise = render("tovak", "noisy.wav", "-s", "float", "--noise", "white", "--snr", "10", frames=frames)
-        render("tovak", "dry.wav", "-s", "float", frames=frames)
+        with_noise = self.render("tovak", "noisy.wav", "-s", "float", "--noise", "white", "--snr", "10", frames=frames)
+        self.render("tovak", "dry.wav", "-s", "float", frames=frames)
         signals = []
         for name in ("dry.wav", "noisy.wav"):
             with open(path(name), "rb") as f:
@@ -326,7 +322,7 @@ class SoundFiles(unittest.TestCase):
         fractional ones closer to 2 m."""
         ranges = []
         for delay in ("whole", "fractional"):
-            lines = render("tovak", delay + ".wav", "-a", "30", "-e", "10", "-r", "2", "--delay", delay, frames=30)
+            lines = self.render("tovak", delay + ".wav", "-a", "30", "-e", "10", "-r", "2", "--delay", delay, frames=30)
             ranges.append(statistics.median(float(row["range"]) for row in csv.DictReader(lines.splitlines())
                                             if row["VOXAIM_OUT_VOICE_ACTIVITY"] == "1"))
         self.assertAlmostEqual(ranges[0], 1.7, places=4)
@@ -338,13 +334,13 @@ class SoundFiles(unittest.TestCase):
         voiced frames. The clip is the built-in speech with pauses, so that
         voice activity lasts (the 1 s loop alone stops being voice at frame
         60). Then the path files that are refused, each naming its line."""
-        run(RENDER, "--type", "tovak", "-a", "0", "-e", "0", "-n", "23", "-s", "float", path("dry.wav"))
+        run(self.args.render, "--type", "tovak", "-a", "0", "-e", "0", "-n", "23", "-s", "float", path("dry.wav"))
         subprocess.run(["sox", path("dry.wav"), path("speech.wav"), "remix", "1"], check=True, timeout=60)
         subprocess.run(["sox", path("speech.wav"), path("pauses.wav"), "pad", "0", "0.5", "repeat", "6"],
                        check=True, timeout=60)   # 10.4 s
         with open(path("sweep.csv"), "w") as f:
             f.write("time,azimuth,elevation,range\n0,-40,10,2\n10,40,10,2\n")
-        r = run(RENDER, "--type", "tovak", "--path", path("sweep.csv"), "--clip", path("pauses.wav"),
+        r = run(self.args.render, "--type", "tovak", "--path", path("sweep.csv"), "--clip", path("pauses.wav"),
                 "--truth", path("sweep.jsonl"), path("sweep.wav"))
         self.assertEqual((r.returncode, r.stderr), (0, ""))
         rows = list(csv.DictReader(r.stdout.splitlines()))
@@ -368,7 +364,7 @@ class SoundFiles(unittest.TestCase):
                         "1000", "vol", "0.5"], check=True, timeout=60)
         with open(path("fast.csv"), "w") as f:
             f.write("0,-60,0,1\n1,60,0,1\n")
-        run(RENDER, "--type", "tovak", "--path", path("fast.csv"), "--clip", path("tone.wav"), "--delay", "fractional",
+        run(self.args.render, "--type", "tovak", "--path", path("fast.csv"), "--clip", path("tone.wav"), "--delay", "fractional",
             "-s", "float", path("fast.wav"))
         with open(path("fast.wav"), "rb") as f:
             data = f.read()
@@ -380,7 +376,7 @@ class SoundFiles(unittest.TestCase):
 
         with open(path("short.csv"), "w") as f:
             f.write("0,-40,10,2\n1,-30,10,2\n")
-        r = run(RENDER, "--type", "tovak", "--path", path("short.csv"), path("default.wav"))
+        r = run(self.args.render, "--type", "tovak", "--path", path("short.csv"), path("default.wav"))
         self.assertEqual(len(r.stdout.splitlines()), 1 + 24)   # -n: the frames to the path's end, 23.4
         for content, message in (
                 ("0,0,0,2\n1,left,0,2\n", "line 2: azimuth takes a number, not 'left'"),
@@ -393,22 +389,22 @@ class SoundFiles(unittest.TestCase):
             with self.subTest(content=content):
                 with open(path("bad.csv"), "w") as f:
                     f.write(content)
-                self.assertFails(run(RENDER, "--type", "tovak", "--path", path("bad.csv"), path("out.wav")),
+                self.assertFails(run(self.args.render, "--type", "tovak", "--path", path("bad.csv"), path("out.wav")),
                                  "--path .*bad.csv " * message.startswith("line") + message, program="voxaim_render")
-        self.assertFails(run(RENDER, "--type", "tovak", "--path", path("sweep.csv"), "-a", "3", path("out.wav")),
+        self.assertFails(run(self.args.render, "--type", "tovak", "--path", path("sweep.csv"), "-a", "3", path("out.wav")),
                          "--path moves the talker: no -a, -e or -r with it", program="voxaim_render")
         self.assertFalse(os.path.exists(path("out.wav")))
 
     def test_progress_on_a_terminal_only(self):
         """Standard error a terminal: the progress line, rewritten, then the
         summary; -q or a pipe: nothing. The replay's and the render's."""
-        render("tovak", "progress.wav", frames=20)   # the built-in clip's 23.4 frames: no note of its repeats
-        commands = {"voxaim_replay": [REPLAY, "--type", "tovak", path("progress.wav")],
-                    "voxaim_render": [RENDER, "--type", "tovak", "-n", "20", path("rendered.wav")]}
+        self.render("tovak", "progress.wav", frames=20)   # the built-in clip's 23.4 frames: no note of its repeats
+        commands = {"voxaim_replay": [self.args.replay, "--type", "tovak", path("progress.wav")],
+                    "voxaim_render": [self.args.render, "--type", "tovak", "-n", "20", path("rendered.wav")]}
         for (program, command), options in itertools.product(commands.items(), ([], ["-q"])):
             with self.subTest(program=program, options=options):
                 controller, terminal = pty.openpty()
-                with subprocess.Popen(EMULATOR + command[:-1] + options + command[-1:],
+                with subprocess.Popen(command[0].command(*command[1:-1], *options, command[-1]),
                                       stdout=subprocess.DEVNULL, stderr=terminal) as process:
                     os.close(terminal)
                     shown = b""
@@ -433,24 +429,24 @@ class SoundFiles(unittest.TestCase):
             self.assertEqual((r.returncode, r.stderr), (0, ""))
 
     def test_non_finite_sample(self):
-        render("lumo", "nan.wav", "-s", "float", frames=5)
+        self.render("lumo", "nan.wav", "-s", "float", frames=5)
         with open(path("nan.wav"), "rb") as f:
             wav = bytearray(f.read())
-        expected = run(REPLAY, "--type", "lumo", path("nan.wav")).stdout.splitlines(keepends=True)
+        expected = run(self.args.replay, "--type", "lumo", path("nan.wav")).stdout.splitlines(keepends=True)
         for value in (math.nan, math.inf, 1e38):   # 1e38 at full scale 1.0 overflows the 24-bit scale
             with self.subTest(value=value):
                 damaged = bytearray(wav)
                 struct.pack_into("<f", damaged, data_offset(wav) + (3 * FRAME * 6 + 77) * 4, value)
                 with open(path("bad.wav"), "wb") as f:
                     f.write(damaged)
-                self.assertFails(run(REPLAY, "--type", "lumo", path("bad.wav")), "frame 3: sample not finite",
+                self.assertFails(run(self.args.replay, "--type", "lumo", path("bad.wav")), "frame 3: sample not finite",
                                  "".join(expected[:4]))
 
     def test_damaged_files_never_crash(self):
         """Truncations and byte damage in the header of a WAV and a FLAC
         file: the replay ends with status 0 or 1 and one message line."""
         for name in ("brannt.wav", "brannt.flac"):
-            render("brannt", name, frames=2)
+            self.render("brannt", name, frames=2)
             with open(path(name), "rb") as f:
                 data = f.read()
             variants = [data[:n] for n in (0, 3, 11, 12, 20, 36, 44, 60, 100, 4000, len(data) - 1)]
@@ -462,7 +458,7 @@ class SoundFiles(unittest.TestCase):
             for i, damaged in enumerate(variants):
                 with open(path("damaged"), "wb") as f:
                     f.write(damaged)
-                r = run(REPLAY, "--type", "brannt", path("damaged"))
+                r = run(self.args.replay, "--type", "brannt", path("damaged"))
                 with self.subTest(name=name, case=i):
                     self.assertIn(r.returncode, (0, 1), r.stderr)
                     if r.returncode:
@@ -471,17 +467,11 @@ class SoundFiles(unittest.TestCase):
 
 
 def main():
-    global EMULATOR, REPLAY, RENDER, TMP
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--emulator", default="")
-    parser.add_argument("replay")
-    parser.add_argument("render")
-    args, rest = parser.parse_known_args()
-    EMULATOR = shlex.split(args.emulator)
-    REPLAY, RENDER = args.replay, args.render
+    global TMP
+    args = scripttest.arguments("replay", "render")
     TMP = tempfile.TemporaryDirectory(prefix="voxaim_replay_soundfile_test_")
     with TMP:
-        sys.exit(scripttest.run(rest))
+        sys.exit(scripttest.run(args))
 
 
 if __name__ == "__main__":

@@ -6,10 +6,8 @@ never an assertion or a crash.
 
 usage: voxaim_replay_test.py --emulator "<prefix>" <voxaim_replay> <voxaim_replay_recorder>
 """
-import argparse
 import os
 import re
-import shlex
 import struct
 import subprocess
 import sys
@@ -18,9 +16,6 @@ import unittest
 
 import scripttest  # tools/testing, on PYTHONPATH
 
-EMULATOR = []
-REPLAY = ""
-RECORDER = ""
 FRAMES = 6   # frame 1 is passed as 16-bit samples; noise hold in frame 2, far end in frame 4
 HEADER = ("frame,azimuth,elevation,range,quality,flags,VOXAIM_OUT_VOICE_ACTIVITY,"
           "VOXAIM_OUT_TIME_DOMAIN_ANSWER,VOXAIM_OUT_SOUND_ACTIVITY,VOXAIM_OUT_FAR_END_ACTIVITY,"
@@ -62,15 +57,15 @@ def read(path):
 
 
 def run(program, *args):
-    return subprocess.run(EMULATOR + [program, *args], capture_output=True, text=True,
+    return subprocess.run(program.command(*args), capture_output=True, text=True,
                           timeout=300, cwd=Workdir.tmp.name)
 
 
-def record(product_type, name):
+def record(recorder, product_type, name):
     """Records FRAMES synthetic frames; returns (recording path, the CSV the
     engine printed while recording)."""
     path = Workdir.path(name)
-    r = run(RECORDER, str(product_type), path, str(FRAMES))
+    r = run(recorder, str(product_type), path, str(FRAMES))
     if r.returncode != 0:
         raise AssertionError("recorder failed (%d): %s" % (r.returncode, r.stderr))
     return path, r.stdout
@@ -84,7 +79,7 @@ class Replay(unittest.TestCase):
         # tovak: 8 channels, 5 elevation + 4 azimuth pairs; feyla: 4 channels,
         # no elevation pairs.
         for product_type, channels in ((1, 8), (6, 4)):
-            path, csv = record(product_type, "type%d.rec" % product_type)
+            path, csv = record(cls.args.recorder, product_type, "type%d.rec" % product_type)
             cls.recordings[product_type] = (path, csv, channels)
 
     def assertFails(self, r, message):
@@ -99,7 +94,7 @@ class Replay(unittest.TestCase):
         for product_type, (path, reference, channels) in self.recordings.items():
             with self.subTest(product_type=product_type):
                 self.assertEqual(os.path.getsize(path), 4 + FRAMES * record_bytes(channels))
-                r = run(REPLAY, path)
+                r = run(self.args.replay, path)
                 self.assertEqual(r.returncode, 0, r.stderr)
                 self.assertEqual(r.stderr, "")
                 self.assertEqual(r.stdout, reference)  # bit for bit, via %.9g
@@ -127,7 +122,7 @@ class Replay(unittest.TestCase):
         width_at = 4 + record_bytes(channels)   # frame 1 was recorded as 16-bit
         self.assertEqual(struct.unpack_from("<i", data, width_at)[0], 16)
         struct.pack_into("<i", data, width_at, 24)
-        r = run(REPLAY, Workdir.write("width.rec", bytes(data)))
+        r = run(self.args.replay, Workdir.write("width.rec", bytes(data)))
         self.assertEqual(r.returncode, 0, r.stderr)
         lines, expected = r.stdout.splitlines(), reference.splitlines()
         # The same until frame 1; the louder frame changes the engine's state
@@ -136,7 +131,7 @@ class Replay(unittest.TestCase):
         self.assertNotEqual(lines[-1], expected[-1])
 
     def test_header_without_frames(self):
-        r = run(REPLAY, Workdir.write("empty.rec", bytes([0xAC, 0x01, 7, 8])))
+        r = run(self.args.replay, Workdir.write("empty.rec", bytes([0xAC, 0x01, 7, 8])))
         self.assertEqual((r.returncode, r.stdout, r.stderr), (0, HEADER + "\n", ""))
 
     def test_truncated_record(self):
@@ -149,7 +144,7 @@ class Replay(unittest.TestCase):
                             (4 + 2 * record_bytes(channels) + 6, 2),
                             (len(data) - 1, FRAMES - 1)):
             with self.subTest(size=size):
-                r = run(REPLAY, Workdir.write("cut.rec", data[:size]))
+                r = run(self.args.replay, Workdir.write("cut.rec", data[:size]))
                 self.assertFails(r, "truncated record at frame %d" % frame)
                 # The frames before the damage are still reported.
                 self.assertEqual(r.stdout, "".join(expected[:frame + 1]))
@@ -161,7 +156,7 @@ class Replay(unittest.TestCase):
             with self.subTest(width=width):
                 data = bytearray(read(path))
                 struct.pack_into("<i", data, 4 + 2 * record_bytes(channels), width)
-                r = run(REPLAY, Workdir.write("width.rec", bytes(data)))
+                r = run(self.args.replay, Workdir.write("width.rec", bytes(data)))
                 self.assertFails(r, "damaged record at frame 2: sample width %d bits" % width)
                 self.assertEqual(r.stdout, "".join(expected[:3]))
 
@@ -172,7 +167,7 @@ class Replay(unittest.TestCase):
             with self.subTest(value=value):
                 data = bytearray(read(path))
                 struct.pack_into("<f", data, 4 + 3 * record_bytes(channels) + 8 + 4 * 5000, value)
-                r = run(REPLAY, Workdir.write("nan.rec", bytes(data)))
+                r = run(self.args.replay, Workdir.write("nan.rec", bytes(data)))
                 self.assertFails(r, "frame 3: sample not finite")
                 self.assertEqual(r.stdout, "".join(expected[:4]))
 
@@ -191,14 +186,14 @@ class Replay(unittest.TestCase):
         }
         for name, (data, message) in cases.items():
             with self.subTest(name):
-                r = run(REPLAY, Workdir.write(name + ".rec", data))
+                r = run(self.args.replay, Workdir.write(name + ".rec", data))
                 self.assertFails(r, message)
                 self.assertEqual(r.stdout, "")
 
     def test_unreadable_file(self):
-        self.assertFails(run(REPLAY, Workdir.path("missing.rec")),
+        self.assertFails(run(self.args.replay, Workdir.path("missing.rec")),
                          "cannot open .*missing.rec: No such file or directory")
-        self.assertFails(run(REPLAY, Workdir.tmp.name), "Is a directory")
+        self.assertFails(run(self.args.replay, Workdir.tmp.name), "Is a directory")
 
     def test_command_line(self):
         """The tools' common command line: each problem named before the
@@ -210,29 +205,22 @@ class Replay(unittest.TestCase):
                               (("--type=nova", "a.rec"), "unknown variant 'nova'"),
                               (("--format", "json", "a.rec"), "unknown --format 'json' (csv or jsonl)")):
             with self.subTest(args=args):
-                r = run(REPLAY, *args)
+                r = run(self.args.replay, *args)
                 self.assertEqual((r.returncode, r.stdout), (1, ""))
                 self.assertTrue(r.stderr.endswith("\n" + USAGE), r.stderr)
                 self.assertRegex(r.stderr[:-len(USAGE)], r"^voxaim_replay: %s[^\n]*\n$" % re.escape(message))
-        r = run(REPLAY, "--help")
+        r = run(self.args.replay, "--help")
         self.assertEqual((r.returncode, r.stdout, r.stderr), (0, USAGE, ""))
-        r = run(REPLAY, "--version", "a.rec")
+        r = run(self.args.replay, "--version", "a.rec")
         self.assertRegex(r.stdout, r"^voxaim_replay \d+\.\d+\.\d+\n$")
         self.assertEqual((r.returncode, r.stderr), (0, ""))
 
 
 def main():
-    global EMULATOR, REPLAY, RECORDER
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--emulator", default="")
-    parser.add_argument("replay")
-    parser.add_argument("recorder")
-    args, rest = parser.parse_known_args()
-    EMULATOR = shlex.split(args.emulator)
-    REPLAY, RECORDER = args.replay, args.recorder
+    args = scripttest.arguments("replay", "recorder")
     Workdir.tmp = tempfile.TemporaryDirectory(prefix="voxaim_replay_test_")
     with Workdir.tmp:
-        sys.exit(scripttest.run(rest))
+        sys.exit(scripttest.run(args))
 
 
 if __name__ == "__main__":
