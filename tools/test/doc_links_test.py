@@ -60,17 +60,22 @@ def broken_links(paths):
     for path in paths:
         with open(path, encoding="utf-8") as f:
             text = f.read()
+        prose = [""] * (text.count("\n") + 1)   # code blocks as empty lines: a link may span lines
         for number, line in prose_lines(text):
-            for target in LINK.findall(re.sub(r"(`+).*?\1", "", line)):
-                if re.match(r"[a-zA-Z][a-zA-Z0-9+.-]*:", target):
-                    continue
-                checked += 1
-                file, _, anchor = target.partition("#")
-                dest = os.path.normpath(os.path.join(os.path.dirname(path), file)) if file else path
-                if not os.path.exists(dest):
-                    broken.append((path, number, target, "no such file"))
-                elif anchor and (not dest.endswith(".md") or anchor not in anchors(dest)):
-                    broken.append((path, number, target, "no such heading"))
+            prose[number - 1] = re.sub(r"(`+).*?\1", "", line)
+        prose = "\n".join(prose)
+        for link in LINK.finditer(prose):
+            target = link.group(1)
+            if re.match(r"[a-zA-Z][a-zA-Z0-9+.-]*:", target):
+                continue
+            checked += 1
+            number = prose.count("\n", 0, link.start()) + 1
+            file, _, anchor = target.partition("#")
+            dest = os.path.normpath(os.path.join(os.path.dirname(path), file)) if file else path
+            if not os.path.exists(dest):
+                broken.append((path, number, target, "no such file"))
+            elif anchor and (not dest.endswith(".md") or anchor not in anchors(dest)):
+                broken.append((path, number, target, "no such heading"))
     return broken, checked
 
 
@@ -89,7 +94,7 @@ class DocLinks(unittest.TestCase):
             with open(doc, "w") as f:
                 f.write("## Here\n\n[ok](b.md#kills-full-disks-and-other-users) [ok](b.md#--serve-waits)"
                         " [ok](#here) [ok](b.md#again-1) ![ok](b.md) [web](https://example.org/x#y)\n"
-                        "[gone](c.md) ![gone](pic.png) [bad](b.md#nowhere) [bad](#there)\n"
+                        "[gone](c.md) ![gone](pic.png) [bad](b.md#nowhere) [bad\nacross lines](#there)\n"
                         "`[code](c.md)`\n\n    [code](c.md)\n\n```\n[code](c.md)\n```\n")
             broken, checked = broken_links([doc])
         self.assertEqual([(line, target) for _, line, target, _ in broken],
