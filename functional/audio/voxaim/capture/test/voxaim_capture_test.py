@@ -3,11 +3,12 @@
 test-local configuration (ALSA_CONFIG_PATH), plays a raw file as the capture
 device. The capture prints the lines the replay prints for the same audio,
 the WAV it writes holds exactly the input, overruns are recovered, counted
-and reported, SIGINT leaves a complete WAV file, and a live viewer that
-never reads loses frames without holding up the capture.
+and reported, SIGINT leaves a complete WAV file, a live viewer that
+never reads loses frames without holding up the capture, and the recipe of
+docs/tuning.md for a capture without a sound card runs as written.
 
-usage: voxaim_capture_test.py --emulator "<prefix>" <voxaim_capture> <voxaim_replay>
-                              <voxaim_render> <overrun preload>
+usage: voxaim_capture_test.py --emulator "<prefix>" --doc docs/tuning.md <voxaim_capture>
+                              <voxaim_replay> <voxaim_render> <overrun preload>
 """
 import argparse
 import os
@@ -20,12 +21,14 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
+import time
 import unittest
 
 import scripttest  # tools/testing, on PYTHONPATH
 
 EMULATOR = []
-CAPTURE = REPLAY = RENDER = PRELOAD = ""
+CAPTURE = REPLAY = RENDER = PRELOAD = DOC = ""
 TMP = None
 FRAMES = 6
 
@@ -165,6 +168,42 @@ class Capture(unittest.TestCase):
         self.assertRegex(err, r"live view: 1 viewer, 0 refused, [1-9]\d* frames lost to slow viewers\n"
                               r"voxaim_capture: %d frames, 0 overruns\n$" % frames)
 
+    def test_the_recipe_without_a_sound_card_keeps_the_pace_and_ends_with_its_input(self):
+        """docs/tuning.md's configuration and commands as they stand, with
+        $B holding this build's programs (through the emulator, if any)."""
+        with open(DOC) as f:
+            doc = f.read()
+        block = {name: re.search(r"<!-- capture without a sound card: %s -->\n```\w*\n(.*?)```" % name,
+                                 doc, re.S).group(1) for name in ("cap.conf", "commands")}
+        work, bindir = path("recipe"), path("recipe/bin")
+        os.makedirs(bindir)
+        with open(os.path.join(work, "cap.conf"), "w") as f:
+            f.write(block["cap.conf"])
+        for name, program in (("voxaim_render", RENDER), ("voxaim_capture", CAPTURE)):
+            with open(os.path.join(bindir, name), "w") as f:
+                f.write('#!/bin/sh\nexec %s "$@"\n' % shlex.join(EMULATOR + [os.path.abspath(program)]))
+            os.chmod(os.path.join(bindir, name), 0o755)
+        env = dict(os.environ, B=bindir)
+        env.pop("LD_PRELOAD", None)
+        process = subprocess.Popen(["bash", "-e", "-c", block["commands"]], stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, text=True, cwd=work, env=env, start_new_session=True)
+        stop = threading.Timer(120, os.killpg, (process.pid, signal.SIGKILL))   # a recipe that never ends
+        stop.start()
+        with process:
+            header = process.stdout.readline()   # printed once the device is open, before the first read
+            start = time.monotonic()
+            lines = process.stdout.read()
+            elapsed = time.monotonic() - start
+            err = process.stderr.read()
+        stop.cancel()
+        self.assertEqual(process.wait(), 0, err)
+        frames = os.path.getsize(os.path.join(work, "talker.raw")) // (2048 * 8 * 4)
+        self.assertEqual(frames, 20)
+        self.assertEqual(header + lines, run(REPLAY, "--type", "tovak", os.path.join(work, "talker.wav")).stdout)
+        self.assertIn("voxaim_capture: %d frames, 0 overruns\n" % frames, err)
+        # Frame n is written at n x 42.67 ms: the last one 0.81 s after the first.
+        self.assertGreaterEqual(elapsed, 0.5 * (frames - 1) * 2048 / 48000)
+
     def test_refusals(self):
         capture_device("in.raw")
         for args, message in ((["-D", "nosuch"], "cannot open capture device 'nosuch'"),
@@ -181,16 +220,17 @@ class Capture(unittest.TestCase):
 
 
 def main():
-    global EMULATOR, CAPTURE, REPLAY, RENDER, PRELOAD, TMP
+    global EMULATOR, CAPTURE, REPLAY, RENDER, PRELOAD, DOC, TMP
     parser = argparse.ArgumentParser()
     parser.add_argument("--emulator", default="")
+    parser.add_argument("--doc", required=True)
     parser.add_argument("capture")
     parser.add_argument("replay")
     parser.add_argument("render")
     parser.add_argument("preload")
     args, rest = parser.parse_known_args()
     EMULATOR = shlex.split(args.emulator)
-    CAPTURE, REPLAY, RENDER, PRELOAD = args.capture, args.replay, args.render, args.preload
+    CAPTURE, REPLAY, RENDER, PRELOAD, DOC = args.capture, args.replay, args.render, args.preload, args.doc
     TMP = tempfile.TemporaryDirectory(prefix="voxaim_capture_test_")
     with TMP:
         sys.exit(scripttest.run(rest))
