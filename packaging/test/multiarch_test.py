@@ -4,7 +4,7 @@ Debian cross build of a library user needs them: both pairs installed with
 dpkg into one scratch root (dpkg --root, armhf added as a foreign
 architecture), then a C program built for the second architecture against
 that root with pkg-config (PKG_CONFIG_SYSROOT_DIR, PKG_CONFIG_LIBDIR: the
-README's recipe) and with find_package(voxaim), and run; finally a purge of
+recipe of docs/operating.md) and with find_package(voxaim), and run; finally a purge of
 all four packages leaves nothing of them in the root.
 
 usage: multiarch_test.py --emulator "<prefix>" --packages <folder> --native-packages <folder>
@@ -92,7 +92,7 @@ def main():
                 sorted("%s:%s install ok installed" % (p, a) for p in PACKAGES for a in ("amd64", "armhf")),
                 "both pairs installed")
 
-        # pkg-config against the staged root, as the README says.
+        # pkg-config against the staged root, as docs/operating.md says.
         libdir = os.path.join(root, "usr/lib", TRIPLET)
         env = dict(os.environ, PKG_CONFIG_SYSROOT_DIR=root,
                    PKG_CONFIG_LIBDIR=os.path.join(libdir, "pkgconfig") + ":" + os.path.join(root, "usr/share/pkgconfig"))

@@ -11,12 +11,14 @@ target_link_libraries(voxaim_capture PRIVATE voxaim_live PkgConfig::ALSA)
 
 if(BUILD_TESTING)
   # Without a sound card: alsa-lib's file plugin feeds a raw file as the
-  # capture device; a preload injects overruns into the reads.
+  # capture device (and docs/tuning.md's recipe, a named pipe at the
+  # recording's pace); a preload injects overruns into the reads.
   add_library(voxaim_capture_xrun SHARED ${CAPTURE}/test/xrun_preload.cpp)
   target_link_libraries(voxaim_capture_xrun PRIVATE PkgConfig::ALSA ${CMAKE_DL_LIBS})
   vx_add_script_test(NAME voxaim_capture_test
                      SCRIPT ${CAPTURE}/test/voxaim_capture_test.py
-                     ARGS $<TARGET_FILE:voxaim_capture> $<TARGET_FILE:voxaim_replay> $<TARGET_FILE:voxaim_render>
+                     ARGS --doc ${PROJECT_SOURCE_DIR}/docs/tuning.md
+                          $<TARGET_FILE:voxaim_capture> $<TARGET_FILE:voxaim_replay> $<TARGET_FILE:voxaim_render>
                           $<TARGET_FILE:voxaim_capture_xrun>
                      TIMEOUT 600)
 endif()

@@ -6,7 +6,7 @@ plugin.
     armcost.py --emulator "qemu-arm -L /" --plugin libinsn_count.so --driver armcost
                [--guard RATIO --baseline FILE] [--write-baseline FILE] [--profile CASE]
 
-Without options: prints the Markdown tables of the README's ARM section.
+Without options: prints the Markdown tables of the ARM part of docs/performance.md.
 
 --guard RATIO --baseline FILE: fails (exit 1) when the complex forward 2048
 or the real inverse 16384 runs more than RATIO times FFTW3f's instructions,

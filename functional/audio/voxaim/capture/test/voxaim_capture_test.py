@@ -3,21 +3,25 @@
 test-local configuration (ALSA_CONFIG_PATH), plays a raw file as the capture
 device. The capture prints the lines the replay prints for the same audio,
 the WAV it writes holds exactly the input, overruns are recovered, counted
-and reported, SIGINT leaves a complete WAV file, and a live viewer that
-never reads loses frames without holding up the capture.
+and reported, SIGINT leaves a complete WAV file, a live viewer that
+never reads loses frames without holding up the capture, and the recipe of
+docs/tuning.md for a capture without a sound card runs as written.
 
-usage: voxaim_capture_test.py --emulator "<prefix>" <voxaim_capture> <voxaim_replay>
-                              <voxaim_render> <overrun preload>
+usage: voxaim_capture_test.py --emulator "<prefix>" --doc docs/tuning.md <voxaim_capture>
+                              <voxaim_replay> <voxaim_render> <overrun preload>
 """
 import os
 import re
 import select
+import shlex
 import signal
 import socket
 import struct
 import subprocess
 import sys
 import tempfile
+import threading
+import time
 import unittest
 
 import scripttest  # tools/testing, on PYTHONPATH
@@ -166,6 +170,42 @@ class Capture(unittest.TestCase):
         self.assertRegex(err, r"live view: 1 viewer, 0 refused, [1-9]\d* frames lost to slow viewers\n"
                               r"voxaim_capture: %d frames, 0 overruns\n$" % frames)
 
+    def test_the_recipe_without_a_sound_card_keeps_the_pace_and_ends_with_its_input(self):
+        """docs/tuning.md's configuration and commands as they stand, with
+        $B holding this build's programs (through the emulator, if any)."""
+        with open(self.args.doc) as f:
+            doc = f.read()
+        block = {name: re.search(r"<!-- capture without a sound card: %s -->\n```\w*\n(.*?)```" % name,
+                                 doc, re.S).group(1) for name in ("cap.conf", "commands")}
+        work, bindir = path("recipe"), path("recipe/bin")
+        os.makedirs(bindir)
+        with open(os.path.join(work, "cap.conf"), "w") as f:
+            f.write(block["cap.conf"])
+        for name, program in (("voxaim_render", self.args.render), ("voxaim_capture", self.args.capture)):
+            with open(os.path.join(bindir, name), "w") as f:
+                f.write('#!/bin/sh\nexec %s "$@"\n' % shlex.join(self.args.emulator + [os.path.abspath(program)]))
+            os.chmod(os.path.join(bindir, name), 0o755)
+        env = dict(os.environ, B=bindir)
+        env.pop("LD_PRELOAD", None)
+        process = subprocess.Popen(["bash", "-e", "-c", block["commands"]], stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, text=True, cwd=work, env=env, start_new_session=True)
+        stop = threading.Timer(120, os.killpg, (process.pid, signal.SIGKILL))   # a recipe that never ends
+        stop.start()
+        with process:
+            header = process.stdout.readline()   # printed once the device is open, before the first read
+            start = time.monotonic()
+            lines = process.stdout.read()
+            elapsed = time.monotonic() - start
+            err = process.stderr.read()
+        stop.cancel()
+        self.assertEqual(process.wait(), 0, err)
+        frames = os.path.getsize(os.path.join(work, "talker.raw")) // (2048 * 8 * 4)
+        self.assertEqual(frames, 20)
+        self.assertEqual(header + lines, run(self.args.replay, "--type", "tovak", os.path.join(work, "talker.wav")).stdout)
+        self.assertIn("voxaim_capture: %d frames, 0 overruns\n" % frames, err)
+        # Frame n is written at n x 42.67 ms: the last one 0.81 s after the first.
+        self.assertGreaterEqual(elapsed, 0.5 * (frames - 1) * 2048 / 48000)
+
     def test_refusals(self):
         capture_device("in.raw")
         for args, message in ((["-D", "nosuch"], "cannot open capture device 'nosuch'"),
@@ -183,7 +223,7 @@ class Capture(unittest.TestCase):
 
 def main():
     global TMP
-    args = scripttest.arguments("capture", "replay", "render", "preload")
+    args = scripttest.arguments("capture", "replay", "render", "preload", options=("--doc",))
     TMP = tempfile.TemporaryDirectory(prefix="voxaim_capture_test_")
     with TMP:
         sys.exit(scripttest.run(args))

@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """voxaimlocate in gst-launch-1.0: for a rendered file of every sample format
 the "voxaim" messages carry voxaim_replay's CSV values, frame for frame; the
-README's C example reads the same.
+C example of docs/tuning.md reads the same.
 
-usage: voxaimlocate_launch_test.py --emulator "" --replay R --render R --readme README.md --cc CC
+usage: voxaimlocate_launch_test.py --emulator "" --replay R --render R --readme docs/tuning.md --cc CC
 """
 import os
 import re
@@ -65,7 +65,7 @@ class Pipelines(unittest.TestCase):
     def test_readme_example_reads_the_messages(self):
         with open(self.args.readme) as f:
             code = re.search(r"<!-- voxaimlocate example -->\n```c\n(.*?)```", f.read(), re.S)
-        self.assertIsNotNone(code, "no C example in the README")
+        self.assertIsNotNone(code, "no C example in %s" % ARGS.readme)
         source, program = os.path.join(TMP.name, "example.c"), os.path.join(TMP.name, "example")
         with open(source, "w") as f:
             f.write(code.group(1))

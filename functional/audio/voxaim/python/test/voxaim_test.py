@@ -214,7 +214,7 @@ def test_read_refuses_other_rates(work):
 
 
 def test_readme_example(tools, work):
-    """The README's example draws its figure from the engine's rows."""
+    """The example of docs/tuning.md draws its figure from the engine's rows."""
     example = os.path.join(os.path.dirname(__file__), "..", "examples", "plot_talker.py")
     out = os.path.join(work, "example")
     os.makedirs(out)
