@@ -65,7 +65,7 @@ class Pipelines(unittest.TestCase):
     def test_readme_example_reads_the_messages(self):
         with open(self.args.readme) as f:
             code = re.search(r"<!-- voxaimlocate example -->\n```c\n(.*?)```", f.read(), re.S)
-        self.assertIsNotNone(code, "no C example in %s" % ARGS.readme)
+        self.assertIsNotNone(code, "no C example in %s" % self.args.readme)
         source, program = os.path.join(TMP.name, "example.c"), os.path.join(TMP.name, "example")
         with open(source, "w") as f:
             f.write(code.group(1))
