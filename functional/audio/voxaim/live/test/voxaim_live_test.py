@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """The live view of voxaim_replay --serve over HTTP: the page and nothing
 else is served; the event stream's frames carry the CSV line's numbers and a
-map that agrees with --map; at most eight streams at once, a slot freed by a
-viewer that leaves; serving changes no line of the CSV.
+map that agrees with --map; the replay waits for its first viewer and serves
+its final state until SIGTERM, and a viewer that comes late gets every frame
+once; at most eight streams at once, a slot freed by a viewer that leaves;
+serving changes no line of the CSV.
 
 usage: voxaim_live_test.py --emulator "<prefix>" <voxaim_replay> <voxaim_render>
 """
@@ -47,8 +49,8 @@ class Replay:
         assert match, line + self.process.stderr.read()
         self.port = int(match.group(1))
 
-    def finish(self):
-        out, err = self.process.communicate(timeout=300)
+    def finish(self, timeout=300):
+        out, err = self.process.communicate(timeout=timeout)
         assert self.process.returncode == 0, err
         return out, err
 
@@ -56,6 +58,11 @@ class Replay:
         connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)
         connection.request("GET", path)
         return connection.getresponse()
+
+
+def frames(stream):
+    """The frame events of a stream, in the order they came."""
+    return [data for kind, data in stream if kind == "message"]
 
 
 def events(response, seconds=300):
@@ -79,7 +86,7 @@ def events(response, seconds=300):
 class Live(unittest.TestCase):
     def test_page_and_events_follow_the_csv(self):
         last = FRAMES - 1
-        replay = Replay("--speed", "4", "--map", "%d:%s" % (last, path("map.csv")))
+        replay = Replay("--speed", "4", "--exit", "--map", "%d:%s" % (last, path("map.csv")))
         page = replay.connect("/")
         self.assertEqual((page.status, page.getheader("Content-Type")), (200, "text/html; charset=utf-8"))
         self.assertIn('<script src="live.js">', page.read().decode())
@@ -132,7 +139,7 @@ class Live(unittest.TestCase):
         r = subprocess.run(EMULATOR + [RENDER, "--type", "feyla", "-e", "20", "-n", "8", path("feyla.wav")],
                            capture_output=True, text=True, timeout=300)
         self.assertEqual(r.returncode, 0, r.stderr)
-        replay = Replay("--speed", "0.5", variant="feyla", sound="feyla.wav")
+        replay = Replay("--speed", "0.5", "--exit", variant="feyla", sound="feyla.wav")
         (kind, hello), *frames, end = list(events(replay.connect("/events")))
         out, _ = replay.finish()
         self.assertEqual((kind, sorted(hello["grids"]), end[1]), ("hello", ["range"], {"frames": 8}))
@@ -142,8 +149,41 @@ class Live(unittest.TestCase):
         for _, frame in frames:
             self.assertEqual([frame["azimuth"], frame["elevation"]], [float(lines[frame["frame"]][1]), None])
 
+    def test_late_viewers_get_every_frame_once(self):
+        # The replay waits: a viewer coming 5 s after the start gets frame 0
+        # and every frame after it once, each with its maps. 5 s after the
+        # last frame the final state is still served (the frames as history,
+        # the last one whole, "end"); SIGTERM ends it with status 0.
+        replay = Replay()
+        time.sleep(5)
+        stream = list(events(replay.connect("/events"), 60))
+        self.assertEqual([f["frame"] for f in frames(stream)], list(range(FRAMES)))
+        self.assertEqual([f for f in frames(stream) if "map" not in f], [])
+        self.assertEqual(stream[-1], ("end", {"frames": FRAMES}))
+        time.sleep(5)
+        self.assertIsNone(replay.process.poll())
+        final = list(events(replay.connect("/events"), 30))
+        self.assertEqual([f["frame"] for f in frames(final)], list(range(FRAMES)))
+        self.assertEqual(final[-1], ("end", {"frames": FRAMES}))
+        replay.process.terminate()
+        out, err = replay.finish(60)
+        self.assertEqual(out, RENDERED)
+        self.assertIn("live view: 2 viewers, 0 refused, 0 frames lost", err)
+
+        # --no-wait --exit: a viewer coming after frame 18 gets the frames
+        # before as history (no maps), then the live ones, each once; the
+        # replay ends by itself after the last.
+        replay = Replay("--no-wait", "--exit")
+        printed = "".join(replay.process.stdout.readline() for _ in range(20))   # the header, frames 0-18
+        stream = frames(events(replay.connect("/events"), 60))
+        out, err = replay.finish(60)
+        self.assertEqual(printed + out, RENDERED)
+        self.assertEqual([f["frame"] for f in stream], list(range(FRAMES)))
+        self.assertEqual(("map" in stream[0], "map" in stream[-1]), (False, True))
+        self.assertIn("live view: 1 viewer, 0 refused, 0 frames lost", err)
+
     def test_eight_viewers_at_most(self):
-        replay = Replay("--speed", "0.5")   # 6.8 s: time for the connections on a loaded machine
+        replay = Replay("--speed", "0.5", "--exit")   # 6.8 s: time for the connections on a loaded machine
         streams = [replay.connect("/events") for _ in range(8)]
         self.assertEqual([s.status for s in streams], [200] * 8)
         self.assertEqual(replay.connect("/events").status, 503)
@@ -160,7 +200,7 @@ class Live(unittest.TestCase):
         self.assertRegex(err, r"live view: 9 viewers, [1-9]\d* refused")
 
     def test_hostile_clients_leave_the_page_to_others(self):
-        replay = Replay("--speed", "0.25")   # 13.6 s of frames
+        replay = Replay("--speed", "0.25", "--no-wait")   # 13.6 s of frames
 
         def page_within(seconds):
             start = time.monotonic()
@@ -227,8 +267,10 @@ class Live(unittest.TestCase):
         for s in slow + idle + [post, kept]:
             s.close()
         self.assertIsNone(replay.process.poll())
-        replay.process.kill()   # its frames are not what this test is about
-        replay.process.communicate()
+        replay.process.terminate()   # a replay stopped before its last frame is no success
+        out, err = replay.process.communicate(timeout=60)
+        self.assertEqual(replay.process.returncode, 1, err)
+        self.assertRegex(err, r"voxaim_replay: stopped by SIGTERM after \d+ frames\n")
 
     def test_refusals(self):
         taken = Replay()
@@ -236,6 +278,8 @@ class Live(unittest.TestCase):
                                  (["--serve", "::1:80"], "--serve takes"),
                                  (["--serve", "8080", "--speed", "0"], "--speed 0 is outside 0.001..1000"),
                                  (["--speed", "2"], "--speed paces the live view: give --serve too"),
+                                 (["--no-wait"], "--no-wait is for the live view: give --serve too"),
+                                 (["--exit"], "--exit is for the live view: give --serve too"),
                                  (["--serve", str(taken.port)], "cannot listen on 127.0.0.1:%d" % taken.port)):
             with self.subTest(options=options):
                 r = subprocess.run(EMULATOR + [REPLAY, "--type", "tovak", *options, path("talker.wav")],
