@@ -15,7 +15,9 @@ import http.client
 import json
 import os
 import re
+import select
 import shlex
+import signal
 import socket
 import subprocess
 import sys
@@ -58,6 +60,17 @@ class Replay:
         connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)
         connection.request("GET", path)
         return connection.getresponse()
+
+
+def read_to_end(pipe, seconds):
+    """What `pipe` gives up to its end, which must come within `seconds`."""
+    text, deadline = b"", time.monotonic() + seconds
+    while select.select([pipe], [], [], max(0, deadline - time.monotonic()))[0]:
+        data = os.read(pipe.fileno(), 65536)
+        if not data:
+            return text.decode()
+        text += data
+    raise AssertionError("no end of output within %s s" % seconds)
 
 
 def frames(stream):
@@ -153,21 +166,22 @@ class Live(unittest.TestCase):
         # The replay waits: a viewer coming 5 s after the start gets frame 0
         # and every frame after it once, each with its maps. 5 s after the
         # last frame the final state is still served (the frames as history,
-        # the last one whole, "end"); SIGTERM ends it with status 0.
+        # the last one whole, "end"), the CSV being whole (its pipe ended);
+        # SIGTERM ends it with status 0.
         replay = Replay()
         time.sleep(5)
         stream = list(events(replay.connect("/events"), 60))
         self.assertEqual([f["frame"] for f in frames(stream)], list(range(FRAMES)))
         self.assertEqual([f for f in frames(stream) if "map" not in f], [])
         self.assertEqual(stream[-1], ("end", {"frames": FRAMES}))
+        self.assertEqual(read_to_end(replay.process.stdout, 5), RENDERED)
         time.sleep(5)
         self.assertIsNone(replay.process.poll())
         final = list(events(replay.connect("/events"), 30))
         self.assertEqual([f["frame"] for f in frames(final)], list(range(FRAMES)))
         self.assertEqual(final[-1], ("end", {"frames": FRAMES}))
         replay.process.terminate()
-        out, err = replay.finish(60)
-        self.assertEqual(out, RENDERED)
+        _, err = replay.finish(60)
         self.assertIn("live view: 2 viewers, 0 refused, 0 frames lost", err)
 
         # --no-wait --exit: a viewer coming after frame 18 gets the frames
@@ -286,8 +300,11 @@ class Live(unittest.TestCase):
                                    capture_output=True, text=True, timeout=300)
                 self.assertEqual((r.returncode, r.stdout), (1, ""))
                 self.assertRegex(r.stderr, "^voxaim_replay: %s" % message)
-        taken.process.kill()
-        taken.process.communicate()
+        # Still waiting for its first viewer: SIGINT ends it, a failure.
+        taken.process.send_signal(signal.SIGINT)
+        _, err = taken.process.communicate(timeout=60)
+        self.assertEqual((taken.process.returncode, err.splitlines()[-1:]),
+                         (1, ["voxaim_replay: stopped by SIGINT before any viewer came"]))
 
 
 def main():
