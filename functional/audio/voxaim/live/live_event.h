@@ -10,7 +10,7 @@
 //
 // A viewer that comes late first gets the frames it missed as history: frame
 // documents without "map" (the page draws the maps of the current frame
-// only), about 150 bytes each instead of 4.6 kB.
+// only), about 120 bytes each instead of 4.6 kB.
 //
 // The numbers of a frame are the CSV line's (result_csv.h): the same frame
 // index, the four floats with the same 9 significant digits (the text the CSV
