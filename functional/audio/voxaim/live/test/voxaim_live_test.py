@@ -62,15 +62,19 @@ class Replay:
         return connection.getresponse()
 
 
-def read_to_end(pipe, seconds):
-    """What `pipe` gives up to its end, which must come within `seconds`."""
+def read_to(pipe, lines, seconds):
+    """What `pipe` gives until it holds `lines` lines (None: up to its end,
+    which must come), within `seconds`."""
     text, deadline = b"", time.monotonic() + seconds
-    while select.select([pipe], [], [], max(0, deadline - time.monotonic()))[0]:
+    while lines is None or text.count(b"\n") < lines:
+        if not select.select([pipe], [], [], max(0, deadline - time.monotonic()))[0]:
+            raise AssertionError("no %s within %s s" % ("end of output" if lines is None else "line %d" % lines,
+                                                        seconds))
         data = os.read(pipe.fileno(), 65536)
         if not data:
-            return text.decode()
+            break
         text += data
-    raise AssertionError("no end of output within %s s" % seconds)
+    return text.decode()
 
 
 def frames(stream):
@@ -164,17 +168,25 @@ class Live(unittest.TestCase):
 
     def test_late_viewers_get_every_frame_once(self):
         # The replay waits: a viewer coming 5 s after the start gets frame 0
-        # and every frame after it once, each with its maps. 5 s after the
-        # last frame the final state is still served (the frames as history,
-        # the last one whole, "end"), the CSV being whole (its pipe ended);
-        # SIGTERM ends it with status 0.
+        # and every frame after it once, each with its maps. One coming after
+        # frame 18 gets the frames before as history (no maps), then the live
+        # ones, each once. 5 s after the last frame the CSV is whole (its pipe
+        # ended) and the final state still served (the frames as history, the
+        # last one whole, "end"); SIGTERM ends the replay with status 0.
         replay = Replay()
         time.sleep(5)
-        stream = list(events(replay.connect("/events"), 60))
-        self.assertEqual([f["frame"] for f in frames(stream)], list(range(FRAMES)))
-        self.assertEqual([f for f in frames(stream) if "map" not in f], [])
-        self.assertEqual(stream[-1], ("end", {"frames": FRAMES}))
-        self.assertEqual(read_to_end(replay.process.stdout, 5), RENDERED)
+        first = []
+        reader = threading.Thread(target=lambda: first.extend(events(replay.connect("/events"), 600)))
+        reader.start()
+        printed = read_to(replay.process.stdout, 20, 600)   # the header, frames 0-18
+        second = frames(events(replay.connect("/events"), 600))
+        reader.join()
+        self.assertEqual([f["frame"] for f in frames(first)], list(range(FRAMES)))
+        self.assertEqual([f for f in frames(first) if "map" not in f], [])
+        self.assertEqual(first[-1], ("end", {"frames": FRAMES}))
+        self.assertEqual([f["frame"] for f in second], list(range(FRAMES)))
+        self.assertEqual(("map" in second[0], "map" in second[-1]), (False, True))
+        self.assertEqual(printed + read_to(replay.process.stdout, None, 5), RENDERED)
         time.sleep(5)
         self.assertIsNone(replay.process.poll())
         final = list(events(replay.connect("/events"), 30))
@@ -182,19 +194,7 @@ class Live(unittest.TestCase):
         self.assertEqual(final[-1], ("end", {"frames": FRAMES}))
         replay.process.terminate()
         _, err = replay.finish(60)
-        self.assertIn("live view: 2 viewers, 0 refused, 0 frames lost", err)
-
-        # --no-wait --exit: a viewer coming after frame 18 gets the frames
-        # before as history (no maps), then the live ones, each once; the
-        # replay ends by itself after the last.
-        replay = Replay("--no-wait", "--exit")
-        printed = "".join(replay.process.stdout.readline() for _ in range(20))   # the header, frames 0-18
-        stream = frames(events(replay.connect("/events"), 60))
-        out, err = replay.finish(60)
-        self.assertEqual(printed + out, RENDERED)
-        self.assertEqual([f["frame"] for f in stream], list(range(FRAMES)))
-        self.assertEqual(("map" in stream[0], "map" in stream[-1]), (False, True))
-        self.assertIn("live view: 1 viewer, 0 refused, 0 frames lost", err)
+        self.assertIn("live view: 3 viewers, 0 refused, 0 frames lost", err)
 
     def test_eight_viewers_at_most(self):
         replay = Replay("--speed", "0.5", "--exit")   # 6.8 s: time for the connections on a loaded machine
