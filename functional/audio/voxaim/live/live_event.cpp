@@ -149,7 +149,10 @@ std::string helloJson(std::string_view program, std::string_view variant, uint32
     return json;
 }
 
-std::string frameJson(uint64_t frame, const VoxaimResult &result)
+namespace {
+
+// The frame document, `withMaps` or without "map".
+std::string frameDocument(uint64_t frame, const VoxaimResult &result, bool withMaps)
 {
     std::string json = "{\"frame\":" + std::to_string(frame);
     // A variant without an elevation grid estimates no elevation: null, as
@@ -164,11 +167,21 @@ std::string frameJson(uint64_t frame, const VoxaimResult &result)
         json += ",\"" + std::string(name) + "\":";
         appendNumber(json, value);
     }
-    json += ",\"flags\":" + std::to_string(result.flags) + ",\"map\":";
-    appendGrids(json, [&json](const Grid &grid, const VoxaimSearchMap &map) { appendMap(json, map, grid.rowStep); });
+    json += ",\"flags\":" + std::to_string(result.flags);
+    if (withMaps) {
+        json += ",\"map\":";
+        appendGrids(json,
+                    [&json](const Grid &grid, const VoxaimSearchMap &map) { appendMap(json, map, grid.rowStep); });
+    }
     json += '}';
     return json;
 }
+
+} // namespace
+
+std::string frameJson(uint64_t frame, const VoxaimResult &result) { return frameDocument(frame, result, true); }
+
+std::string historyJson(uint64_t frame, const VoxaimResult &result) { return frameDocument(frame, result, false); }
 
 std::string endJson(uint64_t frames) { return "{\"frames\":" + std::to_string(frames) + "}"; }
 

@@ -1,20 +1,23 @@
 #include "functional/audio/voxaim/live/live_ring.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace voxaim::live {
 
-void EventRing::publish(std::string event)
+void EventRing::publish(std::string event, std::string history)
 {
     Event next = std::make_shared<const std::string>(std::move(event));
+    Event past = std::make_shared<const std::string>(std::move(history));
     {
         const std::lock_guard lock(mutex_);
         slots_[count_ % kCapacity].swap(next);
+        history_[count_ % kHistory].swap(past);
         ++count_;
     }
     published_.notify_all();
-    // `next` now holds the overwritten event, freed here outside the lock
-    // unless a reader still sends it.
+    // `next` and `past` now hold the overwritten events, freed here outside
+    // the lock unless a reader still sends them.
 }
 
 void EventRing::close()
@@ -26,10 +29,27 @@ void EventRing::close()
     published_.notify_all();
 }
 
-uint64_t EventRing::startCursor() const
+EventRing::Start EventRing::start() const
 {
     const std::lock_guard lock(mutex_);
-    return count_ > 0 ? count_ - 1 : 0;
+    const uint64_t live = count_ > 0 ? count_ - 1 : 0;
+    return {live + 1 > kHistory ? live + 1 - kHistory : 0, live};
+}
+
+std::vector<EventRing::Event> EventRing::history(uint64_t &cursor, uint64_t live, uint64_t &lost) const
+{
+    std::vector<Event> events;
+    events.reserve(kHistory); // not under the lock
+    const std::lock_guard lock(mutex_);
+    const uint64_t held = count_ > kHistory ? count_ - kHistory : 0;
+    if (cursor < held) {
+        lost += std::min(held, live) - cursor;
+        cursor = held;
+    }
+    for (; cursor < live; ++cursor)
+        events.push_back(history_[cursor % kHistory]);
+    cursor = std::max(cursor, live);
+    return events;
 }
 
 uint64_t EventRing::published() const

@@ -336,6 +336,7 @@ struct LiveServer::Impl {
     std::string url;
     std::string error;
     bool started = false;
+    bool ended = false; // end(): the streams end, new ones get the final state
     bool finished = false;
 
     std::mutex viewersMutex;
@@ -380,11 +381,14 @@ void LiveServer::Impl::serveEvents(httplib::Response &response)
         ++active;
         ++viewers;
     }
+    // A viewer that comes late first gets the history of the frames before
+    // the newest, in the first write with its hello.
     struct Stream {
-        uint64_t cursor;
+        EventRing::Start start;
+        uint64_t cursor = start.history;
         bool greeted = false;
     };
-    auto stream = std::make_shared<Stream>(Stream{ring.startCursor()});
+    auto stream = std::make_shared<Stream>(Stream{ring.start()});
     response.set_header("Cache-Control", "no-store");
     response.set_chunked_content_provider(
         "text/event-stream",
@@ -393,6 +397,10 @@ void LiveServer::Impl::serveEvents(httplib::Response &response)
             if (!stream->greeted) {
                 text = "retry: 2000\n";
                 appendEvent(text, "hello", hello);
+                uint64_t skipped = 0;
+                for (const EventRing::Event &event : ring.history(stream->cursor, stream->start.live, skipped))
+                    appendEvent(text, nullptr, *event);
+                lost += skipped;
                 stream->greeted = true;
             }
             const EventRing::Read read = ring.next(stream->cursor, text.empty() ? kIdleComment : 0ms);
@@ -574,7 +582,22 @@ bool LiveServer::start(const Endpoint &endpoint, std::string hello)
 
 std::string LiveServer::url() const { return impl_->url; }
 
-void LiveServer::publish(std::string event) { impl_->ring.publish(std::move(event)); }
+void LiveServer::publish(std::string event, std::string history)
+{
+    impl_->ring.publish(std::move(event), std::move(history));
+}
+
+bool LiveServer::viewed() const { return impl_->viewers > 0; }
+
+void LiveServer::end(const std::string &endEvent)
+{
+    Impl &s = *impl_;
+    if (!s.started || s.ended)
+        return;
+    s.ended = true;
+    s.endEvent = endEvent; // read by the streams only after close()
+    s.ring.close();
+}
 
 void LiveServer::finish(const std::string &endEvent)
 {
@@ -582,8 +605,7 @@ void LiveServer::finish(const std::string &endEvent)
     if (!s.started || s.finished)
         return;
     s.finished = true;
-    s.endEvent = endEvent; // read by the streams only after close()
-    s.ring.close();
+    end(endEvent);
     {
         std::unique_lock lock(s.viewersMutex);
         s.viewersGone.wait_for(lock, kDrainTime, [&s] { return s.active == 0; });

@@ -16,7 +16,9 @@
 //
 // The frame loop hands each frame's event to publish(), which never waits for
 // the network (live_ring.h): a browser too slow for the frames loses some,
-// counted on both sides, and never holds up the frames.
+// counted on both sides, and never holds up the frames. A stream that starts
+// late gets the last 30 s of history first (live_ring.h), and one that starts
+// after end() the history and the last frame, then "end": the final state.
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -63,11 +65,20 @@ public:
     // "http://ADDR:PORT/" as listened on.
     std::string url() const;
 
-    // The event of the next frame. Never waits for a viewer.
-    void publish(std::string event);
+    // The event of the next frame, and `history`, what late viewers get of
+    // it. Never waits for a viewer.
+    void publish(std::string event, std::string history);
 
-    // Ends every stream with "end" and `endEvent` once the viewers have the
-    // events published before (at most about a second), then stops serving.
+    // Whether an event stream has been served (the first viewer has come).
+    bool viewed() const;
+
+    // No frame follows: every stream, and every one that starts later, ends
+    // with "end" and `endEvent` once it has the events published before;
+    // the server goes on serving.
+    void end(const std::string &endEvent);
+
+    // end() unless it was called, then once the viewers have the events
+    // published before (at most about a second) stops serving.
     void finish(const std::string &endEvent = "{}");
 
     LiveStats stats() const;

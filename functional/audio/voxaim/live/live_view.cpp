@@ -3,8 +3,12 @@
 #include <cstdio>
 
 #include "functional/audio/voxaim/live/live_event.h"
+#include "functional/audio/voxaim/live/live_ring.h"
 
 namespace voxaim::live {
+
+// A late viewer's history covers the page's timeline.
+static_assert(EventRing::kHistory * VOXAIM_FRAME_LENGTH >= 30 * 48000, "30 s of frames");
 
 std::optional<std::string> parseServeOption(const char *text, std::optional<Endpoint> &endpoint)
 {
@@ -29,7 +33,15 @@ bool LiveView::start(const char *program, const std::optional<Endpoint> &endpoin
 void LiveView::publish(uint64_t frame, const VoxaimResult &result)
 {
     if (serving())
-        server_.publish(frameJson(frame, result));
+        server_.publish(frameJson(frame, result), historyJson(frame, result));
+}
+
+bool LiveView::viewed() const { return serving() && server_.viewed(); }
+
+void LiveView::end(uint64_t frames)
+{
+    if (serving())
+        server_.end(endJson(frames));
 }
 
 void LiveView::finish(uint64_t frames)

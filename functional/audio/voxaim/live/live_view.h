@@ -36,7 +36,15 @@ public:
     // The engine's last frame, `result` its answer; never waits for a viewer.
     void publish(uint64_t frame, const VoxaimResult &result);
 
-    // Ends the streams after `frames` frames and reports what was served.
+    // Whether a viewer has come (an event stream was served).
+    bool viewed() const;
+
+    // The input has ended after `frames` frames: the streams end, and the
+    // final state is served to every viewer that comes until finish().
+    void end(uint64_t frames);
+
+    // Ends the streams after `frames` frames (unless end() did), stops
+    // serving and reports what was served.
     void finish(uint64_t frames);
 
     const std::string &error() const { return server_.error(); }

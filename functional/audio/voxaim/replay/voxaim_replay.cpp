@@ -1,9 +1,10 @@
 // voxaim_replay: runs a recording through the engine and prints the engine's
 // answer for every frame as CSV (or JSON lines) on standard output.
 //
-//   voxaim_replay [-q] [--format csv|jsonl] [--map N:FILE]... [--serve [ADDR:]PORT [--speed X]] <recording>
+//   voxaim_replay [-q] [--format csv|jsonl] [--map N:FILE]...
+//                 [--serve [ADDR:]PORT [--speed X] [--no-wait] [--exit]] <recording>
 //   voxaim_replay --type <variant> [-q] [--format csv|jsonl] [--flags FILE] [--map N:FILE]...
-//                 [--serve [ADDR:]PORT [--speed X]] <sound file>
+//                 [--serve [ADDR:]PORT [--speed X] [--no-wait] [--exit]] <sound file>
 //
 // Without --type the file is a raw-input recording from the field: the engine
 // is initialised for the product type in its header and every frame record
@@ -15,11 +16,17 @@
 // those of a series of frames (tools_common/search_map.h); it may be given
 // several times. --serve shows the frames in the live view (live/live_view.h)
 // at the recording's pace, one frame per 42.67 ms, or X times that with
-// --speed X. --format jsonl prints JSON lines instead of the CSV
-// (tools_common/result_csv.h).
+// --speed X, from the moment the first viewer has come (at once with
+// --no-wait); after the last frame the final state is served until SIGINT
+// or SIGTERM (status 0), or not at all with --exit. --format jsonl prints
+// JSON lines instead of the CSV (tools_common/result_csv.h).
 //
-// Problems with the input are reported on standard error with exit status 1;
-// lines already printed for the frames before a damaged one stay valid.
+// Problems with the input are reported on standard error with exit status 1,
+// and so is a signal that stops a live view before the last frame; lines
+// already printed for the frames before stay valid.
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,7 +39,6 @@
 #include <cstring>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "functional/audio/voxaim/cmod/track/voxaim.h"
@@ -53,9 +59,56 @@ using namespace voxaim::tools;
 
 constexpr Tool kTool{"voxaim_replay",
                      "usage: voxaim_replay [-q] [--format csv|jsonl] [--map N:FILE]...\n"
-                     "                     [--serve [ADDR:]PORT [--speed X]] <recording>\n"
-                     "       voxaim_replay --type <variant> [-q] [--format csv|jsonl] [--flags FILE]\n"
-                     "                     [--map N:FILE]... [--serve [ADDR:]PORT [--speed X]] <sound file>"};
+                     "                     [--serve [ADDR:]PORT [--speed X] [--no-wait] [--exit]] <recording>\n"
+                     "       voxaim_replay --type <variant> [-q] [--format csv|jsonl] [--flags FILE] [--map N:FILE]...\n"
+                     "                     [--serve [ADDR:]PORT [--speed X] [--no-wait] [--exit]] <sound file>"};
+
+using Clock = std::chrono::steady_clock;
+
+// With --serve, SIGINT and SIGTERM are held back from every thread (the live
+// view's start with this mask) and taken by the frame loop where it waits:
+// for the first viewer, between frames and while the final state is served.
+class StopSignals {
+public:
+    StopSignals()
+    {
+        sigemptyset(&set_);
+        sigaddset(&set_, SIGINT);
+        sigaddset(&set_, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &set_, &previous_);
+    }
+    ~StopSignals() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    StopSignals(const StopSignals &) = delete;
+    StopSignals &operator=(const StopSignals &) = delete;
+
+    // Waits for a stop signal until `deadline`: its number, or 0 when none came.
+    int waitUntil(Clock::time_point deadline) const
+    {
+        for (;;) {
+            const auto left = std::max(Clock::duration::zero(), deadline - Clock::now());
+            const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
+            const timespec timeout{static_cast<time_t>(seconds.count()),
+                                   static_cast<long>(std::chrono::nanoseconds(left - seconds).count())};
+            const int signal = sigtimedwait(&set_, nullptr, &timeout);
+            if (signal > 0 || errno == EAGAIN)
+                return std::max(signal, 0);
+        }
+    }
+
+    // Waits for a stop signal: its number.
+    int wait() const
+    {
+        int signal = 0;
+        while (sigwait(&set_, &signal) != 0) {
+        }
+        return signal;
+    }
+
+    static std::string name(int signal) { return signal == SIGINT ? "SIGINT" : "SIGTERM"; }
+
+private:
+    sigset_t set_{}, previous_{};
+};
 
 // The engine for one variant, destroyed on every way out.
 class EngineSession {
@@ -72,6 +125,8 @@ struct Options {
     std::vector<MapRequest> maps;
     std::optional<voxaim::live::Endpoint> serve;
     double speed = 0.0; // 0: not given (1 with --serve)
+    bool noWait = false; // --no-wait: the frames start without a viewer
+    bool exitAtEnd = false; // --exit: no final state served
     bool quiet = false; // -q: no progress line nor summary
     ResultFormat output = ResultFormat::Csv; // --format
     const char *input = nullptr;
@@ -97,6 +152,8 @@ constexpr ToolOption<Options> kOptions[] = {{.name = "type", .take = takeVariant
                                             {.name = "map", .take = takeMap},
                                             {.name = "serve", .take = voxaim::live::takeServe<Options>},
                                             {.name = "speed", .take = takeSpeed},
+                                            {.name = "no-wait", .flag = &Options::noWait},
+                                            {.name = "exit", .flag = &Options::exitAtEnd},
                                             {.name = "format", .take = takeResultFormat<Options>},
                                             {.letter = 'q', .flag = &Options::quiet}};
 
@@ -183,12 +240,12 @@ private:
 // Replays every frame of `input`, counting them in `index`; the message of
 // the problem that stopped it early, or empty.
 std::string replayFrames(Input &input, const Options &options, const ResultPrinter &printer,
-                         voxaim::live::LiveView &live, Progress &progress, uint64_t &index)
+                         voxaim::live::LiveView &live, const StopSignals *stop, Progress &progress, uint64_t &index)
 {
     // With --serve, frame n is shown n frame periods (at --speed) after the first.
     const std::chrono::duration<double> period(VOXAIM_FRAME_LENGTH / 48000.0 /
                                                (options.speed > 0 ? options.speed : 1.0));
-    const auto started = std::chrono::steady_clock::now();
+    const auto started = Clock::now();
     FrameRecord frame;
     for (index = 0;; ++index) {
         const Input::Next next = input.next(frame);
@@ -210,8 +267,12 @@ std::string replayFrames(Input &input, const Options &options, const ResultPrint
         if (live.serving()) {
             std::fflush(stdout);
             live.publish(index, result);
-            std::this_thread::sleep_until(started + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                                        period * static_cast<double>(index + 1)));
+            const Clock::time_point due =
+                started + std::chrono::duration_cast<Clock::duration>(period * static_cast<double>(index + 1));
+            if (const int signal = stop->waitUntil(due)) {
+                ++index; // this frame was replayed and shown
+                return "stopped by " + StopSignals::name(signal) + " after " + std::to_string(index) + " frames";
+            }
         }
     }
 }
@@ -225,6 +286,10 @@ Problem takeOperands(std::span<const char *const> operands, Options &options)
         return "--flags is for sound files (with --type); a raw-input recording carries its own flags";
     if (options.speed > 0 && !options.serve)
         return "--speed paces the live view: give --serve too";
+    if (options.noWait && !options.serve)
+        return "--no-wait is for the live view: give --serve too";
+    if (options.exitAtEnd && !options.serve)
+        return "--exit is for the live view: give --serve too";
     return std::nullopt;
 }
 
@@ -241,24 +306,52 @@ int replay(const Options &options)
                                   " channels for product type " + std::to_string(input.variant().type) +
                                   ", the input holds " + std::to_string(input.variant().channels));
 
+    std::optional<StopSignals> stop; // before the live view's threads start
+    if (options.serve)
+        stop.emplace();
     voxaim::live::LiveView live;
     if (!live.start(kTool.program, options.serve, input.variant().name, input.variant().type, options.input))
         return failure(kTool, live.error());
+    if (live.serving() && !options.noWait) {
+        std::fprintf(stderr, "%s: waiting for the first viewer\n", kTool.program);
+        while (!live.viewed()) {
+            using namespace std::chrono_literals;
+            if (const int signal = stop->waitUntil(Clock::now() + 100ms)) {
+                live.finish(0);
+                return failure(kTool, "stopped by " + StopSignals::name(signal) + " before any viewer came");
+            }
+        }
+    }
     const ResultPrinter printer(options.output);
     printer.header(stdout);
     uint64_t index = 0;
     Progress progress(kTool.program, options.quiet, input.frameCount(options.input));
-    const std::string error = replayFrames(input, options, printer, live, progress, index);
-    live.finish(index);
+    const std::string error = replayFrames(input, options, printer, live, stop ? &*stop : nullptr, progress, index);
     progress.summary();
+    const auto fail = [&](const std::string &message) {
+        live.finish(index);
+        return failure(kTool, message);
+    };
     if (!error.empty())
-        return failure(kTool, error);
+        return fail(error);
     for (const MapRequest &map : options.maps) {
         if (map.first >= index || map.lastNamed().value_or(0) >= index)
-            return failure(kTool, "--map " + map.frames() + ": the input has " + std::to_string(index) + " frames");
+            return fail("--map " + map.frames() + ": the input has " + std::to_string(index) + " frames");
     }
     if (std::fflush(stdout) != 0 || std::ferror(stdout))
-        return failure(kTool, std::string("write error on standard output: ") + std::strerror(errno));
+        return fail(std::string("write error on standard output: ") + std::strerror(errno));
+    if (live.serving() && !options.exitAtEnd) {
+        // The output is whole (flushed above): a pipe's reader gets its end now.
+        if (const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC); null >= 0) {
+            ::dup2(null, STDOUT_FILENO);
+            ::close(null);
+        }
+        live.end(index);
+        std::fprintf(stderr, "%s: %llu frames replayed; the live view stays until interrupted\n", kTool.program,
+                     static_cast<unsigned long long>(index));
+        stop->wait();
+    }
+    live.finish(index);
     return 0;
 }
 

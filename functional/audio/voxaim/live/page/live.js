@@ -122,9 +122,13 @@
   }
 
   function draw() {
+    // The frames a late viewer missed come first, without maps: the maps
+    // stay as drawn until a frame with maps comes.
     const frame = state.last;
     for (const name of ["elevation", "range"]) {
-      if (state.hello.grids[name] && frame.map[name]) drawMap($("map-" + name), state.hello.grids[name], frame.map[name]);
+      if (state.hello.grids[name] && frame.map && frame.map[name]) {
+        drawMap($("map-" + name), state.hello.grids[name], frame.map[name]);
+      }
     }
     drawTimeline();
   }

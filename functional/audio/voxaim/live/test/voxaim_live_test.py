@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """The live view of voxaim_replay --serve over HTTP: the page and nothing
 else is served; the event stream's frames carry the CSV line's numbers and a
-map that agrees with --map; at most eight streams at once, a slot freed by a
-viewer that leaves; serving changes no line of the CSV.
+map that agrees with --map; the replay waits for its first viewer and serves
+its final state until SIGTERM, and a viewer that comes late gets every frame
+once; at most eight streams at once, a slot freed by a viewer that leaves;
+serving changes no line of the CSV.
 
 usage: voxaim_live_test.py --emulator "<prefix>" <voxaim_replay> <voxaim_render>
 """
@@ -12,6 +14,8 @@ import http.client
 import json
 import os
 import re
+import select
+import signal
 import socket
 import subprocess
 import sys
@@ -43,8 +47,8 @@ class Replay:
         assert match, line + self.process.stderr.read()
         self.port = int(match.group(1))
 
-    def finish(self):
-        out, err = self.process.communicate(timeout=300)
+    def finish(self, timeout=300):
+        out, err = self.process.communicate(timeout=timeout)
         assert self.process.returncode == 0, err
         return out, err
 
@@ -52,6 +56,26 @@ class Replay:
         connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)
         connection.request("GET", path)
         return connection.getresponse()
+
+
+def read_to(pipe, lines, seconds):
+    """What `pipe` gives until it holds `lines` lines (None: up to its end,
+    which must come), within `seconds`."""
+    text, deadline = b"", time.monotonic() + seconds
+    while lines is None or text.count(b"\n") < lines:
+        if not select.select([pipe], [], [], max(0, deadline - time.monotonic()))[0]:
+            raise AssertionError("no %s within %s s" % ("end of output" if lines is None else "line %d" % lines,
+                                                        seconds))
+        data = os.read(pipe.fileno(), 65536)
+        if not data:
+            break
+        text += data
+    return text.decode()
+
+
+def frames(stream):
+    """The frame events of a stream, in the order they came."""
+    return [data for kind, data in stream if kind == "message"]
 
 
 def events(response, seconds=300):
@@ -75,7 +99,7 @@ def events(response, seconds=300):
 class Live(unittest.TestCase):
     def test_page_and_events_follow_the_csv(self):
         last = FRAMES - 1
-        replay = Replay(self.args.replay, "--speed", "4", "--map", "%d:%s" % (last, path("map.csv")))
+        replay = Replay(self.args.replay, "--speed", "4", "--exit", "--map", "%d:%s" % (last, path("map.csv")))
         page = replay.connect("/")
         self.assertEqual((page.status, page.getheader("Content-Type")), (200, "text/html; charset=utf-8"))
         self.assertIn('<script src="live.js">', page.read().decode())
@@ -128,7 +152,7 @@ class Live(unittest.TestCase):
         r = subprocess.run(self.args.render.command("--type", "feyla", "-e", "20", "-n", "8", path("feyla.wav")),
                            capture_output=True, text=True, timeout=300)
         self.assertEqual(r.returncode, 0, r.stderr)
-        replay = Replay(self.args.replay, "--speed", "0.5", variant="feyla", sound="feyla.wav")
+        replay = Replay(self.args.replay, "--speed", "0.5", "--exit", variant="feyla", sound="feyla.wav")
         (kind, hello), *frames, end = list(events(replay.connect("/events")))
         out, _ = replay.finish()
         self.assertEqual((kind, sorted(hello["grids"]), end[1]), ("hello", ["range"], {"frames": 8}))
@@ -138,8 +162,39 @@ class Live(unittest.TestCase):
         for _, frame in frames:
             self.assertEqual([frame["azimuth"], frame["elevation"]], [float(lines[frame["frame"]][1]), None])
 
+    def test_late_viewers_get_every_frame_once(self):
+        # The replay waits: a viewer coming 5 s after the start gets frame 0
+        # and every frame after it once, each with its maps. One coming after
+        # frame 18 gets the frames before as history (no maps), then the live
+        # ones, each once. 5 s after the last frame the CSV is whole (its pipe
+        # ended) and the final state still served (the frames as history, the
+        # last one whole, "end"); SIGTERM ends the replay with status 0.
+        replay = Replay(self.args.replay)
+        time.sleep(5)
+        first = []
+        reader = threading.Thread(target=lambda: first.extend(events(replay.connect("/events"), 600)))
+        reader.start()
+        printed = read_to(replay.process.stdout, 20, 600)   # the header, frames 0-18
+        second = frames(events(replay.connect("/events"), 600))
+        reader.join()
+        self.assertEqual([f["frame"] for f in frames(first)], list(range(FRAMES)))
+        self.assertEqual([f for f in frames(first) if "map" not in f], [])
+        self.assertEqual(first[-1], ("end", {"frames": FRAMES}))
+        self.assertEqual([f["frame"] for f in second], list(range(FRAMES)))
+        self.assertEqual(("map" in second[0], "map" in second[-1]), (False, True))
+        self.assertEqual(printed + read_to(replay.process.stdout, None, 5), RENDERED)
+        time.sleep(5)
+        self.assertIsNone(replay.process.poll())
+        final = list(events(replay.connect("/events"), 30))
+        self.assertEqual([f["frame"] for f in frames(final)], list(range(FRAMES)))
+        self.assertEqual(final[-1], ("end", {"frames": FRAMES}))
+        replay.process.terminate()
+        _, err = replay.finish(60)
+        self.assertIn("live view: 3 viewers, 0 refused, 0 frames lost", err)
+
     def test_eight_viewers_at_most(self):
-        replay = Replay(self.args.replay, "--speed", "0.5")   # 6.8 s: time for the connections on a loaded machine
+        # 6.8 s: time for the connections on a loaded machine
+        replay = Replay(self.args.replay, "--speed", "0.5", "--exit")
         streams = [replay.connect("/events") for _ in range(8)]
         self.assertEqual([s.status for s in streams], [200] * 8)
         self.assertEqual(replay.connect("/events").status, 503)
@@ -156,7 +211,7 @@ class Live(unittest.TestCase):
         self.assertRegex(err, r"live view: 9 viewers, [1-9]\d* refused")
 
     def test_hostile_clients_leave_the_page_to_others(self):
-        replay = Replay(self.args.replay, "--speed", "0.25")   # 13.6 s of frames
+        replay = Replay(self.args.replay, "--speed", "0.25", "--no-wait")   # 13.6 s of frames
 
         def page_within(seconds):
             start = time.monotonic()
@@ -223,8 +278,10 @@ class Live(unittest.TestCase):
         for s in slow + idle + [post, kept]:
             s.close()
         self.assertIsNone(replay.process.poll())
-        replay.process.kill()   # its frames are not what this test is about
-        replay.process.communicate()
+        replay.process.terminate()   # a replay stopped before its last frame is no success
+        out, err = replay.process.communicate(timeout=60)
+        self.assertEqual(replay.process.returncode, 1, err)
+        self.assertRegex(err, r"voxaim_replay: stopped by SIGTERM after \d+ frames\n")
 
     def test_refusals(self):
         taken = Replay(self.args.replay)
@@ -232,14 +289,19 @@ class Live(unittest.TestCase):
                                  (["--serve", "::1:80"], "--serve takes"),
                                  (["--serve", "8080", "--speed", "0"], "--speed 0 is outside 0.001..1000"),
                                  (["--speed", "2"], "--speed paces the live view: give --serve too"),
+                                 (["--no-wait"], "--no-wait is for the live view: give --serve too"),
+                                 (["--exit"], "--exit is for the live view: give --serve too"),
                                  (["--serve", str(taken.port)], "cannot listen on 127.0.0.1:%d" % taken.port)):
             with self.subTest(options=options):
                 r = subprocess.run(self.args.replay.command("--type", "tovak", *options, path("talker.wav")),
                                    capture_output=True, text=True, timeout=300)
                 self.assertEqual((r.returncode, r.stdout), (1, ""))
                 self.assertRegex(r.stderr, "^voxaim_replay: %s" % message)
-        taken.process.kill()
-        taken.process.communicate()
+        # Still waiting for its first viewer: SIGINT ends it, a failure.
+        taken.process.send_signal(signal.SIGINT)
+        _, err = taken.process.communicate(timeout=60)
+        self.assertEqual((taken.process.returncode, err.splitlines()[-1:]),
+                         (1, ["voxaim_replay: stopped by SIGINT before any viewer came"]))
 
 
 def main():

@@ -21,9 +21,9 @@ HEADER = ("frame,azimuth,elevation,range,quality,flags,VOXAIM_OUT_VOICE_ACTIVITY
           "VOXAIM_OUT_TIME_DOMAIN_ANSWER,VOXAIM_OUT_SOUND_ACTIVITY,VOXAIM_OUT_FAR_END_ACTIVITY,"
           "VOXAIM_OUT_NOISE_HOLD,VOXAIM_OUT_ULTRASOUND_DISTORTION,VOXAIM_OUT_PANEL_UPRIGHT")
 USAGE = ("usage: voxaim_replay [-q] [--format csv|jsonl] [--map N:FILE]...\n"
-         "                     [--serve [ADDR:]PORT [--speed X]] <recording>\n"
-         "       voxaim_replay --type <variant> [-q] [--format csv|jsonl] [--flags FILE]\n"
-         "                     [--map N:FILE]... [--serve [ADDR:]PORT [--speed X]] <sound file>\n")
+         "                     [--serve [ADDR:]PORT [--speed X] [--no-wait] [--exit]] <recording>\n"
+         "       voxaim_replay --type <variant> [-q] [--format csv|jsonl] [--flags FILE] [--map N:FILE]...\n"
+         "                     [--serve [ADDR:]PORT [--speed X] [--no-wait] [--exit]] <sound file>\n")
 SAMPLES = 2048
 
 
