@@ -38,14 +38,25 @@ class BoardTest(unittest.TestCase):
         return []
 
     @classmethod
-    def setUpClass(cls):
+    def new_boot(cls):
+        """The class's boot, not started yet."""
         image = {}
         if cls.DEBIAN:
             image = dict(initrd=os.path.join(BOARD_DIR, "disk-initrd.gz"), disk=Image(BOARD_DIR).disk,
                          append=["systemd.show_status=0", "systemd.mask=serial-getty@ttyAMA0.service",
                                  "systemd.wants=board.service"])
-        cls.boot = Boot(BOARD_DIR, cls.SCRIPTS, machine=cls.MACHINE, qemu_args=cls.qemu_args(),
-                        timeout=cls.TIMEOUT, **image).run()
+        return Boot(BOARD_DIR, cls.SCRIPTS, machine=cls.MACHINE, qemu_args=cls.qemu_args(),
+                    timeout=cls.TIMEOUT, **image)
+
+    @classmethod
+    def setUpClass(cls):
+        cls.boot = cls.new_boot().run()
+        cls.collect()
+
+    @classmethod
+    def collect(cls):
+        """Checks that the scripts ran to their end (where they must) and
+        unpacks the results they sent."""
         if cls.COMPLETE:
             for script in cls.SCRIPTS:
                 result = cls.boot.results.get(script)
