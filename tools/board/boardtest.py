@@ -35,15 +35,26 @@ class BoardTest(unittest.TestCase):
         return []
 
     @classmethod
-    def setUpClass(cls):
+    def new_boot(cls):
+        """The class's boot, not started yet."""
         image = {}
         if cls.DEBIAN:
             board_dir = cls.args.board_dir
             image = dict(initrd=os.path.join(board_dir, "disk-initrd.gz"), disk=Image(board_dir).disk,
                          append=["systemd.show_status=0", "systemd.mask=serial-getty@ttyAMA0.service",
                                  "systemd.wants=board.service"])
-        cls.boot = Boot(cls.args.board_dir, cls.SCRIPTS, machine=cls.MACHINE, qemu_args=cls.qemu_args(),
-                        timeout=cls.TIMEOUT, **image).run()
+        return Boot(cls.args.board_dir, cls.SCRIPTS, machine=cls.MACHINE, qemu_args=cls.qemu_args(),
+                    timeout=cls.TIMEOUT, **image)
+
+    @classmethod
+    def setUpClass(cls):
+        cls.boot = cls.new_boot().run()
+        cls.collect()
+
+    @classmethod
+    def collect(cls):
+        """Checks that the scripts ran to their end (where they must) and
+        unpacks the results they sent."""
         if cls.COMPLETE:
             for script in cls.SCRIPTS:
                 result = cls.boot.results.get(script)

@@ -49,9 +49,16 @@ def kernel_package():
     raise RuntimeError("apt-cache depends %s names no kernel image:\n%s" % (KERNEL_META, out))
 
 
-def candidates(packages):
+# apt's options that make armhf the native architecture of a query, so that
+# the dependencies of architecture-independent packages (adduser, debconf)
+# resolve to armhf packages too, not to the host's; the package cache is
+# then built in memory, leaving the host's own untouched.
+ARMHF_NATIVE = ["-o", "APT::Architecture=armhf", "-o", "Dir::Cache::pkgcache=", "-o", "Dir::Cache::srcpkgcache="]
+
+
+def candidates(packages, options=()):
     """{package: candidate version} from one apt-cache call."""
-    out = subprocess.run(["apt-cache", "policy", *packages], capture_output=True, text=True).stdout
+    out = subprocess.run(["apt-cache", *options, "policy", *packages], capture_output=True, text=True).stdout
     found = {}
     for block in re.split(r"^(?=\S)", out, flags=re.M):
         m = re.match(r"^(\S+?):?\n", block)
@@ -59,7 +66,7 @@ def candidates(packages):
         if m and c and c.group(1) != "(none)":
             name = m.group(1)
             found[name if ":" in name else name + ":armhf"] = c.group(1)
-    missing = [p for p in packages if p not in found]
+    missing = [p for p in packages if (p if ":" in p else p + ":armhf") not in found]
     if missing:
         raise RuntimeError("no candidate version of %s (run apt-get update?):\n%s" % (missing, out))
     return found
@@ -119,25 +126,27 @@ def deb_version(version):
     return version.replace(":", "%3a")
 
 
-def dependencies(debs, cache):
+def dependencies(debs, cache, packages=()):
     """Every armhf package that the packages `debs` need, directly or not
-    (Depends and Pre-Depends), downloaded into `cache` (once per version):
-    what a device without network needs beside them. Returns their files."""
+    (Depends and Pre-Depends), and the Debian packages named in `packages`
+    with what they need, downloaded into `cache` (once per version): what a
+    device without network needs beside them. Returns their files."""
     ours = {subprocess.run(["dpkg-deb", "-f", deb, "Package"], capture_output=True, text=True,
                            check=True).stdout.strip() for deb in debs}
-    wanted = sorted({n + ":armhf" for deb in debs for n in _deb_depends(deb)} - {n + ":armhf" for n in ours})
+    # Package names as armhf-native queries name them: without ":armhf".
+    wanted = sorted(({n for deb in debs for n in _deb_depends(deb)} | set(packages)) - ours)
     if not wanted:
         return []
-    out = subprocess.run(["apt-cache", "depends", "--recurse", "--no-recommends", "--no-suggests", "--no-conflicts",
-                          "--no-breaks", "--no-replaces", "--no-enhances", *wanted],
+    out = subprocess.run(["apt-cache", *ARMHF_NATIVE, "depends", "--recurse", "--no-recommends", "--no-suggests",
+                          "--no-conflicts", "--no-breaks", "--no-replaces", "--no-enhances", *wanted],
                          capture_output=True, text=True, check=True).stdout
     closure = sorted({line.strip() for line in out.splitlines()
                       if line and not line[0].isspace() and not line.startswith("<")})
-    versions = candidates(closure)
+    versions = {name.split(":")[0]: v for name, v in candidates(closure, ARMHF_NATIVE).items()}
     os.makedirs(cache, exist_ok=True)
     files, missing = [], []
     for package in closure:
-        name, version = package.split(":")[0], deb_version(versions[package])
+        name, version = package.split(":")[0], deb_version(versions[package.split(":")[0]])
         found = glob.glob(os.path.join(cache, "%s_%s_*.deb" % (name, version)))
         if found:
             files.append(found[0])
@@ -145,12 +154,12 @@ def dependencies(debs, cache):
             missing.append(package)
     if missing:
         log("downloading %s" % " ".join(missing))
-        command = ["apt-get", "download", "-q", "-o", "APT::Sandbox::User=root", *missing]
+        command = ["apt-get", *ARMHF_NATIVE, "download", "-q", "-o", "APT::Sandbox::User=root", *missing]
         if subprocess.run(command, cwd=cache).returncode != 0:
             subprocess.run(["apt-get", "update", "-qq"], check=True)
             subprocess.run(command, cwd=cache, check=True)
         for package in missing:
-            name, version = package.split(":")[0], deb_version(versions[package])
+            name, version = package.split(":")[0], deb_version(versions[package.split(":")[0]])
             found = glob.glob(os.path.join(cache, "%s_%s_*.deb" % (name, version)))
             if not found:
                 raise RuntimeError("apt-get download left no %s %s in %s" % (package, version, cache))

@@ -9,16 +9,20 @@
                modules of the root disk, and what the image's boot copies
                to its /board: the board scripts, the packages to install
                (debs/) and a package folder of everything they need
-               (repo/, an apt source: the board has no network)
+               (repo/, an apt source: the board has no network to an
+               archive), and the modules of its network card
 
 usage: setup_board.py --board-dir DIR [--program BOARD_PATH=HOST_PATH ...]
                       [--deb PACKAGE.deb ...] [--install PACKAGE.deb ...]
+                      [--fetch PACKAGE ...]
 
 The device programs of initrd.gz come either one by one (--program, from the
 ARM build tree) or as armhf packages (--deb: every file of the package, at
 its own path); either way the libraries they need are added from the host's
 armhf multiarch directories. --install names the packages that the image's
-boots install. Downloads stay in DIR/cache for the next run."""
+boots install; --fetch names Debian packages that the repository holds
+too (with what they need), for a boot to install. Downloads stay in
+DIR/cache for the next run."""
 
 import argparse
 import glob
@@ -35,6 +39,10 @@ from parts import Parts, dependencies, locked, log, vexpress_dtb  # noqa: E402
 
 GUEST = os.path.join(os.path.dirname(os.path.abspath(__file__)), "guest")
 MODULES = ["i2c-versatile", "at24"]
+# The network card of the Debian image's boots that have one (QEMU's
+# virtio-net on -M virt), in the order the disk boot's initramfs loads them
+# after its disk modules.
+NET_MODULES = ["failover", "net_failover", "virtio_net"]
 
 
 def is_elf(path):
@@ -77,9 +85,13 @@ def assemble(parts, programs, debs):
     return tree
 
 
-def add_payload(tree, debs, board_dir):
+def add_payload(parts, tree, debs, packages, board_dir):
     """The Debian image's /board: the board scripts, the packages to install
-    and the apt source of what they need (dpkg-scanpackages' index)."""
+    and the apt source of what they need and of the Debian `packages`
+    (dpkg-scanpackages' index); and the network card's modules."""
+    tree.add_bytes("/modules/net.order", ("\n".join(NET_MODULES) + "\n").encode())
+    for name in NET_MODULES:
+        tree.add_file("/modules/%s.ko" % name, parts.module(name), 0o644)
     for name in sorted(os.listdir(GUEST)):
         if name.endswith((".sh", ".service")):
             tree.add_file("/board/" + name, os.path.join(GUEST, name), 0o644)
@@ -88,7 +100,7 @@ def add_payload(tree, debs, board_dir):
     repo = os.path.join(board_dir, "repo")
     subprocess.run(["rm", "-rf", repo], check=True)
     os.makedirs(repo)
-    for deb in dependencies(debs, os.path.join(board_dir, "cache", "debs")):
+    for deb in dependencies(debs, os.path.join(board_dir, "cache", "debs"), packages):
         os.link(deb, os.path.join(repo, os.path.basename(deb)))
     index = subprocess.run(["dpkg-scanpackages", "--multiversion", "."], cwd=repo, capture_output=True,
                            check=True).stdout
@@ -113,6 +125,8 @@ def main():
     parser.add_argument("--program", action="append", default=[], metavar="BOARD_PATH=HOST_PATH")
     parser.add_argument("--deb", action="append", default=[], metavar="PACKAGE.deb or a pattern naming one")
     parser.add_argument("--install", action="append", default=[], metavar="PACKAGE.deb or a pattern naming one")
+    parser.add_argument("--fetch", action="append", default=[], metavar="PACKAGE",
+                        help="a Debian package (armhf) for the image's repository, with what it needs")
     args = parser.parse_args()
     args.board_dir = os.path.abspath(args.board_dir)
     programs = [tuple(p.split("=", 1)) for p in args.program]
@@ -130,7 +144,7 @@ def main():
         with open(os.path.join(args.board_dir, "kernel"), "w") as f:
             f.write(parts.vmlinuz + "\n")
         disk_initrd = os.path.join(args.board_dir, "disk-initrd.gz")
-        disk_initramfs(parts, disk_initrd, lambda tree: add_payload(tree, install, args.board_dir))
+        disk_initramfs(parts, disk_initrd, lambda tree: add_payload(parts, tree, install, args.fetch, args.board_dir))
         log("initramfs of %d KiB, the Debian image's of %d KiB; board ready in %.1f s"
             % (os.path.getsize(initrd) // 1024, os.path.getsize(disk_initrd) // 1024, time.monotonic() - start))
 

@@ -21,6 +21,7 @@ import os
 import select
 import signal
 import subprocess
+import threading
 import time
 
 from parts import log
@@ -80,6 +81,9 @@ class Boot:
         self.seconds = None
         self.cpu = None         # QEMU's (user, system) CPU seconds
         self.first_seen = {}   # console line -> host seconds since the start
+        self.started_at = None  # time.monotonic() of QEMU's start
+        self._proc = None
+        self._stopping = threading.Event()
 
     def command(self):
         machine_args, machine_append = MACHINES[self.machine]
@@ -105,9 +109,9 @@ class Boot:
     def run(self):
         """Boots, reads the console until QEMU ends (or the time is up, when
         QEMU is killed) and returns self."""
-        start = time.monotonic()
-        proc = subprocess.Popen(self.command(), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                stderr=subprocess.STDOUT, preexec_fn=_die_with_parent)
+        start = self.started_at = time.monotonic()
+        proc = self._proc = subprocess.Popen(self.command(), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                             stderr=subprocess.STDOUT, preexec_fn=_die_with_parent)
         log("booting %s (%d CPU%s) to run %s" % (self.machine, self.smp, "s" if self.smp > 1 else "",
                                                  ", ".join(self.scripts)))
         pending = b""
@@ -120,7 +124,11 @@ class Boot:
                     log("no end after %d s: stopping QEMU" % self.timeout)
                     proc.kill()
                     break
-                ready, _, _ = select.select([proc.stdout], [], [], min(left, 1.0))
+                if self._stopping.is_set():
+                    log("stopping QEMU as asked")
+                    proc.kill()
+                    break
+                ready, _, _ = select.select([proc.stdout], [], [], min(left, 0.2))
                 if not ready:
                     continue
                 chunk = os.read(proc.stdout.fileno(), 65536)
@@ -156,6 +164,11 @@ class Boot:
         log("QEMU ended after %.1f s with status %d (CPU user %.1f s, sys %.1f s)"
             % (self.seconds, self.exit_status, *self.cpu))
         return self
+
+    def stop(self):
+        """Ends a run() going on in another thread: QEMU is killed (the
+        board's own state is of no further use)."""
+        self._stopping.set()
 
     def _keep_file(self, name, lines):
         try:

@@ -198,14 +198,16 @@ def test_journal_entries(args):
     sock.setblocking(False)
     nsutil.write_script("/usr/bin/kmsgwatch-smmu", "#!/bin/sh\nexit 0\n")
     source = os.path.join(scratch, "journal-records")
+    # Records 42 to 44 were overwritten before they were read.
     records_file(source, ["3,41,10,-;arm-smmu 1.iommu: Unhandled context fault: fsr=0x402\n", "garbage\n",
-                          "4,42,20,-;sched: RT throttling activated\n"])
+                          "4,45,20,-;sched: RT throttling activated\n"])
     for f in os.listdir("/etc/selfcheckrun.d"):
         os.remove(os.path.join("/etc/selfcheckrun.d", f))
     nsutil.write_script("/etc/selfcheckrun.d/fail", "#!/bin/sh\nexit 3\n")
     nsutil.write_script("/etc/selfcheckrun.d/killed", "#!/bin/sh\nkill -9 $$\n")
+    nsutil.write_script("/etc/selfcheckrun.d/chatty", "#!/bin/sh\nprintf '%0100d' 0\nexec sleep 60\n")
     programs = {"kmsgwatch": [args.kmsgwatch, "-f", source, "-t", "never"],
-                "selfcheckrun": [args.selfcheckrun, "-s", "0", "-i", "0", "-f", "/run/j.xml"]}
+                "selfcheckrun": [args.selfcheckrun, "-s", "0", "-i", "0", "-o", "64", "-f", "/run/j.xml"]}
     for name, command in programs.items():
         streams = {}
         for journal in (False, True):
@@ -232,10 +234,10 @@ def test_journal_entries(args):
         t.equal(streams[True], "", f"{name}: nothing on standard error with JOURNAL_STREAM")
         lines = streams[False].splitlines()
         if name == "selfcheckrun":  # runs repeat until the marker: compare the first run
-            got, lines = got[:2], lines[:2]
+            got, lines = got[:4], lines[:4]
         t.equal([e.get("MESSAGE") for e in got], lines, f"{name}: one entry per line of standard error")
         if name == "kmsgwatch":
-            smmu, parse, rt = (got + [{}, {}, {}])[:3]
+            smmu, parse, rt, lost = (got + [{}] * 4)[:4]
             t.equal({k: smmu.get(k) for k in ("PRIORITY", "MESSAGE_ID", "INCIDENT", "ACTION", "KERNEL_SEQNUM",
                                               "KERNEL_LEVEL", "KERNEL_TEXT")},
                     {"PRIORITY": "4", "MESSAGE_ID": "699b575c17cd4fda9c044ce5e1242632", "INCIDENT": "smmu",
@@ -243,12 +245,16 @@ def test_journal_entries(args):
                      "KERNEL_TEXT": "arm-smmu 1.iommu: Unhandled context fault: fsr=0x402"}, "smmu entry fields")
             t.equal((parse.get("PRIORITY"), rt.get("PRIORITY"), rt.get("INCIDENT")), ("3", "5", "rt_throttle"),
                     "parse failure priority 3, counted-only incident priority 5")
+            t.equal((lost.get("MESSAGE_ID"), lost.get("LOST"), lost.get("PRIORITY")),
+                    ("2e7c413e767c48f09633d4e700a9f114", "3", "4"), "records lost: MESSAGE_ID and LOST")
         else:
-            ended = {e.get("TEST"): (e.get("MESSAGE_ID"), e.get("PRIORITY"), e.get("EXIT_STATUS"), e.get("SIGNAL"))
+            failed, cut = "448f3e15adb6445e88b21aa0c4a8a6ba", "0c2cb9030b5e437ca71d8ce9026d18a5"
+            ended = {(e.get("TEST"), e.get("MESSAGE_ID")): (e.get("PRIORITY"), e.get("EXIT_STATUS"), e.get("SIGNAL"))
                      for e in got}
-            t.equal(ended, {"fail": ("448f3e15adb6445e88b21aa0c4a8a6ba", "4", "3", None),
-                            "killed": ("448f3e15adb6445e88b21aa0c4a8a6ba", "4", None, "9")},
-                    "failed tests: TEST, EXIT_STATUS or SIGNAL")
+            # The program that printed too much is ended (SIGTERM) and fails.
+            t.equal(ended, {("fail", failed): ("4", "3", None), ("killed", failed): ("4", None, "9"),
+                            ("chatty", cut): ("4", None, "15"), ("chatty", failed): ("4", None, "15")},
+                    "failed tests and cut output: TEST, MESSAGE_ID, EXIT_STATUS or SIGNAL")
     sock.close()
     os.remove("/run/systemd/journal/socket")
 
