@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """tools/voxaim-plot: PNG files of the expected size from the replay of every
-variant and from a series of search maps; the rendered position drawn and
-frames with quality 0 left out; a message with exit status 1, no traceback
-and no PNG, for every CSV it cannot read. Runs under Debian's python3, whose
-matplotlib voxaim-plot uses.
+variant and from a series of search maps; the rendered position drawn,
+frames with quality 0 left out and their maps without a chosen cell, the
+axes' least spans held; a message with exit status 1, no traceback and no
+PNG, for every CSV it cannot read, status 2 for a usage error. Runs under
+Debian's python3, whose matplotlib voxaim-plot uses.
 
 usage: voxaim_plot_test.py --emulator "<prefix>" <voxaim-plot> <voxaim_replay> <voxaim_render>
 """
@@ -79,11 +80,16 @@ class Plot(unittest.TestCase):
                     self.assertEqual({png_size(m[:-3] + "png") for m in maps}, {(1200, 500)})
 
     def test_truth_and_quality_gaps(self):
+        # Frames of quality 0 are gaps on the timeline and circle no cell on
+        # their map; a still talker's sub-degree jitter keeps the axes' least
+        # spans (5 degrees, 0.5 m).
         r = run(EMULATOR + [RENDER, "--type", "tovak", "-a", "-20", "-e", "5", "-r", "1.5", "-n", "8",
                             "--truth", path("truth.json"), path("t.wav")])
         self.assertEqual(r.returncode, 0, r.stderr)
         with open(path("t.csv"), "w") as f:
             f.write(r.stdout)
+        r = run(EMULATOR + [REPLAY, "--type", "tovak", "--map", "3-7/4:" + path("t%d.csv"), path("t.wav")])
+        self.assertEqual(r.returncode, 0, r.stderr)
         self.assertEqual(run([PLOT, "--truth", path("truth.json"), path("t.csv")]).returncode, 0)
 
         plot, plt = load_plot()
@@ -98,6 +104,21 @@ class Plot(unittest.TestCase):
                 self.assertEqual([math.isnan(y) for y in estimate.get_ydata()], gaps)
                 self.assertEqual((list(truth.get_xdata()), list(truth.get_ydata())),
                                  ([0, 8 * 2048 / 48000], [rendered] * 2))
+                lo, hi = axis.get_ylim()
+                values = [y for y in estimate.get_ydata() if not math.isnan(y)] + [rendered]
+                self.assertGreaterEqual(hi - lo, 0.5 if name == "range" else 5)
+                self.assertTrue(lo < min(values) and max(values) < hi, (lo, hi, values))
+        for frame, quality in (3, 0), (7, float(body[7][4])):
+            with self.subTest(map=frame):
+                header, cells = plot.read_csv(path("t%d.csv" % frame))
+                figure = plot.plot_map(plt, path("t%d.csv" % frame), cells, None, plot.read_truth(path("truth.json")))
+                self.assertIn("tovak, frame %d (t%d.csv)" % (frame, frame), [t.get_text() for t in figure.texts])
+                for axis, grid in zip(figure.axes, ("elevation", "range")):
+                    marks = {line.get_label(): (line.get_xdata()[0], line.get_ydata()[0]) for line in axis.lines}
+                    chosen = [(float(c[1]), float(c[2])) for c in cells if c[0] == grid and c[4] == "1"]
+                    self.assertEqual(marks.pop("rendered position (--truth)"), (-20, 5 if grid == "elevation" else 1.5))
+                    self.assertEqual(marks, {"chosen cell (the engine's answer)": chosen[0]} if quality else {})
+                plt.close("all")
 
     def test_json_lines_and_no_elevation_grid(self):
         # JSON lines plot as their CSV does; feyla's elevation (null there) is
@@ -151,6 +172,9 @@ class Plot(unittest.TestCase):
                 self.assertFalse(os.path.exists(path("bad.png")))
         r = run([PLOT, "--version"])
         self.assertRegex(r.stdout, r"^voxaim-plot \d+\.\d+\.\d+\n$")
+        for usage in [], ["-o", path("bad.png"), path("a.csv"), path("b.csv")]:
+            r = run([PLOT, *usage])
+            self.assertEqual((r.returncode, r.stderr[:7]), (2, "usage: "))
 
 
 def main():
