@@ -3,7 +3,8 @@
 driven through chromedriver by python3-selenium, against voxaim_replay
 --serve of a rendered recording whose far-end flag toggles every ten frames.
 Within 10 s the page shows the frame's azimuth as the CSV has it and draws
-the heat map; a flag lane follows its flag; a reload reconnects. Of a feyla
+the heat map; a flag lane follows its flag; a reload reconnects; 800 pixels
+wide it is one column, and each heat map has its colour scale. Of a feyla
 replay (no elevation grid) it shows the elevation as "-".
 
 usage: voxaim_live_browser_test.py --emulator "" --chromium PATH --chromedriver PATH
@@ -51,6 +52,16 @@ return {frame: document.getElementById("frame").textContent,
         colours: colours.size};
 """
 
+# The page's boxes (left, top, right, bottom) from the top, the page's width,
+# and each heat map's colour scale as its numbers (highest, lowest).
+LAYOUT = """
+const box = (e) => { const r = e.getBoundingClientRect(); return [r.left, r.top, r.right, r.bottom]; };
+return {boxes: ["#figure-elevation", "#figure-range", ".now", ".timeline"].map((s) => box(document.querySelector(s))),
+        width: document.documentElement.scrollWidth,
+        scales: ["elevation", "range"].map((g) => [...document.querySelectorAll("#figure-" + g + " .scale span")]
+                                                      .map((e) => e.textContent))};
+"""
+
 
 def path(name):
     return os.path.join(TMP.name, name)
@@ -91,6 +102,21 @@ class Browser(unittest.TestCase):
         before = int(self.seen[-1]["frame"])
         self.driver.refresh()
         self.watch(lambda s: s["frame"].isdigit() and int(s["frame"]) > before and s["status"] == "live", 10)
+        self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                                    {"width": 800, "height": 900, "deviceScaleFactor": 1, "mobile": False})
+        deadline = time.monotonic() + 5
+        while True:   # a frame with a correlation (far-end frames have flat maps, lowest = highest)
+            layout = self.driver.execute_script(LAYOUT)
+            self.assertEqual([len(scale) for scale in layout["scales"]], [3, 3], layout)   # highest, bar, lowest
+            if all(float(scale[0]) > float(scale[2]) for scale in layout["scales"]):
+                break
+            self.assertLess(time.monotonic(), deadline, layout)
+            time.sleep(0.05)
+        self.assertLessEqual(layout["width"], 800, layout)   # nothing sticks out sideways
+        for upper, lower in zip(layout["boxes"], layout["boxes"][1:]):
+            self.assertEqual(upper[0], lower[0], layout)      # one column: the same left edge,
+            self.assertLessEqual(upper[3], lower[1], layout)  # each box below the one before
+        self.driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
 
         replay.terminate()   # its lines come out as the frames are served
         out, err = replay.communicate(timeout=60)
