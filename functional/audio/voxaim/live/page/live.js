@@ -145,7 +145,7 @@
     for (const name of ["elevation", "range"]) {
       if (state.hello.grids[name] && frame.map[name]) {
         fit($("map-" + name), MAP_ASPECT);
-        drawMap($("map-" + name), state.hello.grids[name], frame.map[name]);
+        drawMap($("map-" + name), state.hello.grids[name], frame.map[name], frame.quality);
         showScale($("scale-" + name), frame.map[name]);
       }
     }
@@ -176,7 +176,7 @@
     return out;
   }
 
-  function drawMap(canvas, grid, map) {
+  function drawMap(canvas, grid, map, quality) {
     const ctx = canvas.getContext("2d");
     const w = Math.ceil(grid.columns / grid.columnStep);
     const h = Math.ceil(grid.rows / grid.rowStep);
@@ -219,7 +219,9 @@
       ctx.fillText(t.label + unit, plot.x - 6, y(t.at + 0.5) + 4);
     }
 
-    // The chosen cell: the engine's answer.
+    // The chosen cell: the engine's answer. A frame of quality 0 has none
+    // (no correlation yet, or far-end activity: the search picked nothing).
+    if (quality === 0) return;
     ctx.beginPath();
     ctx.arc(x(map.chosen[0] + 0.5), y(map.chosen[1] + 0.5), 7, 0, 2 * Math.PI);
     ctx.lineWidth = 3;

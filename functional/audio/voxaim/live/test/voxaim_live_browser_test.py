@@ -4,7 +4,8 @@ driven through chromedriver by python3-selenium, against voxaim_replay
 --serve of a rendered recording whose far-end flag toggles every ten frames.
 Within 10 s the page shows the frame's azimuth as the CSV has it and draws
 the heat map; a flag lane follows its flag; a reload reconnects; 800 pixels
-wide it is one column, and each heat map has its colour scale. Of a feyla
+wide it is one column, and each heat map has its colour scale; a frame of
+quality 0 circles no cell. Of a feyla
 replay (no elevation grid) it shows the elevation as "-".
 
 usage: voxaim_live_browser_test.py --emulator "" --chromium PATH --chromedriver PATH
@@ -37,11 +38,12 @@ CHROMIUM_FLAGS = ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic
                   "--window-size=1280,940")
 
 # What the page shows now, read in one go (the page changes it only between
-# events): the frame, the azimuth and elevation, the flag lanes that are on, the status and
-# how many colours the elevation heat map has.
+# events): the frame, the azimuth and elevation, the flag lanes that are on, the status,
+# how many colours the elevation heat map's plot area has and whether its
+# scale is flat (a frame without correlation).
 SNAPSHOT = """
 const map = document.getElementById("map-elevation");
-const pixels = map.getContext("2d").getImageData(70, 20, 300, 250).data;
+const pixels = map.getContext("2d").getImageData(58, 10, map.width - 70, map.height - 40).data;
 const colours = new Set();
 for (let i = 0; i < pixels.length; i += 4) colours.add(pixels.slice(i, i + 4).join());
 return {frame: document.getElementById("frame").textContent,
@@ -49,7 +51,8 @@ return {frame: document.getElementById("frame").textContent,
         elevation: document.getElementById("elevation").textContent,
         on: [...document.querySelectorAll("#flag-list li.on")].map((li) => Number(li.id.slice(5))),
         status: document.getElementById("status").textContent,
-        colours: colours.size};
+        colours: colours.size,
+        flat: [...document.querySelectorAll("#scale-elevation span")].map((e) => e.textContent).join() === "0,,0"};
 """
 
 # The page's boxes (left, top, right, bottom) from the top, the page's width,
@@ -99,6 +102,8 @@ class Browser(unittest.TestCase):
         self.watch(lambda s: s["status"] == "live" and s["frame"].isdigit() and s["colours"] > 20, 10)
         lanes = set()
         self.watch(lambda s: lanes.add(FAR_END in s["on"]) or len(lanes) == 2, 3)
+        # Far-end frames have quality 0 and a flat map: no chosen cell drawn on it.
+        self.assertEqual(self.watch(lambda s: s["flat"], 3)["colours"], 1)
         before = int(self.seen[-1]["frame"])
         self.driver.refresh()
         self.watch(lambda s: s["frame"].isdigit() and int(s["frame"]) > before and s["status"] == "live", 10)
