@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """tools/voxaim-plot: PNG files of the expected size from the replay of every
-variant and from a series of search maps; the rendered position drawn and
-frames with quality 0 left out; a message with exit status 1, no traceback
-and no PNG, for every CSV it cannot read. Runs under Debian's python3, whose
-matplotlib voxaim-plot uses.
+variant and from a series of search maps; the rendered position drawn,
+frames with quality 0 left out and their maps without a chosen cell, the
+axes' least spans held; a message with exit status 1, no traceback and no
+PNG, for every CSV it cannot read, status 2 for a usage error. Runs under
+Debian's python3, whose matplotlib voxaim-plot uses.
 
 usage: voxaim_plot_test.py --emulator "<prefix>" <voxaim-plot> <voxaim_replay> <voxaim_render>
 """
@@ -77,7 +78,9 @@ class Plot(unittest.TestCase):
 
     def test_truth_and_quality_gaps(self):
         # A talker moving from -20 to -10 degrees: the dashed line is its
-        # truth, frame by frame.
+        # truth, frame by frame. Frames of quality 0 are gaps on the timeline
+        # and circle no cell on their map; a still elevation and range keep
+        # the axes' least spans (5 degrees, 0.5 m) against the jitter.
         with open(path("path.csv"), "w") as f:
             f.write("0,-20,5,1.5\n0.3,-10,5,1.5\n")
         r = run(self.args.render.command("--type", "tovak", "--path", path("path.csv"), "-n", "8",
@@ -85,6 +88,8 @@ class Plot(unittest.TestCase):
         self.assertEqual(r.returncode, 0, r.stderr)
         with open(path("t.csv"), "w") as f:
             f.write(r.stdout)
+        r = run(self.args.replay.command("--type", "tovak", "--map", "3-7/4:" + path("t%d.csv"), path("t.wav")))
+        self.assertEqual(r.returncode, 0, r.stderr)
         self.assertEqual(run([self.args.plot, "--truth", path("truth.jsonl"), path("t.csv")]).returncode, 0)
 
         plot, plt = load_plot(self.args.plot)
@@ -101,15 +106,29 @@ class Plot(unittest.TestCase):
                 self.assertEqual([math.isnan(y) for y in estimate.get_ydata()], gaps)
                 self.assertEqual((list(rendered.get_xdata()), list(rendered.get_ydata())),
                                  ([n * (2048 / 48000) for n in range(8)], [line[name] for line in lines]))
+                lo, hi = axis.get_ylim()
+                values = [y for y in estimate.get_ydata() if not math.isnan(y)] + list(rendered.get_ydata())
+                self.assertGreaterEqual(hi - lo, 0.5 if name == "range" else 5)
+                self.assertTrue(lo < min(values) and max(values) < hi, (lo, hi, values))
         self.assertEqual(len(set(rendered.get_ydata())), 1)
         self.assertEqual(len(set(figure.axes[0].lines[1].get_ydata())), 7)   # frames 0 and 1 hold the start
-        # On a map, the cross of the map's frame (a map that names it), and
-        # none from a moving talker when the map does not say its frame.
-        cell = ["range", "-20", "1.5", "0.1", "1"]
-        names = plot.MAP_COLUMNS + ["frame"]
-        self.assertEqual(plot.map_truth("m", names, [cell + ["5"]], truth),
-                         {k: lines[5][k] for k in ("azimuth", "elevation", "range")})
-        self.assertIsNone(plot.map_truth("m", plot.MAP_COLUMNS, [cell], truth))
+        # On a map, the cross of the map's frame, above the chosen cell (none
+        # on quality 0); none from a moving talker when the map does not say
+        # its frame.
+        for frame, quality in (3, 0), (7, float(body[7][4])):
+            with self.subTest(map=frame):
+                header, cells = plot.read_csv(path("t%d.csv" % frame))
+                position = plot.map_truth("m", header, cells, truth)
+                figure = plot.plot_map(plt, path("t%d.csv" % frame), cells, None, position)
+                self.assertIn("tovak, frame %d (t%d.csv)" % (frame, frame), [t.get_text() for t in figure.texts])
+                for axis, grid in zip(figure.axes, ("elevation", "range")):
+                    marks = {line.get_label(): (line.get_xdata()[0], line.get_ydata()[0]) for line in axis.lines}
+                    chosen = [(float(c[1]), float(c[2])) for c in cells if c[0] == grid and c[4] == "1"]
+                    self.assertEqual(marks.pop("rendered position (--truth)"),
+                                     (lines[frame]["azimuth"], lines[frame][grid]))
+                    self.assertEqual(marks, {"chosen cell (the engine's answer)": chosen[0]} if quality else {})
+                plt.close("all")
+        self.assertIsNone(plot.map_truth("m", plot.MAP_COLUMNS, [["range", "-20", "1.5", "0.1", "1"]], truth))
 
     def test_json_lines_and_no_elevation_grid(self):
         # JSON lines plot as their CSV does; feyla's elevation (null there) is
@@ -163,6 +182,9 @@ class Plot(unittest.TestCase):
                 self.assertFalse(os.path.exists(path("bad.png")))
         r = run([self.args.plot, "--version"])
         self.assertRegex(r.stdout, r"^voxaim-plot \d+\.\d+\.\d+\n$")
+        for usage in [], ["-o", path("bad.png"), path("a.csv"), path("b.csv")]:
+            r = run([self.args.plot, *usage])
+            self.assertEqual((r.returncode, r.stderr[:7]), (2, "usage: "))
 
 
 def main():

@@ -261,7 +261,7 @@ std::string replayFrames(Input &input, const Options &options, const ResultPrint
         progress.frame(index, result);
         for (const MapRequest &map : options.maps) {
             std::string error;
-            if (map.wants(index) && !writeSearchMap(map.pathFor(index).c_str(), error))
+            if (map.wants(index) && !writeSearchMap(map.pathFor(index).c_str(), input.variant().name, index, error))
                 return error;
         }
         if (live.serving()) {

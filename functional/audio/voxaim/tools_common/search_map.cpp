@@ -23,7 +23,8 @@ void printValue(std::FILE *out, float value)
         std::fprintf(out, "%.9g", static_cast<double>(value));
 }
 
-void printGrid(std::FILE *out, const char *name, const VoxaimSearchMap &map, bool angles)
+void printGrid(std::FILE *out, const char *name, const VoxaimSearchMap &map, bool angles, const char *variant,
+               uint64_t frame)
 {
     for (int32_t row = 0; row < map.rowCount; ++row) {
         const float y = angles ? map.rows[row] * kDegreesPerRadian : map.rows[row];
@@ -35,7 +36,8 @@ void printGrid(std::FILE *out, const char *name, const VoxaimSearchMap &map, boo
             printValue(out, y);
             std::fputc(',', out);
             printValue(out, map.power[cell]);
-            std::fprintf(out, ",%d\n", cell == map.chosen ? 1 : 0);
+            std::fprintf(out, ",%d,%s,%llu\n", cell == map.chosen ? 1 : 0, variant,
+                         static_cast<unsigned long long>(frame));
         }
     }
 }
@@ -121,7 +123,7 @@ std::string MapRequest::frames() const
     return text;
 }
 
-bool writeSearchMap(const char *path, std::string &error)
+bool writeSearchMap(const char *path, const char *variant, uint64_t frame, std::string &error)
 {
     errno = 0;
     FilePtr file(std::fopen(path, "w"));
@@ -132,9 +134,9 @@ bool writeSearchMap(const char *path, std::string &error)
     std::fprintf(file.get(), "%s\n", kMapHeader);
     VoxaimSearchMap map{};
     if (voxaim_getSearchMap(VOXAIM_GRID_AZIMUTH_ELEVATION, &map))
-        printGrid(file.get(), "elevation", map, true);
+        printGrid(file.get(), "elevation", map, true, variant, frame);
     if (voxaim_getSearchMap(VOXAIM_GRID_AZIMUTH_RANGE, &map))
-        printGrid(file.get(), "range", map, false);
+        printGrid(file.get(), "range", map, false, variant, frame);
     const bool written = std::fflush(file.get()) == 0 && !std::ferror(file.get());
     if (std::fclose(file.release()) != 0 || !written) {
         error = std::string("cannot write map ") + path + ": " + std::strerror(errno);

@@ -4,12 +4,14 @@
 // cell, azimuth fastest, first the azimuth x elevation grid (variants with
 // elevation pairs), then the azimuth x range grid:
 //
-//   grid,azimuth,elevation_or_range,power,chosen
-//   elevation,-64.8232727,-31.3322487,0.0123,0
-//   range,-64.8232727,0.5,0.0321,0
+//   grid,azimuth,elevation_or_range,power,chosen,variant,frame
+//   elevation,-64.8232727,-31.3322487,0.0123,0,tovak,59
+//   range,-64.8232727,0.5,0.0321,0,tovak,59
 //
 // Angles in degrees as the results give them ("nan" for grid cells without
 // an angle), ranges in metres; chosen is 1 for the cell the search picked.
+// Every line names the variant and the frame, so that a map read on its own
+// (a plot, a table of several maps) says what it is.
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -17,11 +19,11 @@
 
 namespace voxaim::tools {
 
-inline constexpr const char *kMapHeader = "grid,azimuth,elevation_or_range,power,chosen";
+inline constexpr const char *kMapHeader = "grid,azimuth,elevation_or_range,power,chosen,variant,frame";
 
-// Writes the map of the engine's last frame to `path`; false with `error`
-// set when the file cannot be written.
-bool writeSearchMap(const char *path, std::string &error);
+// Writes the map of the engine's last frame, frame `frame` of `variant`, to
+// `path`; false with `error` set when the file cannot be written.
+bool writeSearchMap(const char *path, const char *variant, uint64_t frame, std::string &error);
 
 // The frames of --map FRAMES:FILE: one frame ("12"), a range ("10-50", or
 // "10-" to the end) and a step ("10-50/5": 10, 15, ... 50). Every "%d" in

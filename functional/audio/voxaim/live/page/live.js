@@ -11,6 +11,7 @@
   const LANE_COLOURS = ["#1f77b4", "#ff7f0e", "#2ca02c", "#d62728", "#9467bd", "#8c564b", "#e377c2", "#7f7f7f"];
   // Dark blue, teal, green, yellow: the heat maps' colours from low to high.
   const HEAT_STOPS = [[68, 1, 84], [59, 82, 139], [33, 145, 140], [94, 201, 98], [253, 231, 37]];
+  const MAP_ASPECT = 320 / 500; // height to width
 
   const $ = (id) => document.getElementById(id);
   const state = { hello: null, history: [], last: null, lost: 0, ended: false, drawPending: false };
@@ -70,7 +71,25 @@
       list.appendChild(item);
     });
     for (const name of ["elevation", "range"]) {
-      $("map-" + name).parentElement.hidden = !hello.grids[name];
+      $("figure-" + name).hidden = !hello.grids[name];
+    }
+  }
+
+  // The heat maps' colours along their scales, lowest at the bottom.
+  function paintScales() {
+    const stops = HEAT_STOPS.map((c, i) => "rgb(" + c.join(",") + ") " + (100 * i) / (HEAT_STOPS.length - 1) + "%");
+    for (const bar of document.querySelectorAll(".scale .bar")) {
+      bar.style.background = "linear-gradient(to top, " + stops.join(", ") + ")";
+    }
+  }
+
+  // A canvas's drawing size follows its size on the page (width; the maps
+  // keep their proportions), so that its text stays as large as designed.
+  function fit(canvas, aspect) {
+    const width = Math.round(canvas.clientWidth);
+    if (width > 0 && canvas.width !== width) {
+      canvas.width = width;
+      if (aspect) canvas.height = Math.round(width * aspect);
     }
   }
 
@@ -127,10 +146,21 @@
     const frame = state.last;
     for (const name of ["elevation", "range"]) {
       if (state.hello.grids[name] && frame.map && frame.map[name]) {
-        drawMap($("map-" + name), state.hello.grids[name], frame.map[name]);
+        fit($("map-" + name), MAP_ASPECT);
+        drawMap($("map-" + name), state.hello.grids[name], frame.map[name], frame.quality);
+        showScale($("scale-" + name), frame.map[name]);
       }
     }
+    fit($("timeline"));
     drawTimeline();
+  }
+
+  // The powers the colours stand for: each block's byte spans the frame's
+  // "lo" to "hi".
+  function showScale(scale, map) {
+    const value = (v) => (v === null ? "n/a" : Number(v.toPrecision(3)).toString());
+    scale.querySelector(".hi").textContent = value(map.hi);
+    scale.querySelector(".lo").textContent = value(map.lo);
   }
 
   // Ticks where the (monotonic) axis values cross multiples of `step`; x(i)
@@ -148,7 +178,7 @@
     return out;
   }
 
-  function drawMap(canvas, grid, map) {
+  function drawMap(canvas, grid, map, quality) {
     const ctx = canvas.getContext("2d");
     const w = Math.ceil(grid.columns / grid.columnStep);
     const h = Math.ceil(grid.rows / grid.rowStep);
@@ -191,7 +221,9 @@
       ctx.fillText(t.label + unit, plot.x - 6, y(t.at + 0.5) + 4);
     }
 
-    // The chosen cell: the engine's answer.
+    // The chosen cell: the engine's answer. A frame of quality 0 has none
+    // (no correlation yet, or far-end activity: the search picked nothing).
+    if (quality === 0) return;
     ctx.beginPath();
     ctx.arc(x(map.chosen[0] + 0.5), y(map.chosen[1] + 0.5), 7, 0, 2 * Math.PI);
     ctx.lineWidth = 3;
@@ -286,5 +318,9 @@
     }
   }
 
+  paintScales();
+  window.addEventListener("resize", () => {
+    if (state.last && !state.drawPending) draw();
+  });
   connect();
 })();

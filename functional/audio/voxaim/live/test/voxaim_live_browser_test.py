@@ -3,7 +3,9 @@
 driven through chromedriver by python3-selenium, against voxaim_replay
 --serve of a rendered recording whose far-end flag toggles every ten frames.
 Within 10 s the page shows the frame's azimuth as the CSV has it and draws
-the heat map; a flag lane follows its flag; a reload reconnects. Of a feyla
+the heat map; a flag lane follows its flag; a reload reconnects; 800 pixels
+wide it is one column, and each heat map has its colour scale; a frame of
+quality 0 circles no cell. Of a feyla
 replay (no elevation grid) it shows the elevation as "-".
 
 usage: voxaim_live_browser_test.py --emulator "" --chromium PATH --chromedriver PATH
@@ -34,11 +36,12 @@ CHROMIUM_FLAGS = ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic
                   "--window-size=1280,940")
 
 # What the page shows now, read in one go (the page changes it only between
-# events): the frame, the azimuth and elevation, the flag lanes that are on, the status and
-# how many colours the elevation heat map has.
+# events): the frame, the azimuth and elevation, the flag lanes that are on, the status,
+# how many colours the elevation heat map's plot area has and whether its
+# scale is flat (a frame without correlation).
 SNAPSHOT = """
 const map = document.getElementById("map-elevation");
-const pixels = map.getContext("2d").getImageData(70, 20, 300, 250).data;
+const pixels = map.getContext("2d").getImageData(58, 10, map.width - 70, map.height - 40).data;
 const colours = new Set();
 for (let i = 0; i < pixels.length; i += 4) colours.add(pixels.slice(i, i + 4).join());
 return {frame: document.getElementById("frame").textContent,
@@ -46,7 +49,18 @@ return {frame: document.getElementById("frame").textContent,
         elevation: document.getElementById("elevation").textContent,
         on: [...document.querySelectorAll("#flag-list li.on")].map((li) => Number(li.id.slice(5))),
         status: document.getElementById("status").textContent,
-        colours: colours.size};
+        colours: colours.size,
+        flat: [...document.querySelectorAll("#scale-elevation span")].map((e) => e.textContent).join() === "0,,0"};
+"""
+
+# The page's boxes (left, top, right, bottom) from the top, the page's width,
+# and each heat map's colour scale as its numbers (highest, lowest).
+LAYOUT = """
+const box = (e) => { const r = e.getBoundingClientRect(); return [r.left, r.top, r.right, r.bottom]; };
+return {boxes: ["#figure-elevation", "#figure-range", ".now", ".timeline"].map((s) => box(document.querySelector(s))),
+        width: document.documentElement.scrollWidth,
+        scales: ["elevation", "range"].map((g) => [...document.querySelectorAll("#figure-" + g + " .scale span")]
+                                                      .map((e) => e.textContent))};
 """
 
 
@@ -86,9 +100,26 @@ class Browser(unittest.TestCase):
         self.watch(lambda s: s["status"] == "live" and s["frame"].isdigit() and s["colours"] > 20, 10)
         lanes = set()
         self.watch(lambda s: lanes.add(FAR_END in s["on"]) or len(lanes) == 2, 3)
+        # Far-end frames have quality 0 and a flat map: no chosen cell drawn on it.
+        self.assertEqual(self.watch(lambda s: s["flat"], 3)["colours"], 1)
         before = int(self.seen[-1]["frame"])
         self.driver.refresh()
         self.watch(lambda s: s["frame"].isdigit() and int(s["frame"]) > before and s["status"] == "live", 10)
+        self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                                    {"width": 800, "height": 900, "deviceScaleFactor": 1, "mobile": False})
+        deadline = time.monotonic() + 5
+        while True:   # a frame with a correlation (far-end frames have flat maps, lowest = highest)
+            layout = self.driver.execute_script(LAYOUT)
+            self.assertEqual([len(scale) for scale in layout["scales"]], [3, 3], layout)   # highest, bar, lowest
+            if all(float(scale[0]) > float(scale[2]) for scale in layout["scales"]):
+                break
+            self.assertLess(time.monotonic(), deadline, layout)
+            time.sleep(0.05)
+        self.assertLessEqual(layout["width"], 800, layout)   # nothing sticks out sideways
+        for upper, lower in zip(layout["boxes"], layout["boxes"][1:]):
+            self.assertEqual(upper[0], lower[0], layout)      # one column: the same left edge,
+            self.assertLessEqual(upper[3], lower[1], layout)  # each box below the one before
+        self.driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
 
         replay.terminate()   # its lines come out as the frames are served
         out, err = replay.communicate(timeout=60)

@@ -156,7 +156,8 @@ class SoundFiles(unittest.TestCase):
         last = expected.splitlines()[-1].split(",")
         with open(path("m7.csv")) as f:
             rows = [l.split(",") for l in f.read().splitlines()]
-        self.assertEqual(rows[0], ["grid", "azimuth", "elevation_or_range", "power", "chosen"])
+        self.assertEqual(rows[0], ["grid", "azimuth", "elevation_or_range", "power", "chosen", "variant", "frame"])
+        self.assertEqual({tuple(r[5:]) for r in rows[1:]}, {("tovak", "7")})   # what the map is of
         grids = {g: [r for r in rows[1:] if r[0] == g] for g in ("elevation", "range")}
         self.assertEqual((len(grids["elevation"]), len(grids["range"])), (131 * 227, 48 * 227))
         chosen = {g: [r for r in cells if r[4] == "1"] for g, cells in grids.items()}
