@@ -138,26 +138,29 @@ def test_metrics_across_kill_and_node_exporter(args):
         while 'test="fail"' not in (nsutil.read_text(os.path.join(folder, "selfcheckrun.prom")) or "") \
                 and time.time() < deadline:
             time.sleep(0.05)
-        scraped = []
-        deadline = time.time() + 30
-        while len(scraped) < 40 and time.time() < deadline:
+        # Scrapes while the file is replaced under them: at least 40 scrapes
+        # across at least 20 replacements (bounded in time; a loaded machine
+        # replaces it more slowly, never with an error).
+        def runs():
+            return samples(open(os.path.join(folder, "selfcheckrun.prom")).read())["selfcheckrun_runs_total"]
+        scraped, before = [], runs()
+        deadline = time.time() + 60
+        while (len(scraped) < 40 or runs() - before < 20) and time.time() < deadline:
             try:
                 scraped.append(urllib.request.urlopen(f"http://127.0.0.1:{port}/metrics", timeout=5).read().decode())
             except OSError:
                 time.sleep(0.1)
-        before = samples(open(os.path.join(folder, "selfcheckrun.prom")).read())["selfcheckrun_runs_total"]
-        time.sleep(1)
-        after = samples(open(os.path.join(folder, "selfcheckrun.prom")).read())["selfcheckrun_runs_total"]
+        after = runs()
     finally:
         runner.send_signal(signal.SIGTERM)
         runner.wait()
         exporter.terminate()
         exporter.wait()
-    print(f"selfcheckrun.prom replaced {after - before:.0f} times in 1 s; {len(scraped)} scrapes", flush=True)
-    t.check(after - before >= 5, "selfcheckrun.prom replaced many times a second", after - before)
+    print(f"selfcheckrun.prom replaced {after - before:.0f} times during {len(scraped)} scrapes", flush=True)
+    t.check(after - before >= 20, "selfcheckrun.prom replaced while it was scraped", after - before)
     bad = [s for s in scraped if samples(s).get("node_textfile_scrape_error") != 0
            or 'selfcheckrun_test_failed{test="fail"}' not in s or "kmsgwatch_records_total" not in s]
-    t.check(len(scraped) == 40 and not bad, "every scrape: both files, node_textfile_scrape_error 0",
+    t.check(len(scraped) >= 40 and not bad, "every scrape: both files, node_textfile_scrape_error 0",
             bad[:1])
     last = samples(scraped[-1]) if scraped else {}
     t.equal((last.get('selfcheckrun_test_failed{test="fail"}'), last.get('selfcheckrun_test_failed{test="pass"}')),
