@@ -24,13 +24,16 @@ enum kmsgwatch_action : unsigned {
 // be read. 1 for a normal end, 0 for a failure.
 int monitor_file(const char *device, const char *logFile, const char *testText, int oomContinue);
 
-// Classifies one record and carries out every matching rule.
+// Classifies one record and carries out every matching rule (classify.h,
+// actions.h).
 void act_on_message(const struct kmsg_record *record, const char *testText, int oomContinue);
 
 // Adds one to the count in a metrics file (1 when missing or unreadable); the
 // file is replaced as a whole, never seen empty or cut.
 void increment_instance_of(const char *path);
 
+// "acr": automatic crash report, the report kmsgwatch makes by itself for an
+// incident (actions.h).
 // Reports an incident through /bin/kmsgwatch-<name> and a kernel log note,
 // then carries out the action; returns only for ACTION_CONTINUE, when the
 // report could not be made, or when the restart request failed.
