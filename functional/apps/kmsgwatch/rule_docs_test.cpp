@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 
@@ -28,53 +29,23 @@ std::string read(const char *relative)
     return text.str();
 }
 
-void replaceAll(std::string &text, const std::string &from, const std::string &to)
+std::string replaced(const std::string &text, const char *pattern, const char *by)
 {
-    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
-        text.replace(at, from.size(), to);
-    }
+    return std::regex_replace(text, std::regex(pattern), by);
 }
 
 // Every run of white space as one blank.
-std::string collapsed(const std::string &text)
-{
-    std::string out;
-    for (const char c : text) {
-        const bool blank = c == ' ' || c == '\t' || c == '\n';
-        if (!blank || (!out.empty() && out.back() != ' ')) {
-            out += blank ? ' ' : c;
-        }
-    }
-    return out;
-}
-
-// Roff as a reader sees it: the requests of control lines (".B", ".TP") and
-// font changes dropped, "\-" and "\(dq" as printed.
-std::string asPrinted(std::string roff)
-{
-    std::string text;
-    std::istringstream lines(roff);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.starts_with(".")) {
-            const std::size_t blank = line.find(' ');
-            line = blank == std::string::npos ? "" : line.substr(blank + 1);
-        }
-        text += line + '\n';
-    }
-    for (const char *font : {"\\fB", "\\fI", "\\fP", "\\fR"}) {
-        replaceAll(text, font, "");
-    }
-    replaceAll(text, "\\-", "-");
-    replaceAll(text, "\\(dq", "\"");
-    return collapsed(text);
-}
+std::string collapsed(const std::string &text) { return replaced(text, "\\s+", " "); }
 
 std::string ruleName(const Rule &rule) { return rule.incident != nullptr ? rule.incident : rule.metrics; }
 
 TEST(RuleDocs, EveryRuleIsInTheManPage)
 {
     const std::string roff = read(ManPage);
-    const std::string printed = asPrinted(roff);
+    // As a reader sees it: no requests (".B", ".TP"), no font changes, "\-" and "\(dq" as printed.
+    const std::string printed = collapsed(replaced(
+        replaced(replaced(replaced(roff, "(^|\n)\\.[A-Za-z]+ ?", "$1"), "\\\\f[BIPR]", ""), "\\\\-", "-"),
+        "\\\\\\(dq", "\""));
     const std::size_t filesAt = roff.find("\n.SH FILES\n");
     const std::string files = roff.substr(filesAt, roff.find("\n.SH ", filesAt + 1) - filesAt);
     for (const Rule &rule : Rules) {
@@ -83,8 +54,7 @@ TEST(RuleDocs, EveryRuleIsInTheManPage)
             EXPECT_NE(printed.find(collapsed(rule.alsoText)), std::string::npos) << ruleName(rule);
         }
         if (rule.incident != nullptr) {
-            std::string heading = std::string("\n.B ") + rule.incident + "\n";
-            replaceAll(heading, "-", "\\-");
+            const std::string heading = "\n.B " + replaced(rule.incident, "-", "\\-") + "\n";
             EXPECT_NE(roff.find(heading), std::string::npos) << ruleName(rule) << ": its paragraph";
         }
         if (rule.metrics != nullptr) {
@@ -97,27 +67,18 @@ TEST(RuleDocs, EveryRuleIsInTheManPage)
 // One row per rule: its texts, and its handler name or metrics file.
 TEST(RuleDocs, EveryRuleHasItsRowInTheIncidentTable)
 {
-    std::istringstream lines(read(IncidentTableDoc));
-    std::string rows;
-    for (std::string line; std::getline(lines, line);) {
-        if (line.starts_with("| ")) {
-            rows += line + '\n';
-        }
-    }
+    const std::string doc = read(IncidentTableDoc);
     for (const Rule &rule : Rules) {
-        std::string name = rule.incident != nullptr ? std::string("`") + rule.incident + "`" : "";
-        if (rule.metrics != nullptr) {
-            name = std::string(rule.metrics).substr(std::string(rule.metrics).rfind('/') + 1) + " + 1";
-        }
+        const std::string name = rule.metrics != nullptr ? replaced(rule.metrics, ".*/", "") + " + 1"
+                                                         : std::string("`") + rule.incident + "`";
         bool found = false;
-        std::istringstream table(rows);
-        for (std::string row; !found && std::getline(table, row);) {
-            found = row.find(rule.text) != std::string::npos &&
+        std::istringstream lines(doc);
+        for (std::string row; !found && std::getline(lines, row);) {
+            found = row.starts_with("| ") && row.find(rule.text) != std::string::npos &&
                     (rule.alsoText == nullptr || row.find(rule.alsoText) != std::string::npos) &&
                     row.find(name) != std::string::npos;
         }
-        EXPECT_TRUE(found) << ruleName(rule) << ": no row with its texts and " << name << " in "
-                           << IncidentTableDoc;
+        EXPECT_TRUE(found) << ruleName(rule) << ": no row with its texts and " << name << " in " << IncidentTableDoc;
     }
 }
 
