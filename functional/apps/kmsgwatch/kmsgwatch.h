@@ -32,11 +32,11 @@ void act_on_message(const struct kmsg_record *record, const char *testText, int 
 // file is replaced as a whole, never seen empty or cut.
 void increment_instance_of(const char *path);
 
-// "acr": automatic crash report, the report kmsgwatch makes by itself for an
-// incident (actions.h).
 // Reports an incident through /bin/kmsgwatch-<name> and a kernel log note,
 // then carries out the action; returns only for ACTION_CONTINUE, when the
-// report could not be made, or when the restart request failed.
+// report could not be made, or when the restart request failed. "acr" here
+// and in do_acr: automatic crash report, the report kmsgwatch makes by itself
+// (actions.h).
 void trigger_acr(const char *name, unsigned action);
 
 // In the report's child: executes the handler program; never returns.
