@@ -1,4 +1,7 @@
-// Incident actions: the handler process, the kernel log note, the restart.
+// Incident actions: the incident lines and counts, the handler process, the
+// kernel log note, the restart.
+#include "functional/apps/kmsgwatch/actions.h"
+
 #include "functional/apps/kmsgwatch/child.h"
 #include "functional/apps/kmsgwatch/counters.h"
 #include "functional/apps/kmsgwatch/kmsgwatch.h"
@@ -14,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <string>
 
 #include <cassert>
 #include <cerrno>
@@ -87,6 +91,73 @@ void runRebootCommand(void *)
         execvp(program, argv);
     }
     _exit(1);
+}
+
+// The record's text for a message line: without the line feed that ends
+// it, so that each incident is one line.
+void copyAsOneLine(const char *text, char (&line)[KMSG_TEXT_MAX + 1])
+{
+    std::size_t length = strnlen(text, KMSG_TEXT_MAX);
+    if (length > 0 && text[length - 1] == '\n') {
+        --length;
+    }
+    std::memcpy(line, text, length);
+    line[length] = '\0';
+}
+
+// Before a hung-task report: give the kernel's own report time to reach the
+// log, then leave the marker the watchdog side looks for.
+void markHungTask()
+{
+    SleepSeconds(3);
+    const int fd = open(HungTaskMarker, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+        close(fd);
+    }
+}
+
+// The incident's line, with the fields a query selects on.
+void logIncident(unsigned rule, unsigned action, const kmsg_record &record, const char *text)
+{
+    const Rule &r = Rules[rule];
+    const fleet::Priority priority = r.incident == nullptr     ? fleet::Notice
+                                     : action == ACTION_CONTINUE ? fleet::Warning
+                                                                 : fleet::Critical;
+    const std::string line = fleet::format(r.logFormat, text);
+    const std::string incident = ruleIncidentName(rule);
+    if (r.incident != nullptr) {
+        fleet::logLine(priority, line,
+                       {{"MESSAGE_ID", r.messageId},
+                        {"INCIDENT", incident},
+                        {"ACTION", noteWords(action)},
+                        {"KERNEL_SEQNUM", std::to_string(record.sequence)},
+                        {"KERNEL_LEVEL", std::to_string(record.level)},
+                        {"KERNEL_TEXT", text}});
+    } else {
+        fleet::logLine(priority, line,
+                       {{"MESSAGE_ID", r.messageId},
+                        {"INCIDENT", incident},
+                        {"KERNEL_SEQNUM", std::to_string(record.sequence)},
+                        {"KERNEL_LEVEL", std::to_string(record.level)},
+                        {"KERNEL_TEXT", text}});
+    }
+}
+
+// What the report's action asks once handler and note are done.
+void carryOutAction(unsigned action)
+{
+    switch (action) {
+    case ACTION_EXIT:
+        std::exit(0);
+    case ACTION_REBOOT:
+        restartUnit(false);
+        break;
+    case ACTION_HARD_REBOOT:
+        restartUnit(true);
+        break;
+    default:
+        break;
+    }
 }
 
 // The storm limit of each incident name, in Counters::incidents order.
@@ -165,22 +236,40 @@ long long nextReportDue()
     return due;
 }
 
-} // namespace kmsgwatch
-
-using namespace kmsgwatch;
-
-extern "C" void do_acr(const char *name)
+void actOnRecord(const kmsg_record &record, const Classification &found, bool oomContinue)
 {
-    char p[512];
-    const char *base = HandlerBase;
-    assert(strlen(name) + strlen(base) < sizeof p);
-    std::snprintf(p, sizeof p, "%s%s", base, name);
-    char *const argv[] = {p, nullptr};
-    execvp(p, argv);
-    std::abort();
+    if (found.testText) {
+        fleet::logLine(fleet::Info, "kmsgwatch: Found test string\n");
+        reportIncident("test", ACTION_EXIT);
+    }
+    for (unsigned i = 0; i < RuleCount; ++i) {
+        const Rule &rule = Rules[i];
+        if ((found.rules & (1u << i)) == 0) {
+            continue;
+        }
+        char line[KMSG_TEXT_MAX + 1];
+        copyAsOneLine(record.text, line);
+        unsigned action = rule.action;
+        if (i == OutOfMemoryRule && oomContinue) {
+            action = ACTION_CONTINUE;
+        }
+        logIncident(i, action, record, line);
+        countIncident(i);
+        if (rule.metrics != nullptr) {
+            increment_instance_of(rule.metrics);
+        }
+        if (i == HungTaskRule) {
+            markHungTask();
+        }
+        if (rule.incident != nullptr) {
+            // The report may end the process: what was counted is kept first.
+            keepCounts(action != ACTION_CONTINUE);
+            reportIncident(rule.incident, action);
+        }
+    }
 }
 
-extern "C" void trigger_acr(const char *name, unsigned action)
+void reportIncident(const char *name, unsigned action)
 {
     const unsigned incident = incidentIndex(name);
     IncidentCounts &counts = counters().incidents[incident];
@@ -199,21 +288,10 @@ extern "C" void trigger_acr(const char *name, unsigned action)
     if (action != ACTION_CONTINUE) {
         reportPending(monotonicMillis(), true); // nothing counted is left unsaid
     }
-    switch (action) {
-    case ACTION_EXIT:
-        std::exit(0);
-    case ACTION_REBOOT:
-        reboot_unit(0);
-        break;
-    case ACTION_HARD_REBOOT:
-        reboot_unit(1);
-        break;
-    default:
-        break;
-    }
+    carryOutAction(action);
 }
 
-extern "C" int reboot_unit(int hardOnly)
+int restartUnit(bool hardOnly)
 {
     fleet::logLine(fleet::Critical, "kmsgwatch: reboot unit\n");
     sync();
@@ -236,3 +314,29 @@ extern "C" int reboot_unit(int hardOnly)
     }
     return reboot(RB_AUTOBOOT);
 }
+
+} // namespace kmsgwatch
+
+using namespace kmsgwatch;
+
+extern "C" void act_on_message(const kmsg_record *record, const char *testText, int oomContinue)
+{
+    actOnRecord(*record, classify(*record, testText), oomContinue != 0);
+}
+
+// The report's child: the handler program in place of this process. Kept
+// whole here, as the path-length assertion names this function.
+extern "C" void do_acr(const char *name)
+{
+    char p[512];
+    const char *base = HandlerBase;
+    assert(strlen(name) + strlen(base) < sizeof p);
+    std::snprintf(p, sizeof p, "%s%s", base, name);
+    char *const argv[] = {p, nullptr};
+    execvp(p, argv);
+    std::abort();
+}
+
+extern "C" void trigger_acr(const char *name, unsigned action) { reportIncident(name, action); }
+
+extern "C" int reboot_unit(int hardOnly) { return restartUnit(hardOnly != 0); }

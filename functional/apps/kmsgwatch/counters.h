@@ -4,15 +4,33 @@
 // reading code only add to them.
 #pragma once
 
+#include "functional/apps/kmsgwatch/classify.h"
+
+#include <array>
 #include <cstdint>
 
 namespace kmsgwatch {
 
-// The incidents with a handler of their own; any other name (a caller of
+// The incidents with a handler of their own: "test" (test mode), then the
+// handler names of the rule table in its order. Any other name (a caller of
 // trigger_acr may use one) is counted under OtherIncident.
-inline constexpr const char *IncidentNames[] = {"test",         "hung-task",  "oom", "oops",
-                                                "null-pointer", "scsi-error", "avc", "smmu"};
-inline constexpr unsigned IncidentCount = sizeof IncidentNames / sizeof IncidentNames[0];
+inline constexpr unsigned IncidentCount = [] {
+    unsigned count = 1;
+    for (const Rule &rule : Rules) {
+        count += rule.incident != nullptr ? 1 : 0;
+    }
+    return count;
+}();
+inline constexpr std::array<const char *, IncidentCount> IncidentNames = [] {
+    std::array<const char *, IncidentCount> names{"test"};
+    unsigned next = 1;
+    for (const Rule &rule : Rules) {
+        if (rule.incident != nullptr) {
+            names[next++] = rule.incident;
+        }
+    }
+    return names;
+}();
 inline constexpr char OtherIncident[] = "other";
 
 struct IncidentCounts {

@@ -24,7 +24,8 @@ enum kmsgwatch_action : unsigned {
 // be read. 1 for a normal end, 0 for a failure.
 int monitor_file(const char *device, const char *logFile, const char *testText, int oomContinue);
 
-// Classifies one record and carries out every matching rule.
+// Classifies one record and carries out every matching rule (classify.h,
+// actions.h).
 void act_on_message(const struct kmsg_record *record, const char *testText, int oomContinue);
 
 // Adds one to the count in a metrics file (1 when missing or unreadable); the
@@ -33,7 +34,9 @@ void increment_instance_of(const char *path);
 
 // Reports an incident through /bin/kmsgwatch-<name> and a kernel log note,
 // then carries out the action; returns only for ACTION_CONTINUE, when the
-// report could not be made, or when the restart request failed.
+// report could not be made, or when the restart request failed. "acr" here
+// and in do_acr: automatic crash report, the report kmsgwatch makes by itself
+// (actions.h).
 void trigger_acr(const char *name, unsigned action);
 
 // In the report's child: executes the handler program; never returns.

@@ -1,4 +1,5 @@
 // Following the kernel log: the record device, or the log file as fallback.
+#include "functional/apps/kmsgwatch/actions.h"
 #include "functional/apps/kmsgwatch/kmsgwatch.h"
 #include "functional/apps/kmsgwatch/limits.h"
 #include "functional/apps/kmsgwatch/position.h"
@@ -199,15 +200,15 @@ extern "C" int monitor_file(const char *device, const char *logFile, const char 
                     continue;
                 }
                 kmsgwatch::recordRead(record.sequence);
-                if (keepPosition) {
-                    if (position.seen(record.sequence)) {
-                        continue;
-                    }
-                    if (kmsgwatch::actsOn(record)) {
-                        position.keep(record.sequence);
-                    }
+                if (keepPosition && position.seen(record.sequence)) {
+                    continue;
                 }
-                act_on_message(&record, testText, oomContinue);
+                // Classified once: the position is kept before any rule acts.
+                const kmsgwatch::Classification found = kmsgwatch::classify(record, testText);
+                if (keepPosition && found.rules != 0) {
+                    position.keep(record.sequence);
+                }
+                kmsgwatch::actOnRecord(record, found, oomContinue != 0);
             } else {
                 fleet::logLine(fleet::Error, "kmsgwatch: Failed to parse line\n");
                 kmsgwatch::countParseError();

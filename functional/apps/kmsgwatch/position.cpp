@@ -1,7 +1,6 @@
 // The watch position kept across restarts of the watcher.
 #include "functional/apps/kmsgwatch/position.h"
 
-#include "functional/apps/kmsgwatch/classify.h"
 #include "platform/publish/publish.h"
 
 #include <cstdio>
@@ -53,17 +52,6 @@ void Position::keep(unsigned long long sequence)
         known_ = true;
         last_ = sequence;
     }
-}
-
-bool actsOn(const kmsg_record &record)
-{
-    const std::uint32_t found = matchingRules(record.text);
-    for (unsigned i = 0; i < RuleCount; ++i) {
-        if ((found & (1u << i)) != 0 && actsAtLevel(Rules[i], record.level)) {
-            return true;
-        }
-    }
-    return false;
 }
 
 } // namespace kmsgwatch

@@ -5,8 +5,6 @@
 // them again.
 #pragma once
 
-#include "functional/apps/kmsgwatch/record.h"
-
 namespace kmsgwatch {
 
 // The folder comes from tmpfiles.d on the device; without it nothing is kept.
@@ -36,9 +34,5 @@ private:
     bool known_ = false;
     unsigned long long last_ = 0;
 };
-
-// True when some rule acts on the record (its text and level); the test text
-// is not considered.
-bool actsOn(const kmsg_record &record);
 
 } // namespace kmsgwatch
