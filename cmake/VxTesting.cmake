@@ -109,13 +109,6 @@ function(vx_add_gtests_in_folder prefix folder)
   endforeach()
 endfunction()
 
-# The product sources of a folder: every .cpp but tests, benchmarks and fuzzers.
-function(vx_product_sources out folder)
-  file(GLOB srcs CONFIGURE_DEPENDS ${folder}/*.cpp)
-  list(FILTER srcs EXCLUDE REGEX "_(test|bench|fuzz)\\.cpp$")
-  set(${out} ${srcs} PARENT_SCOPE)
-endfunction()
-
 #   vx_add_libfuzzer_test(NAME n SOURCES target.cpp code.cpp ... SEEDS folder
 #                         [MAX_LEN bytes] [SECONDS s])
 #       a libFuzzer target built with clang (the presets use gcc) and run for a

@@ -8,7 +8,7 @@ eighteen engine test routines. One line per candidate: the parameters, the
 number of failed checks, the failing routines and the figures that decide the
 position tests. The expectations themselves are never changed here.
 
-  search_chain.py --tool build/native/functional/audio/voxaim/voxaim_clipsearch \
+  search_chain.py --tool build/native/tools/clips/voxaim_clipsearch \
       --grid SPEECH_START=0:240000:12000 --grid NOISE_FLOOR_DB=-6,-9 [--set NAME=VALUE]
 """
 

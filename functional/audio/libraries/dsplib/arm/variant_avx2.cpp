@@ -1,5 +1,5 @@
 // The kernels on x86 AVX2 with FMA (eight lanes, FFT workspace blocked by
-// 8). This unit alone is compiled with -mavx2 -mfma (variants.cmake); the
+// 8). This unit alone is compiled with -mavx2 -mfma (CMakeLists.txt); the
 // dispatcher hands it out only when the processor reports both.
 #include "functional/audio/libraries/dsplib/arm/variants.h"
 

@@ -1,6 +1,6 @@
 // The engine's loops on x86 AVX2 (eight lanes). This unit alone is compiled
 // with -mavx2 -mfma and without contraction of a * b + c into fused
-// multiply-adds (detectors.cmake), so that its results are those of the
+// multiply-adds (CMakeLists.txt), so that its results are those of the
 // portable loops; it is chosen only where the library's AVX2 variant is.
 #include "functional/audio/voxaim/cmod/track/voxaim_kernels.h"
 
