@@ -5,12 +5,10 @@ cmake/ only, so no folder includes another's or globs for them; no build file
 reads the engine folder's old TRACK variable; VxTesting.cmake defines test
 helpers only (vx_add_*test*, vx_add_benchmark)."""
 
-import argparse
 import os
 import re
-import sys
 
-from scripttest import Failures  # tools/testing, on PYTHONPATH
+import scripttest  # tools/testing, on PYTHONPATH
 
 SOURCE_FOLDERS = ("functional", "platform", "tools", "packaging")
 
@@ -25,12 +23,9 @@ def build_files(source):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--emulator", default="")  # unused: reads files only
-    parser.add_argument("--source", required=True)
-    args, _ = parser.parse_known_args()
+    args = scripttest.arguments(options=("--source",), checks=True)   # it reads files only
     source = os.path.abspath(args.source)
-    c = Failures()
+    c = scripttest.Failures()
 
     for top in SOURCE_FOLDERS:
         for folder, dirs, files in os.walk(os.path.join(source, top)):
