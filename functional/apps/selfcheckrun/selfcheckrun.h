@@ -2,6 +2,8 @@
 // and publishes their collected output as one result document.
 #pragma once
 
+#include "platform/proc/ending_signals.h"
+
 #include <sys/stat.h>
 
 #include <csignal>
@@ -123,28 +125,9 @@ bool resultPathUsable(const char *resultPath);
 void removePendingTemporary();
 void signalRunningTest(int signalNumber);
 
-// The signals that end the runner.
-inline constexpr int EndingSignals[] = {SIGTERM, SIGINT, SIGHUP};
-
-// Holds the ending signals back for its lifetime (they are delivered when it
-// ends), so that a step and its registration for the signal handler are one.
-class EndingSignalsHeld {
-public:
-    EndingSignalsHeld()
-    {
-        sigset_t held;
-        sigemptyset(&held);
-        for (int signalNumber : EndingSignals) {
-            sigaddset(&held, signalNumber);
-        }
-        sigprocmask(SIG_BLOCK, &held, &previous_);
-    }
-    ~EndingSignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
-    EndingSignalsHeld(const EndingSignalsHeld &) = delete;
-    EndingSignalsHeld &operator=(const EndingSignalsHeld &) = delete;
-
-private:
-    sigset_t previous_;
-};
+// The signals that end the runner; held back around a step and its
+// registration for the signal handler, so that the two are one.
+using proc::EndingSignals;
+using proc::EndingSignalsHeld;
 
 } // namespace selfcheckrun

@@ -1,6 +1,7 @@
 #include "platform/udev/eeprom/eeprom.h"
 
 #include "platform/audio/audtest/eventlog.h"
+#include "platform/proc/ending_signals.h"
 #include "platform/udev/eeprom/write_protect.h"
 
 #include <fcntl.h>
@@ -126,25 +127,10 @@ std::vector<unsigned char> erasedImage(const eeprom_partition &p)
     return image;
 }
 
-/* Holds back SIGTERM, SIGINT and SIGHUP for its scope: while write
- * protection is lifted they wait, and end the program once it is back. */
-class EndingSignalsHeld {
-public:
-    EndingSignalsHeld()
-    {
-        sigset_t held;
-        sigemptyset(&held);
-        for (int signalNumber : {SIGTERM, SIGINT, SIGHUP})
-            sigaddset(&held, signalNumber);
-        sigprocmask(SIG_BLOCK, &held, &previous_);
-    }
-    ~EndingSignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
-    EndingSignalsHeld(const EndingSignalsHeld &) = delete;
-    EndingSignalsHeld &operator=(const EndingSignalsHeld &) = delete;
-
-private:
-    sigset_t previous_;
-};
+/* proc::EndingSignalsHeld holds back SIGTERM, SIGINT and SIGHUP for its
+ * scope: while write protection is lifted they wait, and end the program once
+ * it is back. */
+using proc::EndingSignalsHeld;
 
 enum class WriteMode {
     Continued, /* short writes are continued; failures are logged */
